@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+
+class cComPort;
+namespace Ui {
+class MainWindow;
+}
+
+// Process-wide state shared by the window's operations (GUI thread only).
+// handlerBusy: set while an operation refills combo boxes or talks to the unit, so the
+// input board handler leaves the changes it causes alone.
+// interfaceMask: the control mask computed from the boards the unit reported.
+extern int handlerBusy;
+extern int interfaceMask;
+
+// The main window: port and address, the unit's boards, the input board's status and the
+// relay it switches on alarm. It owns the two exchange workers: `port` (opens the serial
+// port, carries every operation) and `pollPort` (shares that port, carries the status poll).
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // Lists the serial ports the window offers; the default asks the system (see portlist.h).
+    using PortLister = std::function<QStringList()>;
+
+    explicit MainWindow(QWidget *parent = nullptr, PortLister listPorts = {});
+    ~MainWindow() override;
+
+    // Applies a control mask: each bit enables (or, bit 10, makes editable) a control group.
+    void enableControls(int mask);
+    // Pause and resume the 500 ms status poll; each processes events once when it acts.
+    void stopPoll();
+    void startPoll();
+    // Paints the `state` label with entry `look` (0..3) of statusTable.
+    void showStatus(int look);
+
+    // For tests and the soak: what the window holds right now.
+    bool isPolling() const { return pollTimer.isActive(); }
+    cComPort *primaryWorker() const { return port; }
+    cComPort *pollWorker() const { return pollPort; }
+    int currentUnitAddress() const { return unitAddress; }
+
+private slots:
+    void on_input_currentIndexChanged(int index);
+    void on_type_currentIndexChanged(int type);
+    void on_set_rele_released();
+    void on_start_released();
+    void on_prog_released();
+    void on_current_value_released();
+    void _time_out();
+    void on_output_currentIndexChanged(int index);
+    void on_a_time_valueChanged(int value);
+    void on_a_period_valueChanged(int value);
+    void on_reset_rele_released();
+
+private:
+    void fillPortList(const PortLister &listPorts);
+    void searchUnit();
+    void resetToIdle();
+    void linkFailed();
+    void showInputBoardState(const QByteArray &reply);
+    void reloadUnit();
+
+    Ui::MainWindow *ui;
+    int unitAddress;
+    int boardTypes[5]; // indexed by board position 1..4; entry 0 unused
+    QTimer pollTimer;
+    int tamperSeen;
+    cComPort *port;
+    cComPort *pollPort;
+};

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QThread>
+#include <atomic>
+
+class SerialPort;
+
+// The link lock shared by every worker: 0 while the line is free, 1 while a worker's
+// run() holds it. Taking it (test for 0 and increment) is one atomic step.
+extern std::atomic<int> linkBusy;
+
+// Exchange worker: sends one request frame to the unit and collects the reply on a thread
+// of its own, with up to nine send attempts, while the calling (GUI) thread keeps
+// processing its events.
+//
+// Threads: exchange(), setBaudRate(), the constructors and the destructor are called on
+// the GUI thread only; run() is the worker thread. A worker carries at most one exchange
+// at a time; two workers may share one SerialPort, and linkBusy keeps their frames apart.
+class cComPort : public QThread
+{
+    Q_OBJECT
+public:
+    // Owning: creates and opens the port named `portName` (a listed port name, resolved to
+    // its device, or a device path) at 4800 8N1. On failure shows "Не возможно открыть
+    // выбранный порт!" and is constructed all the same; its exchanges then fail.
+    explicit cComPort(const QString &portName);
+    // Sharing: uses `sharedPort` as it is; never opens, closes or deletes it.
+    explicit cComPort(SerialPort *sharedPort);
+    // Waits until the link is free (and this worker's thread has ended); the owning worker
+    // then closes and deletes its port.
+    ~cComPort() override;
+
+    // Sends the request payload in `buffer`; returns an ExchangeResult. On Ok `buffer`
+    // holds the reply payload; otherwise callers must not read it. Returns NoPort at once
+    // (buffer untouched) when there is no port object. Processes the caller's events
+    // while it waits.
+    int exchange(QByteArray &buffer, bool waitBeforeRead);
+
+    // True from the start of exchange() until it returns (GUI thread bookkeeping).
+    bool isExchanging() const { return exchanging; }
+
+    void setBaudRate(int baud);
+    SerialPort *serialPort() const { return serial; }
+
+    // Processes events for `ms` milliseconds without spinning.
+    static void waitProcessingEvents(int ms);
+
+protected:
+    void run() override;
+
+private:
+    SerialPort *serial = nullptr;
+    bool ownsPort = false;
+    QByteArray *buffer = nullptr;
+    int *resultSlot = nullptr;
+    bool waitBeforeRead = false;
+    bool exchanging = false;
+};
