@@ -168,14 +168,17 @@ bool UnitServer::runControl()
     return true;
 }
 
+// The path and the link go first, so that whoever sees the hang-up sees them gone too.
 void UnitServer::doUnplug()
 {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        device.clear();
+        removeDeviceLink(link);
+    }
     output.clear();
     assembler.reset();
     line.close();
-    std::lock_guard<std::mutex> lock(mutex);
-    device.clear();
-    removeDeviceLink(link);
 }
 
 bool UnitServer::doReplug()
