@@ -1,0 +1,8 @@
+#pragma once
+
+// Results go to standard output one per line, "key<TAB>value<TAB>unit", so that
+// scripts/bench.sh can put the figures of every benchmark into one table. Notes for the
+// reader go to standard error.
+
+// Prints one figure, `decimals` places after the point.
+void report(const char *key, double value, const char *unit, int decimals = 1);

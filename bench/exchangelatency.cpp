@@ -1,0 +1,157 @@
+// vertal-bench-exchange: round trip of CMD_READ_STATUS through the wizard's exchange worker
+// (cComPort, with its thread and the caller's event loop) and through a bare reference
+// client, in alternating blocks against the same simulated unit on a pseudo-terminal.
+// The simulator runs as a child process (vertal-unit-sim).
+//
+//   vertal-bench-exchange [--count N] [--blocks B] [--speed BAUD]
+
+#include "benchreport.h"
+#include "ccomport.h"
+#include "commandcodes.h"
+#include "exchangeresult.h"
+#include "percentiles.h"
+#include "processclock.h"
+#include "referenceclient.h"
+#include "simchild.h"
+
+#include <QApplication>
+#include <QStringList>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int unitAddress = 1;
+constexpr int inputBoard = 1;
+constexpr int warmUpExchanges = 5;
+constexpr int referenceTimeoutMs = 1000;
+
+struct Side
+{
+    std::vector<double> roundTripsUs;
+    double cpuSeconds = 0;
+    int failures = 0;
+};
+
+QByteArray statusRequest()
+{
+    QByteArray request;
+    request.append(char(unitAddress)).append(char(CMD_READ_STATUS)).append(char(inputBoard));
+    return request;
+}
+
+// One reply is right when it decoded and carries the four status bytes and the check byte.
+bool goodReply(int result, const QByteArray &reply)
+{
+    return result == Ok && reply.size() == 6 && reply[0] == char(unitAddress);
+}
+
+template <typename Exchange> void measure(Side &side, int count, Exchange exchange)
+{
+    for (int i = 0; i < warmUpExchanges; ++i) {
+        QByteArray buffer = statusRequest();
+        exchange(buffer);
+    }
+    const double cpuStart = selfCpuSeconds();
+    for (int i = 0; i < count; ++i) {
+        QByteArray buffer = statusRequest();
+        const double start = monotonicSeconds();
+        const int result = exchange(buffer);
+        const double end = monotonicSeconds();
+        if (!goodReply(result, buffer)) {
+            ++side.failures;
+            continue;
+        }
+        side.roundTripsUs.push_back((end - start) * 1e6);
+    }
+    side.cpuSeconds += selfCpuSeconds() - cpuStart;
+}
+
+void runWizard(Side &side, const QString &path, int baud, int count)
+{
+    cComPort port(path);
+    port.setBaudRate(baud);
+    measure(side, count, [&](QByteArray &b) { return port.exchange(b, false); });
+}
+
+void runReference(Side &side, const QString &path, int baud, int count)
+{
+    ReferenceClient client;
+    if (!client.open(path, baud)) {
+        side.failures += count;
+        return;
+    }
+    measure(side, count, [&](QByteArray &b) { return client.exchange(b, referenceTimeoutMs); });
+}
+
+void reportSide(const char *name, const Side &side)
+{
+    const Summary s = summarize(side.roundTripsUs);
+    const QByteArray prefix = QByteArray("exchange.") + name + '.';
+    auto key = [&](const char *what) { return (prefix + what).toStdString(); };
+    report(key("count").c_str(), s.count, "", 0);
+    report(key("failures").c_str(), side.failures, "", 0);
+    report(key("median").c_str(), s.median, "us");
+    report(key("p95").c_str(), s.p95, "us");
+    report(key("p99").c_str(), s.p99, "us");
+    report(key("max").c_str(), s.max, "us");
+    report(key("cpu_per_exchange").c_str(),
+           s.count ? side.cpuSeconds / double(s.count + side.failures) * 1e6 : 0, "us");
+}
+
+int intOption(const QStringList &args, const QString &name, int fallback)
+{
+    const qsizetype at = args.indexOf(name);
+    return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int count = intOption(args, QStringLiteral("--count"), 2000);
+    const int blocks = qMax(1, intOption(args, QStringLiteral("--blocks"), 10));
+    const int baud = intOption(args, QStringLiteral("--speed"), 19200);
+
+    SimChild sim;
+    QString error;
+    if (!sim.start({QStringLiteral("--speed"), QString::number(baud), QStringLiteral("--address"),
+                    QString::number(unitAddress)},
+                   &error)) {
+        std::fprintf(stderr, "vertal-bench-exchange: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::fprintf(stderr, "exchange: %d x CMD_READ_STATUS at %d baud on %s, %d blocks\n", count,
+                 baud, qPrintable(sim.devicePath()), blocks);
+
+    Side wizard;
+    Side reference;
+    const double simCpuStart = sim.cpuSeconds();
+    for (int b = 0; b < blocks; ++b) {
+        const int n = count / blocks + (b < count % blocks ? 1 : 0);
+        // Alternate who goes first, so that neither side always meets a warmer line.
+        if (b % 2 == 0) {
+            runWizard(wizard, sim.devicePath(), baud, n);
+            runReference(reference, sim.devicePath(), baud, n);
+        } else {
+            runReference(reference, sim.devicePath(), baud, n);
+            runWizard(wizard, sim.devicePath(), baud, n);
+        }
+    }
+    const double simCpu = sim.cpuSeconds() - simCpuStart;
+
+    reportSide("wizard", wizard);
+    reportSide("reference", reference);
+    const double refMedian = summarize(reference.roundTripsUs).median;
+    const double wizMedian = summarize(wizard.roundTripsUs).median;
+    report("exchange.median_difference", wizMedian - refMedian, "us");
+    report("exchange.median_ratio", refMedian > 0 ? wizMedian / refMedian : 0, "x", 2);
+    report("exchange.simulator_cpu_per_exchange",
+           simCpu / double(2 * count + 2 * blocks * warmUpExchanges) * 1e6, "us");
+    sim.stop();
+    return wizard.failures + reference.failures == 0 ? 0 : 2;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <sys/types.h>
+
+// CPU and memory figures of processes and threads, read from the kernel.
+
+// CPU seconds (user and system) this process has used, all threads together.
+double selfCpuSeconds();
+// CPU seconds the calling thread has used.
+double threadCpuSeconds();
+// CPU seconds (user and system) of another process, from /proc (clock-tick resolution);
+// -1 when it cannot be read.
+double processCpuSeconds(pid_t pid);
+// Resident memory of this process in KiB (VmRSS); -1 when it cannot be read.
+long residentKiB();
+
+// Seconds on the monotonic clock.
+double monotonicSeconds();

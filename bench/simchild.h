@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <sys/types.h>
+
+// The console simulator `vertal-unit-sim` run as a child process, so that its CPU time is
+// its own and not the wizard's. Its standard input stays open while it runs: closing it is
+// how the simulator is told to leave.
+class SimChild
+{
+public:
+    SimChild() = default;
+    SimChild(const SimChild &) = delete;
+    SimChild &operator=(const SimChild &) = delete;
+    // Stops the simulator if it still runs.
+    ~SimChild();
+
+    // Starts the simulator with `args` (its own options, e.g. --speed 4800) and waits up to
+    // five seconds for the device path it prints first. False with `error` set otherwise.
+    bool start(const QStringList &args, QString *error);
+    // Closes its standard input and waits for it to leave (killed after two seconds).
+    void stop();
+
+    QString devicePath() const { return path; }
+    pid_t pid() const { return child; }
+    // Seconds of CPU (user and system) the simulator has used so far; -1 when not running.
+    double cpuSeconds() const;
+
+private:
+    pid_t child = -1;
+    int toChild = -1;
+    int fromChild = -1;
+    QString path;
+};
+
+// Where the build put the simulator.
+QString simulatorProgram();
