@@ -51,6 +51,18 @@ protected:
     void run() override;
 
 private:
+    // What one attempt heard on the line.
+    enum class Heard
+    {
+        Frame,   // a reply ending with a carriage return is in the buffer
+        Nothing, // no complete reply within the attempt's polls (or one too long to be real)
+        PortGone // the device went away
+    };
+
+    int talk(const QByteArray &frame);
+    void send(const QByteArray &frame);
+    Heard collectReply(QByteArray &reply);
+
     SerialPort *serial = nullptr;
     bool ownsPort = false;
     QByteArray *buffer = nullptr;
