@@ -166,6 +166,10 @@ void TestUnitSearch::foundAtFastestSpeed()
         if (auto *progress = qobject_cast<QProgressDialog *>(modal))
             value = progress->value();
     };
+    Fault late; // the answer at 115200 comes late enough for the bar to be looked at
+    late.kind = FaultKind::Delay;
+    late.delayMs = 100;
+    bench.server.injectFault(late);
     QVERIFY(bench.connectUnit(1));
     QCOMPARE(value, 5);
 
