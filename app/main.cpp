@@ -1,10 +1,13 @@
+#include "fontfit.h"
+#include "mainwindow.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QMainWindow window;
+    MainWindow window; // destroyed before the application object
+    fitFontFamily(&window);
     window.show();
     return app.exec();
 }
