@@ -1,6 +1,7 @@
 #include "simchild.h"
 
 #include "processclock.h"
+#include "unitserver.h"
 
 #include <cerrno>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -98,8 +100,21 @@ bool SimChild::start(const QStringList &args, QString *error)
     return true;
 }
 
+bool SimChild::holdLine()
+{
+    if (heldLine < 0 && !path.isEmpty())
+        heldLine =
+            ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // Let the simulator finish the nap it may be in, so that it listens from now on.
+    std::this_thread::sleep_for(2 * UnitServer::idleLineNap);
+    return heldLine >= 0;
+}
+
 void SimChild::stop()
 {
+    if (heldLine >= 0)
+        ::close(heldLine);
+    heldLine = -1;
     if (toChild >= 0)
         ::close(toChild);
     toChild = -1;

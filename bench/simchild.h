@@ -22,6 +22,11 @@ public:
     // Closes its standard input and waits for it to leave (killed after two seconds).
     void stop();
 
+    // Keeps the unit's line open from our side too (never read), as a real line is always
+    // there: the simulator then listens at once when the wizard opens it, instead of
+    // noticing the open only after the nap it takes while nobody holds the line.
+    bool holdLine();
+
     QString devicePath() const { return path; }
     pid_t pid() const { return child; }
     // Seconds of CPU (user and system) the simulator has used so far; -1 when not running.
@@ -31,6 +36,7 @@ private:
     pid_t child = -1;
     int toChild = -1;
     int fromChild = -1;
+    int heldLine = -1;
     QString path;
 };
 

@@ -1,0 +1,165 @@
+// vertal-bench-connect: time from pressing "Старт" to "Стоп" shown, and to the end of the
+// search (version and alarm relay read, poll started), with the unit at a given speed.
+// The real MainWindow, offscreen; the simulator runs as a child process.
+//
+// Beside the wall time it gives what the line itself took (the round trips of the
+// answered requests, from the link's frame log), the CPU the process used meanwhile, and
+// at the speeds where the search first fails, how long the failed speeds took against the
+// protocol's budget (9 attempts x 21 polls x 15 ms each).
+//
+//   vertal-bench-connect [BAUD...]        (default: 4800 115200)
+
+#include "benchreport.h"
+#include "linktrace.h"
+#include "mainwindow.h"
+#include "processclock.h"
+#include "simchild.h"
+#include "wizardsession.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QTimer>
+#include <array>
+#include <cstdio>
+#include <numeric>
+
+namespace {
+
+constexpr std::array<int, 6> scanOrder{4800, 9600, 19200, 38400, 57600, 115200};
+constexpr double attemptBudget = 21 * 0.015; // counted polls of one attempt
+constexpr int attemptsPerExchange = 9;
+constexpr int paintWaitMs = 2000;
+
+// Notes when the start button is first painted reading "Стоп".
+class StopPainted : public QObject
+{
+public:
+    double time = -1;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (time < 0 && event->type() == QEvent::Paint &&
+            static_cast<QPushButton *>(watched)->text() == QStringLiteral("Стоп")) {
+            // Painted once the paint event has been handled; note it then.
+            QTimer::singleShot(0, this, [this] {
+                if (time < 0)
+                    time = monotonicSeconds();
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+int speedIndex(int baud)
+{
+    for (std::size_t i = 0; i < scanOrder.size(); ++i) {
+        if (scanOrder[i] == baud)
+            return int(i);
+    }
+    return -1;
+}
+
+std::string key(int baud, const char *what)
+{
+    return "connect." + std::to_string(baud) + "." + what;
+}
+
+// One search against a unit at `baud`; false when the unit was not found.
+bool measureConnect(int baud)
+{
+    SimChild sim;
+    QString error;
+    if (!sim.start({QStringLiteral("--speed"), QString::number(baud)}, &error)) {
+        std::fprintf(stderr, "vertal-bench-connect: %s\n", qPrintable(error));
+        return false;
+    }
+    if (!sim.holdLine()) {
+        std::fprintf(stderr, "vertal-bench-connect: cannot hold %s\n",
+                     qPrintable(sim.devicePath()));
+        return false;
+    }
+    WizardSession session(sim.devicePath());
+    if (!session.choosePort()) {
+        std::fprintf(stderr, "vertal-bench-connect: the window does not list %s\n",
+                     qPrintable(sim.devicePath()));
+        return false;
+    }
+    LinkTrace trace;
+    StopPainted stop;
+    session.startButton()->installEventFilter(&stop);
+    QCoreApplication::processEvents(); // the window is up and painted before the press
+
+    const double cpuStart = selfCpuSeconds();
+    const double start = monotonicSeconds();
+    session.pressStart();
+    const double done = monotonicSeconds();
+    const double cpu = selfCpuSeconds() - cpuStart;
+    if (stop.time < 0) {
+        QEventLoop wait;
+        QTimer::singleShot(paintWaitMs, &wait, &QEventLoop::quit);
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &wait, [&] {
+            if (stop.time >= 0)
+                wait.quit();
+        });
+        check.start(1);
+        wait.exec();
+    }
+    if (!session.connected() || !session.window().isPolling()) {
+        std::fprintf(stderr, "vertal-bench-connect: no connection at %d baud (%s)\n", baud,
+                     qPrintable(session.messages().join(QStringLiteral("; "))));
+        return false;
+    }
+
+    const std::vector<double> trips = trace.roundTrips(start, done);
+    const double linkTime = std::accumulate(trips.begin(), trips.end(), 0.0);
+    const int failedSpeeds = speedIndex(baud);
+    const int failedFrames = failedSpeeds * attemptsPerExchange;
+    report(key(baud, "stop_shown").c_str(), (stop.time - start) * 1e3, "ms");
+    report(key(baud, "search_done").c_str(), (done - start) * 1e3, "ms");
+    report(key(baud, "frames_sent").c_str(), trace.framesSent(start, done), "", 0);
+    report(key(baud, "exchanges_answered").c_str(), double(trips.size()), "", 0);
+    report(key(baud, "answered_round_trips").c_str(), linkTime * 1e3, "ms", 2);
+    report(key(baud, "cpu").c_str(), cpu * 1e3, "ms");
+    QStringList each;
+    for (double t : trips)
+        each << QString::number(t * 1e3, 'f', 2);
+    std::fprintf(stderr, "connect at %d: answered round trips (ms): %s\n", baud,
+                 qPrintable(each.join(QLatin1Char(' '))));
+    if (failedSpeeds > 0) {
+        // The failed speeds end when the first frame at the unit's speed goes out.
+        const double firstAnswered = trace.sendTime(failedFrames, start);
+        const double budget = failedSpeeds * attemptsPerExchange * attemptBudget;
+        report(key(baud, "failed_speeds").c_str(), (firstAnswered - start) * 1e3, "ms");
+        report(key(baud, "failed_speeds_budget").c_str(), budget * 1e3, "ms");
+        report(key(baud, "after_failed_speeds").c_str(), (done - firstAnswered) * 1e3, "ms");
+        // One attempt: send, then 21 counted polls of 15 ms.
+        const double firstSent = trace.sendTime(0, start);
+        report(key(baud, "attempt_mean").c_str(), (firstAnswered - firstSent) / failedFrames * 1e3,
+               "ms", 2);
+        report(key(baud, "attempt_budget").c_str(), attemptBudget * 1e3, "ms", 2);
+        report(key(baud, "before_first_frame").c_str(), (firstSent - start) * 1e3, "ms");
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    useOffscreenByDefault();
+    QApplication app(argc, argv);
+    QList<int> speeds;
+    for (int i = 1; i < argc; ++i)
+        speeds << QByteArray(argv[i]).toInt();
+    if (speeds.isEmpty())
+        speeds = {4800, 115200};
+    for (int baud : speeds) {
+        if (speedIndex(baud) < 0 || !measureConnect(baud))
+            return 1;
+    }
+    return 0;
+}
