@@ -42,6 +42,7 @@ public:
 
     // For tests and the soak: what the window holds right now.
     bool isPolling() const { return pollTimer.isActive(); }
+    int pollRemainingMs() const { return pollTimer.remainingTime(); }
     cComPort *primaryWorker() const { return port; }
     cComPort *pollWorker() const { return pollPort; }
     int currentUnitAddress() const { return unitAddress; }

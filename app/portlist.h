@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QStringList>
+
+// The serial ports the window offers, in the order the system reports them: on Windows the
+// ports named "COM..."; elsewhere every port the system lists, by its port name. The device
+// paths in VERTAL_EXTRA_PORTS (separated by ':', empty entries skipped) follow as given.
+// An empty list means the machine has no port to offer.
+QStringList listSerialPorts();
+
+// Keeps the names that begin with "COM" (case-sensitive), in their order: the Windows
+// naming of serial ports.
+QStringList windowsPortNames(const QStringList &names);
+
+// The non-empty entries of a ':'-separated list of device paths, in their order.
+QStringList extraPortPaths(const QString &list);

@@ -1,0 +1,4 @@
+#include "mainwindow.h"
+
+int handlerBusy = 0;
+int interfaceMask = 0;

@@ -1,0 +1,248 @@
+// Start-up of the main window: the idle picture, the port list, the icon, and the end of
+// the program on a machine without a serial port.
+#include "fontfit.h"
+#include "mainwindow.h"
+#include "modalwatcher.h"
+#include "portlist.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QSpinBox>
+#include <QTest>
+#include <QtEndian>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+const char childModeVariable[] = "VERTAL_TEST_NO_PORT_CHILD";
+
+// Child mode: builds the window with no port to offer, answering the box it raises. Prints
+// one JSON line per box seen and "shown" if the window is ever shown, "constructed" if the
+// constructor returns. The constructor is expected to end the process.
+class ShowSpy : public QObject
+{
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && qobject_cast<MainWindow *>(watched))
+            say("shown");
+        return false;
+    }
+    static void say(const QByteArray &line)
+    {
+        std::fputs(line.constData(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+};
+
+int runWithoutPorts()
+{
+    ShowSpy spy;
+    qApp->installEventFilter(&spy);
+    ModalWatcher watcher;
+    watcher.onBox = [](const ModalWatcher::Box &box) {
+        QJsonObject seen{
+            {"title", box.title},
+            {"text", box.text},
+            {"buttons", box.standardButtons},
+            {"default", box.hasDefaultButton},
+            {"parent", box.parent ? box.parent->metaObject()->className() : ""},
+            {"parentVisible", box.parent ? box.parent->isVisible() : false},
+        };
+        ShowSpy::say(QJsonDocument(seen).toJson(QJsonDocument::Compact));
+    };
+    MainWindow window(nullptr, [] { return QStringList(); });
+    ShowSpy::say("constructed");
+    window.show();
+    return 3;
+}
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void idlePicture();
+    void titleAndNames();
+    void icon();
+    void portsInListedOrder();
+    void windowsPortFilter_data();
+    void windowsPortFilter();
+    void extraPortsAppended_data();
+    void extraPortsAppended();
+    void noPortEndsTheProgram();
+    void labelsFitAfterFontChoice();
+};
+
+void TestStartup::idlePicture()
+{
+    MainWindow window(nullptr, [] { return QStringList{"COM1"}; });
+    auto *state = window.findChild<QLabel *>("state");
+    QCOMPARE(state->text(), QString("  "));
+    QCOMPARE(state->palette().color(QPalette::Window), QColor(Qt::lightGray));
+    QCOMPARE(state->palette().color(QPalette::WindowText), QColor(Qt::black));
+    QCOMPARE(window.findChild<QComboBox *>("input")->count(), 0);
+    auto *output = window.findChild<QComboBox *>("output");
+    QCOMPARE(output->count(), 1);
+    QCOMPARE(output->itemText(0), QString("Не задано"));
+    QVERIFY(!output->isEditable());
+    QCOMPARE(window.findChild<QLabel *>("version")->text(), QString());
+    QVERIFY(!window.isPolling());
+    QVERIFY(!window.primaryWorker());
+    QVERIFY(!window.pollWorker());
+
+    // Only the port, the address and Start are usable; set_rele stays as the form made it.
+    const QStringList usable = {"com_port", "addr", "start"};
+    for (const char *name : {"com_port", "addr", "start", "prog", "current_value", "a_time",
+                             "a_period", "input", "output", "reset_rele", "set_rele"}) {
+        QWidget *w = window.findChild<QWidget *>(name);
+        QVERIFY2(w, name);
+        QVERIFY2(w->isEnabled() == usable.contains(name), name);
+    }
+}
+
+void TestStartup::titleAndNames()
+{
+    MainWindow window(nullptr, [] { return QStringList{"COM1"}; });
+    QCOMPARE(window.windowTitle(), QString("ВЕРТАЛ-КП Визард v.1.05"));
+    QCOMPARE(QCoreApplication::applicationName(), QString("ВЕРТАЛ-КП"));
+    QVERIFY(window.parent() == nullptr);
+}
+
+void TestStartup::icon()
+{
+    QFile file(":/image/base_icon.bmp");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bmp = file.readAll();
+    QVERIFY(bmp.size() >= 54);
+    QCOMPARE(bmp.left(2), QByteArray("BM"));
+    QCOMPARE(qFromLittleEndian<qint32>(bmp.constData() + 18), 24);           // width
+    QCOMPARE(qFromLittleEndian<qint32>(bmp.constData() + 22), 24);           // height
+    QCOMPARE(qFromLittleEndian<quint16>(bmp.constData() + 28), quint16(24)); // bits per pixel
+
+    MainWindow window(nullptr, [] { return QStringList{"COM1"}; });
+    const QIcon icon = window.windowIcon();
+    QVERIFY(!icon.isNull());
+    QCOMPARE(icon.pixmap(QSize(24, 24)).size(), QSize(24, 24));
+    QVERIFY(!icon.pixmap(QSize(24, 24)).toImage().isNull());
+}
+
+void TestStartup::portsInListedOrder()
+{
+    MainWindow window(nullptr, [] { return QStringList{"COM3", "COM1"}; });
+    auto *ports = window.findChild<QComboBox *>("com_port");
+    QCOMPARE(ports->count(), 2);
+    QCOMPARE(ports->itemText(0), QString("COM3"));
+    QCOMPARE(ports->itemText(1), QString("COM1"));
+    QCOMPARE(ports->currentIndex(), 0);
+    QVERIFY(ports->itemData(0).isNull());
+    QVERIFY(ports->itemIcon(0).isNull());
+}
+
+void TestStartup::windowsPortFilter_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("kept");
+    QTest::newRow("order kept") << QStringList{"COM3", "COM1"} << QStringList{"COM3", "COM1"};
+    QTest::newRow("case and prefix")
+        << QStringList{"com3", "\\\\.\\COM4", "/dev/COM5", "COM10", "Com2"} << QStringList{"COM10"};
+    QTest::newRow("duplicates kept") << QStringList{"COM1", "COM1"} << QStringList{"COM1", "COM1"};
+    QTest::newRow("none") << QStringList{"ttyS0", "ttyUSB0"} << QStringList();
+}
+
+void TestStartup::windowsPortFilter()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, kept);
+    QCOMPARE(windowsPortNames(names), kept);
+}
+
+void TestStartup::extraPortsAppended_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QStringList>("extra");
+    QTest::newRow("two paths") << QByteArray("/dev/pts/7:/tmp/unit")
+                               << QStringList{"/dev/pts/7", "/tmp/unit"};
+    QTest::newRow("empty entries skipped")
+        << QByteArray("::/dev/pts/3::/dev/pts/3:") << QStringList{"/dev/pts/3", "/dev/pts/3"};
+    QTest::newRow("empty") << QByteArray("") << QStringList();
+}
+
+void TestStartup::extraPortsAppended()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QStringList, extra);
+    QStringList system;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        system << info.portName();
+    qputenv("VERTAL_EXTRA_PORTS", variable);
+    const QStringList listed = listSerialPorts();
+    qunsetenv("VERTAL_EXTRA_PORTS");
+    QCOMPARE(listed, system + extra);
+}
+
+void TestStartup::noPortEndsTheProgram()
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(childModeVariable, "1");
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(60000));
+    const QList<QByteArray> lines = child.readAllStandardOutput().trimmed().split('\n');
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    QVERIFY2(!lines.contains("constructed"), "the constructor returned");
+    QVERIFY2(!lines.contains("shown"), "the window was shown");
+    QCOMPARE(lines.size(), 1);
+    const QJsonObject box = QJsonDocument::fromJson(lines.first()).object();
+    QCOMPARE(box.value("title").toString(), QString("ВЕРТАЛ-КП"));
+    QCOMPARE(box.value("text").toString(), QString("COM-порт не обнаружен !\n Конец работы ..."));
+    QCOMPARE(box.value("buttons").toInt(), int(QMessageBox::Yes));
+    QCOMPARE(box.value("default").toBool(), false);
+    QCOMPARE(box.value("parent").toString(), QString("MainWindow"));
+    QCOMPARE(box.value("parentVisible").toBool(), false);
+}
+
+void TestStartup::labelsFitAfterFontChoice()
+{
+    MainWindow window(nullptr, [] { return QStringList{"COM1"}; });
+    const QString before = window.font().family();
+    const QString family = fitFontFamily(&window);
+    QCOMPARE(window.font().family(), family);
+    QCOMPARE(fitFontFamily(&window), family); // a second look changes nothing
+    QCOMPARE(window.findChild<QLabel *>("label_3")->font().pointSize(), 9);
+    QCOMPARE(window.findChild<QWidget *>("groupBox_2")->font().pointSize(), 10);
+    QCOMPARE(window.findChild<QWidget *>("a_time")->font().pointSize(), 10);
+    if (family == before && window.testAttribute(Qt::WA_SetFont))
+        QFAIL("the window's font was set without changing its family");
+    if (family == before)
+        return; // the platform face fits, or no listed face does
+    for (const QLabel *label : window.findChildren<QLabel *>()) {
+        const int width = QFontMetrics(label->font()).horizontalAdvance(label->text());
+        QVERIFY2(width <= label->contentsRect().width(), qPrintable(label->objectName()));
+        QCOMPARE(label->font().family(), family);
+    }
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(childModeVariable))
+        return runWithoutPorts();
+    TestStartup test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_startup.moc"
