@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test. Nothing needs a display.
+# CTest runs last, so its summary is the closing line.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
 
 bash "$root/scripts/build.sh" "$build"
+bash "$root/scripts/fuzz.sh" 30
+
 export QT_QPA_PLATFORM=offscreen
 cd "$build"
 ctest --output-on-failure --timeout 600 -j"$(nproc)"
