@@ -102,14 +102,14 @@ int main(int argc, char *argv[])
             session.valueButton()->click(); // returns when the dialog closes
     });
     const auto measureFrom = (withDialog ? dialogWait : 0s) + settleTime;
-    QTimer::singleShot(measureFrom, [&] {
+    QTimer::singleShot(measureFrom, Qt::PreciseTimer, &run, [&] {
         dialogShown = openDialog() != nullptr;
         start = sample(sim);
         rssMax = start.rss;
         trace.clear();
         memory.start(memorySampleInterval);
     });
-    QTimer::singleShot(measureFrom + std::chrono::seconds(seconds), [&] {
+    QTimer::singleShot(measureFrom + std::chrono::seconds(seconds), Qt::PreciseTimer, &run, [&] {
         end = sample(sim);
         framesSent = trace.framesSent(start.wall, end.wall);
         memory.stop();

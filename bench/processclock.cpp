@@ -1,10 +1,10 @@
 #include "processclock.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QList>
 #include <ctime>
-#include <unistd.h>
 
 namespace {
 
@@ -34,20 +34,18 @@ double monotonicSeconds()
 
 double processCpuSeconds(pid_t pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
+    // schedstat's first field is the time a thread has run, in nanoseconds.
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    const QStringList threads = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    if (threads.isEmpty())
         return -1.0;
-    const QByteArray text = stat.readAll();
-    // The command name (field 2) may hold spaces; the fields after its ')' are plain.
-    const qsizetype close = text.lastIndexOf(')');
-    if (close < 0)
-        return -1.0;
-    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
-    // After the name: state is field 3, utime field 14, stime field 15.
-    if (fields.size() < 13)
-        return -1.0;
-    const double ticks = double(fields[11].toLongLong() + fields[12].toLongLong());
-    return ticks / double(::sysconf(_SC_CLK_TCK));
+    double seconds = 0;
+    for (const QString &thread : threads) {
+        QFile stat(tasks.filePath(thread + QStringLiteral("/schedstat")));
+        if (stat.open(QIODevice::ReadOnly))
+            seconds += double(stat.readAll().split(' ').value(0).toLongLong()) * 1e-9;
+    }
+    return seconds;
 }
 
 long residentKiB()

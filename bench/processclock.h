@@ -8,8 +8,8 @@
 double selfCpuSeconds();
 // CPU seconds the calling thread has used.
 double threadCpuSeconds();
-// CPU seconds (user and system) of another process, from /proc (clock-tick resolution);
-// -1 when it cannot be read.
+// CPU seconds of another process, all its threads, from /proc (nanosecond resolution);
+// -1 when it cannot be read. Threads that have ended are not counted.
 double processCpuSeconds(pid_t pid);
 // Resident memory of this process in KiB (VmRSS); -1 when it cannot be read.
 long residentKiB();

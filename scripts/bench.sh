@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Builds everything and runs the benchmarks against the simulated unit, then prints one
+# table of the figures beside their targets (Markdown, as in BENCHMARKS.md).
+#   scripts/bench.sh           the full run (about three minutes)
+#   scripts/bench.sh --quick   fewer exchanges, 10 s idle windows, no 115200 search
+# The raw figures ("key value unit") are kept in build/bench-results.txt.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build"
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+bash "$root/scripts/build.sh" "$build" -DVERTAL_BUILD_BENCH=ON
+export QT_QPA_PLATFORM=offscreen
+export QT_LOGGING_RULES="${QT_LOGGING_RULES:-qt.qpa.*=false}"
+bin="$build/bench"
+results="$build/bench-results.txt"
+: >"$results"
+
+if [ $quick = 1 ]; then
+    exchanges=400 idle=10 connect_runs=3 speeds="4800"
+else
+    exchanges=2000 idle=60 connect_runs=5 speeds="4800 115200"
+fi
+
+run() {
+    echo "running: $*" >&2
+    "$@" 2>/dev/null | tee -a "$results" >/dev/null
+}
+run "$bin/vertal-bench-exchange" --count "$exchanges"
+run "$bin/vertal-bench-startup" --runs 10
+run "$bin/vertal-bench-connect" --runs "$connect_runs" 4800
+[ $quick = 1 ] || run "$bin/vertal-bench-connect" 115200
+run "$bin/vertal-bench-idle" --seconds "$idle"
+run "$bin/vertal-bench-idle" --seconds "$idle" --dialog
+
+declare -A v
+while IFS=$'\t' read -r key value unit; do
+    v[$key]=$value
+done <"$results"
+get() { echo "${v[$1]:-n/a}"; }
+# verdict VALUE OP LIMIT: "met" or "missed" (n/a when the figure is missing)
+verdict() {
+    [ "$1" = n/a ] && { echo "n/a"; return; }
+    awk -v a="$1" -v b="$3" -v op="$2" 'BEGIN {
+        ok = (op == "<=") ? (a <= b) : (a < b); print ok ? "met" : "missed" }'
+}
+diffof() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "n/a" || b == "n/a") print "n/a"; else printf "%.2f", a - b }'; }
+
+ex=exchange
+cat <<TABLE
+| figure | this machine | compared with | target |
+|---|---|---|---|
+| exchange round trip, wizard (\`cComPort\`), $(get $ex.wizard.count) × CMD_READ_STATUS | median $(get $ex.wizard.median) µs, p95 $(get $ex.wizard.p95) µs, p99 $(get $ex.wizard.p99) µs | reference client: median $(get $ex.reference.median) µs, p95 $(get $ex.reference.p95) µs, p99 $(get $ex.reference.p99) µs | median within 1000 µs of the reference: $(get $ex.median_difference) µs, ratio $(get $ex.median_ratio)× — $(verdict "$(get $ex.median_difference)" "<=" 1000) |
+| CPU per exchange | wizard $(get $ex.wizard.cpu_per_exchange) µs | reference $(get $ex.reference.cpu_per_exchange) µs; simulator $(get $ex.simulator_cpu_per_exchange) µs | — |
+TABLE
+for s in $speeds; do
+    c=connect.$s
+    if [ "$s" = 4800 ]; then
+        cat <<TABLE
+| connect, unit at 4800: "Старт" to "Стоп" shown (median of $(get $c.runs)) | $(get $c.stop_shown) ms ("Стоп" shown), $(get $c.search_done) ms (search done, poll started) | round trips of its $(get $c.exchanges_answered) exchanges: $(get $c.answered_round_trips) ms; GUI thread working: $(get $c.gui_thread_cpu) ms; rest: $(get $c.unaccounted) ms | the sum of its round trips and the work, no idle gaps: rest under 1 ms — $(verdict "$(get $c.unaccounted)" "<" 1) |
+TABLE
+    else
+        over=$(diffof "$(get $c.failed_speeds)" "$(get $c.failed_speeds_budget)")
+        cat <<TABLE
+| connect, unit at $s: "Старт" to "Стоп" shown | $(get $c.stop_shown) ms; the failed speeds $(get $c.failed_speeds) ms ($(get $c.frames_sent) frames sent), then $(get $c.after_failed_speeds) ms | budget of the failed speeds: $(get $c.failed_speeds_budget) ms (one attempt $(get $c.attempt_budget) ms, measured $(get $c.attempt_mean) ms) | about 14 s and no more: $over ms over the budget — $(verdict "$over" "<" 150) |
+TABLE
+    fi
+done
+for mode in main dialog; do
+    i=idle.$mode
+    label="connected and polling, main window"
+    [ $mode = dialog ] && label="connected, current value dialog open (dialog shown: $(get $i.dialog_open))"
+    cat <<TABLE
+| idle: $label, $(get $i.seconds) s | process $(get $i.cpu_percent) % of a core (GUI thread $(get $i.gui_thread_cpu_percent) %), $(get $i.frames_per_second) frames/s | simulator (own process) $(get $i.simulator_cpu_percent) % | under 1 % of a core — $(verdict "$(get $i.cpu_percent)" "<" 1) |
+| resident memory, same window | start $(get $i.rss_start) MiB, end $(get $i.rss_end) MiB, most $(get $i.rss_max) MiB | — | flat (end within 0.5 MiB of start) — $(verdict "$(diffof "$(get $i.rss_end)" "$(get $i.rss_start)")" "<=" 0.5) |
+TABLE
+done
+cat <<TABLE
+| start-up to the main window shown, offscreen (median of $(get startup.runs)) | $(get startup.median) ms (min $(get startup.min), max $(get startup.max)); before main(): $(get startup.before_main_median) ms | — | — |
+TABLE
