@@ -27,6 +27,14 @@ double threadCpuSeconds()
     return clockSeconds(CLOCK_THREAD_CPUTIME_ID);
 }
 
+double threadRunQueueSeconds()
+{
+    QFile stat(QStringLiteral("/proc/thread-self/schedstat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    return double(stat.readAll().split(' ').value(1).toLongLong()) * 1e-9;
+}
+
 double monotonicSeconds()
 {
     return clockSeconds(CLOCK_MONOTONIC);

@@ -8,6 +8,9 @@
 double selfCpuSeconds();
 // CPU seconds the calling thread has used.
 double threadCpuSeconds();
+// Seconds the calling thread has waited, runnable, for a CPU that others had (scheduler
+// run-queue delay; grows only on a busy machine). 0 when the kernel does not tell.
+double threadRunQueueSeconds();
 // CPU seconds of another process, all its threads, from /proc (nanosecond resolution);
 // -1 when it cannot be read. Threads that have ended are not counted.
 double processCpuSeconds(pid_t pid);

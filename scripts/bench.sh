@@ -10,7 +10,7 @@ build="$root/build"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-bash "$root/scripts/build.sh" "$build" -DVERTAL_BUILD_BENCH=ON
+bash "$root/scripts/build.sh" "$build" -DVERTAL_BUILD_BENCH=ON >&2
 export QT_QPA_PLATFORM=offscreen
 export QT_LOGGING_RULES="${QT_LOGGING_RULES:-qt.qpa.*=false}"
 bin="$build/bench"
@@ -33,6 +33,8 @@ run "$bin/vertal-bench-connect" --runs "$connect_runs" 4800
 [ $quick = 1 ] || run "$bin/vertal-bench-connect" 115200
 run "$bin/vertal-bench-idle" --seconds "$idle"
 run "$bin/vertal-bench-idle" --seconds "$idle" --dialog
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 
 declare -A v
 while IFS=$'\t' read -r key value unit; do
@@ -58,7 +60,7 @@ for s in $speeds; do
     c=connect.$s
     if [ "$s" = 4800 ]; then
         cat <<TABLE
-| connect, unit at 4800: "Старт" to "Стоп" shown (median of $(get $c.runs)) | $(get $c.stop_shown) ms ("Стоп" shown), $(get $c.search_done) ms (search done, poll started) | round trips of its $(get $c.exchanges_answered) exchanges: $(get $c.answered_round_trips) ms; GUI thread working: $(get $c.gui_thread_cpu) ms; rest: $(get $c.unaccounted) ms | the sum of its round trips and the work, no idle gaps: rest under 1 ms — $(verdict "$(get $c.unaccounted)" "<" 1) |
+| connect, unit at 4800: "Старт" to "Стоп" shown (median of $(get $c.runs)) | $(get $c.stop_shown) ms ("Стоп" shown), $(get $c.search_done) ms (search done, poll started) | round trips of its $(get $c.exchanges_answered) exchanges: $(get $c.answered_round_trips) ms; GUI thread working: $(get $c.gui_thread_cpu) ms, queued for a CPU: $(get $c.gui_thread_queued) ms; rest: $(get $c.unaccounted) ms | the sum of its round trips and the work, no idle gaps: rest under 1 ms — $(verdict "$(get $c.unaccounted)" "<" 1) |
 TABLE
     else
         over=$(diffof "$(get $c.failed_speeds)" "$(get $c.failed_speeds_budget)")
