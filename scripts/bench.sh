@@ -34,7 +34,6 @@ run "$bin/vertal-bench-connect" --runs "$connect_runs" 4800
 run "$bin/vertal-bench-idle" --seconds "$idle"
 run "$bin/vertal-bench-idle" --seconds "$idle" --dialog
 
-echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 
 declare -A v
 while IFS=$'\t' read -r key value unit; do
@@ -50,6 +49,8 @@ verdict() {
 diffof() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "n/a" || b == "n/a") print "n/a"; else printf "%.2f", a - b }'; }
 
 ex=exchange
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), Linux $(uname -r); load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)."
+echo
 cat <<TABLE
 | figure | this machine | compared with | target |
 |---|---|---|---|
