@@ -3,11 +3,15 @@
 // client, in alternating blocks against the same simulated unit on a pseudo-terminal.
 // The simulator runs as a child process (vertal-unit-sim).
 //
-//   vertal-bench-exchange [--count N] [--blocks B] [--speed BAUD]
+// A third client, the reference run on a thread started for each exchange, shows what that
+// start costs by itself. With --load N, N busy processes share the CPUs meanwhile.
+//
+//   vertal-bench-exchange [--count N] [--blocks B] [--speed BAUD] [--load N]
 
 #include "benchreport.h"
 #include "ccomport.h"
 #include "commandcodes.h"
+#include "cpuload.h"
 #include "exchangeresult.h"
 #include "percentiles.h"
 #include "processclock.h"
@@ -17,6 +21,9 @@
 #include <QApplication>
 #include <QStringList>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -84,11 +91,26 @@ void runReference(Side &side, const QString &path, int baud, int count)
     measure(side, count, [&](QByteArray &b) { return client.exchange(b, referenceTimeoutMs); });
 }
 
-void reportSide(const char *name, const Side &side)
+// The reference client, but every exchange on a thread started for it and joined: what
+// starting a thread per exchange costs by itself, without any event loop.
+void runThreadedReference(Side &side, const QString &path, int baud, int count)
+{
+    ReferenceClient client;
+    if (!client.open(path, baud)) {
+        side.failures += count;
+        return;
+    }
+    measure(side, count, [&](QByteArray &b) {
+        int result = NoReply;
+        std::thread([&] { result = client.exchange(b, referenceTimeoutMs); }).join();
+        return result;
+    });
+}
+
+void reportSide(const std::string &prefix, const char *name, const Side &side)
 {
     const Summary s = summarize(side.roundTripsUs);
-    const QByteArray prefix = QByteArray("exchange.") + name + '.';
-    auto key = [&](const char *what) { return (prefix + what).toStdString(); };
+    auto key = [&](const char *what) { return prefix + '.' + name + '.' + what; };
     report(key("count").c_str(), s.count, "", 0);
     report(key("failures").c_str(), side.failures, "", 0);
     report(key("median").c_str(), s.median, "us");
@@ -109,10 +131,18 @@ int intOption(const QStringList &args, const QString &name, int fallback)
 
 int main(int argc, char *argv[])
 {
+    // The busy processes are forked before the application starts any thread.
+    CpuLoad load;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--load") == 0)
+            load.start(std::atoi(argv[i + 1]));
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
+    const int loadCount = intOption(args, QStringLiteral("--load"), 0);
+    const char *prefix = loadCount > 0 ? "exchange_loaded" : "exchange";
     const int count = intOption(args, QStringLiteral("--count"), 2000);
     const int blocks = qMax(1, intOption(args, QStringLiteral("--blocks"), 10));
     const int baud = intOption(args, QStringLiteral("--speed"), 19200);
@@ -125,11 +155,14 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "vertal-bench-exchange: %s\n", qPrintable(error));
         return 1;
     }
+    // The simulator listens at once only while someone holds its line open.
+    sim.holdLine();
     std::fprintf(stderr, "exchange: %d x CMD_READ_STATUS at %d baud on %s, %d blocks\n", count,
                  baud, qPrintable(sim.devicePath()), blocks);
 
     Side wizard;
     Side reference;
+    Side threaded;
     const double simCpuStart = sim.cpuSeconds();
     for (int b = 0; b < blocks; ++b) {
         const int n = count / blocks + (b < count % blocks ? 1 : 0);
@@ -137,21 +170,27 @@ int main(int argc, char *argv[])
         if (b % 2 == 0) {
             runWizard(wizard, sim.devicePath(), baud, n);
             runReference(reference, sim.devicePath(), baud, n);
+            runThreadedReference(threaded, sim.devicePath(), baud, n);
         } else {
+            runThreadedReference(threaded, sim.devicePath(), baud, n);
             runReference(reference, sim.devicePath(), baud, n);
             runWizard(wizard, sim.devicePath(), baud, n);
         }
     }
     const double simCpu = sim.cpuSeconds() - simCpuStart;
 
-    reportSide("wizard", wizard);
-    reportSide("reference", reference);
+    load.stop();
+    const std::string p = prefix;
+    reportSide(p, "wizard", wizard);
+    reportSide(p, "reference", reference);
+    reportSide(p, "reference_thread", threaded);
     const double refMedian = summarize(reference.roundTripsUs).median;
     const double wizMedian = summarize(wizard.roundTripsUs).median;
-    report("exchange.median_difference", wizMedian - refMedian, "us");
-    report("exchange.median_ratio", refMedian > 0 ? wizMedian / refMedian : 0, "x", 2);
-    report("exchange.simulator_cpu_per_exchange",
-           simCpu / double(2 * count + 2 * blocks * warmUpExchanges) * 1e6, "us");
+    report((p + ".load_processes").c_str(), loadCount, "", 0);
+    report((p + ".median_difference").c_str(), wizMedian - refMedian, "us");
+    report((p + ".median_ratio").c_str(), refMedian > 0 ? wizMedian / refMedian : 0, "x", 2);
+    report((p + ".simulator_cpu_per_exchange").c_str(),
+           simCpu / double(3 * count + 3 * blocks * warmUpExchanges) * 1e6, "us");
     sim.stop();
-    return wizard.failures + reference.failures == 0 ? 0 : 2;
+    return wizard.failures + reference.failures + threaded.failures == 0 ? 0 : 2;
 }

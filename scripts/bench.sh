@@ -28,6 +28,7 @@ run() {
     "$@" 2>/dev/null | tee -a "$results" >/dev/null
 }
 run "$bin/vertal-bench-exchange" --count "$exchanges"
+[ $quick = 1 ] || run "$bin/vertal-bench-exchange" --count "$exchanges" --load "$(nproc)"
 run "$bin/vertal-bench-startup" --runs 10
 run "$bin/vertal-bench-connect" --runs "$connect_runs" 4800
 [ $quick = 1 ] || run "$bin/vertal-bench-connect" 115200
@@ -54,9 +55,15 @@ echo
 cat <<TABLE
 | figure | this machine | compared with | target |
 |---|---|---|---|
-| exchange round trip, wizard (\`cComPort\`), $(get $ex.wizard.count) × CMD_READ_STATUS | median $(get $ex.wizard.median) µs, p95 $(get $ex.wizard.p95) µs, p99 $(get $ex.wizard.p99) µs | reference client: median $(get $ex.reference.median) µs, p95 $(get $ex.reference.p95) µs, p99 $(get $ex.reference.p99) µs | median within 1000 µs of the reference: $(get $ex.median_difference) µs, ratio $(get $ex.median_ratio)× — $(verdict "$(get $ex.median_difference)" "<=" 1000) |
-| CPU per exchange | wizard $(get $ex.wizard.cpu_per_exchange) µs | reference $(get $ex.reference.cpu_per_exchange) µs; simulator $(get $ex.simulator_cpu_per_exchange) µs | — |
+| exchange round trip, wizard (\`cComPort\`), $(get $ex.wizard.count) × CMD_READ_STATUS | median $(get $ex.wizard.median) µs, p95 $(get $ex.wizard.p95) µs, p99 $(get $ex.wizard.p99) µs | reference client: median $(get $ex.reference.median) µs, p95 $(get $ex.reference.p95) µs, p99 $(get $ex.reference.p99) µs; the same on a thread started per exchange: median $(get $ex.reference_thread.median) µs, p95 $(get $ex.reference_thread.p95) µs, p99 $(get $ex.reference_thread.p99) µs | median within 1000 µs of the reference: $(get $ex.median_difference) µs, ratio $(get $ex.median_ratio)× — $(verdict "$(get $ex.median_difference)" "<=" 1000) |
+| CPU per exchange | wizard $(get $ex.wizard.cpu_per_exchange) µs | reference $(get $ex.reference.cpu_per_exchange) µs, on a thread $(get $ex.reference_thread.cpu_per_exchange) µs; simulator $(get $ex.simulator_cpu_per_exchange) µs | — |
 TABLE
+if [ $quick = 0 ]; then
+    el=exchange_loaded
+    cat <<TABLE
+| exchange round trip as above, $(get $el.load_processes) busy processes sharing the CPUs | wizard: median $(get $el.wizard.median) µs, p95 $(get $el.wizard.p95) µs, p99 $(get $el.wizard.p99) µs | reference: median $(get $el.reference.median) µs, p95 $(get $el.reference.p95) µs, p99 $(get $el.reference.p99) µs; on a thread per exchange: median $(get $el.reference_thread.median) µs, p95 $(get $el.reference_thread.p95) µs, p99 $(get $el.reference_thread.p99) µs | median within 1000 µs of the reference: $(get $el.median_difference) µs — $(verdict "$(get $el.median_difference)" "<=" 1000) |
+TABLE
+fi
 for s in $speeds; do
     c=connect.$s
     if [ "$s" = 4800 ]; then

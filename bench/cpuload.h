@@ -1,0 +1,22 @@
+#pragma once
+
+#include <sys/types.h>
+#include <vector>
+
+// Busy processes that keep CPUs occupied while a benchmark runs, to see how the wizard fares
+// on a machine that has other work: each one spins at normal priority until stopped.
+class CpuLoad
+{
+public:
+    CpuLoad() = default;
+    CpuLoad(const CpuLoad &) = delete;
+    CpuLoad &operator=(const CpuLoad &) = delete;
+    ~CpuLoad() { stop(); }
+
+    // Starts `count` spinning child processes. Call before any thread is started.
+    void start(int count);
+    void stop();
+
+private:
+    std::vector<pid_t> children;
+};
