@@ -34,8 +34,9 @@ public:
 
     // Sends the request payload in `buffer`; returns an ExchangeResult. On Ok `buffer`
     // holds the reply payload; otherwise callers must not read it. Returns NoPort at once
-    // (buffer untouched) when there is no port object. Processes the caller's events
-    // while it waits.
+    // (buffer untouched) when there is no port object, and NoReply at once when the port
+    // never opened or its device has gone away. Processes the caller's events while it
+    // waits; a second call on a worker whose exchange is in flight returns NoReply.
     int exchange(QByteArray &buffer, bool waitBeforeRead);
 
     // True from the start of exchange() until it returns (GUI thread bookkeeping).
@@ -51,6 +52,18 @@ protected:
     void run() override;
 
 private:
+    // What one attempt heard on the line.
+    enum class Heard
+    {
+        Frame,   // a reply ending with a carriage return is in the buffer
+        Nothing, // no complete reply within the attempt's polls (or one too long to be real)
+        PortGone // the device went away
+    };
+
+    int talk(const QByteArray &frame);
+    void send(const QByteArray &frame);
+    Heard collectReply(QByteArray &reply);
+
     SerialPort *serial = nullptr;
     bool ownsPort = false;
     QByteArray *buffer = nullptr;

@@ -1,6 +1,7 @@
 #include "exchangeresult.h"
 #include "framecodec.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 class TestFrameCodec : public QObject
@@ -11,6 +12,7 @@ private slots:
     void encode();
     void decode_data();
     void decode();
+    void roundTrip();
 };
 
 void TestFrameCodec::encode_data()
@@ -53,6 +55,21 @@ void TestFrameCodec::decode_data()
                                               7);
     QTest::newRow("line feed end") << QByteArray("!01\n") << int(NoEnd) << QByteArray("!01\n");
     QTest::newRow("no start wins") << QByteArray("x01") << int(NoStart) << QByteArray("x01");
+    QTest::newRow("request echoed")
+        << QByteArray("$0126\r") << int(NoStart) << QByteArray("$0126\r");
+    QTest::newRow("lower-case digits")
+        << QByteArray("!abcdef\r") << int(Ok) << QByteArray::fromHex("ABCDEF");
+    QTest::newRow("unit's check byte kept")
+        << QByteArray("!012627\r") << int(Ok) << QByteArray::fromHex("012627");
+    QTest::newRow("NUL first") << QByteArray("\0!01\r", 5) << int(Empty)
+                               << QByteArray("\0!01\r", 5);
+    QTest::newRow("NUL after frame ignored")
+        << QByteArray("!01\r\0xyz", 8) << int(Ok) << QByteArray::fromHex("01");
+    QTest::newRow("only carriage return") << QByteArray("\r") << int(NoStart) << QByteArray("\r");
+    QTest::newRow("start only") << QByteArray("!") << int(NoEnd) << QByteArray("!");
+    QTest::newRow("carriage return inside")
+        << QByteArray("!01\r2\r") << int(BadHighDigit) << QByteArray::fromHex("01");
+    QTest::newRow("space is no digit") << QByteArray("!0 \r") << int(BadLowDigit) << QByteArray();
 }
 
 void TestFrameCodec::decode()
@@ -62,6 +79,26 @@ void TestFrameCodec::decode()
     QFETCH(QByteArray, after);
     QCOMPARE(decodeFrame(frame), result);
     QCOMPARE(frame, after);
+}
+
+// Any payload survives the trip: a request frame turned into a reply frame ('$' to '!',
+// without the check digits) decodes back to the payload.
+void TestFrameCodec::roundTrip()
+{
+    QRandomGenerator random(20261207);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray payload(random.bounded(0, 64), Qt::Uninitialized);
+        for (char &byte : payload)
+            byte = char(random.bounded(256));
+        QByteArray frame = payload;
+        encodeFrame(frame);
+        QCOMPARE(frame.size(), 2 * payload.size() + 4);
+        QCOMPARE(frame, frame.toUpper());
+        frame[0] = '!';
+        frame.remove(frame.size() - 3, 2);
+        QCOMPARE(decodeFrame(frame), int(Ok));
+        QCOMPARE(frame, payload);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestFrameCodec)

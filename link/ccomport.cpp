@@ -1,0 +1,205 @@
+#include "ccomport.h"
+
+#include "exchangeresult.h"
+#include "framecodec.h"
+#include "linklog.h"
+#include "portopenfailure.h"
+#include "serialport.h"
+
+#include <QEventLoop>
+#include <QSerialPortInfo>
+#include <QTimer>
+#include <chrono>
+
+std::atomic<int> linkBusy{0};
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int sendAttempts = 9;
+constexpr int countedPollsPerAttempt = 21;
+constexpr auto pollInterval = 15ms;      // listening without useful bytes that counts as one poll
+constexpr auto settleAfterSend = 600ms;  // optional pause before listening
+constexpr auto linkRetry = 30ms;         // between tries to take the link
+constexpr auto linkWaitOnDestroy = 10ms; // destructor's wait for a free link
+constexpr auto drainTimeout = 1000ms;    // bound on waiting for the output queue to empty
+// A real reply is a few dozen bytes; a "reply" growing past this is a babbling line and the
+// attempt ends as if nothing came.
+constexpr qsizetype maxReplySize = 4096;
+
+constexpr char replyStart = '!';
+constexpr char frameEnd = '\r';
+
+// Listed port names (ttyS0) are opened by their device; a path is taken as given.
+QString devicePathFor(const QString &portName)
+{
+    if (portName.contains(QLatin1Char('/')))
+        return portName;
+    const QString location = QSerialPortInfo(portName).systemLocation();
+    return location.isEmpty() ? QStringLiteral("/dev/") + portName : location;
+}
+
+// Holds the link for one run(): taken with an atomic 0 -> 1, released on every way out.
+struct LinkHold
+{
+    LinkHold()
+    {
+        int expected = 0;
+        while (!linkBusy.compare_exchange_strong(expected, 1)) {
+            expected = 0;
+            QThread::msleep(std::chrono::milliseconds(linkRetry).count());
+        }
+    }
+    ~LinkHold() { linkBusy.fetch_sub(1); }
+    LinkHold(const LinkHold &) = delete;
+    LinkHold &operator=(const LinkHold &) = delete;
+};
+
+} // namespace
+
+cComPort::cComPort(const QString &portName) : QThread(nullptr), ownsPort(true)
+{
+    serial = new SerialPort;
+    const QString path = devicePathFor(portName);
+    if (!serial->open(path)) {
+        qCDebug(lcLink) << "cannot open" << path << serial->lastErrorString();
+        showPortOpenFailure();
+    }
+}
+
+cComPort::cComPort(SerialPort *sharedPort) : QThread(nullptr), serial(sharedPort), ownsPort(false)
+{
+}
+
+cComPort::~cComPort()
+{
+    while (linkBusy.load() != 0)
+        QThread::msleep(std::chrono::milliseconds(linkWaitOnDestroy).count());
+    wait(); // a running thread must never be destroyed
+    if (ownsPort)
+        delete serial; // closes it
+}
+
+int cComPort::exchange(QByteArray &request, bool pauseBeforeRead)
+{
+    if (!serial)
+        return NoPort;
+    // One exchange per worker: a second call while one is in flight would share its buffer.
+    if (exchanging || isRunning())
+        return NoReply;
+
+    int result = NoReply;
+    buffer = &request;
+    resultSlot = &result;
+    waitBeforeRead = pauseBeforeRead;
+    exchanging = true;
+
+    // `finished` arrives queued on this thread, so it is handled inside exec() even when the
+    // worker ends before exec() starts.
+    QEventLoop loop;
+    connect(this, &QThread::finished, &loop, &QEventLoop::quit);
+    start(QThread::HighestPriority);
+    if (isRunning() || isFinished())
+        loop.exec();
+    wait();
+
+    exchanging = false;
+    buffer = nullptr;
+    resultSlot = nullptr;
+    return result;
+}
+
+void cComPort::setBaudRate(int baud)
+{
+    if (serial)
+        serial->setBaudRate(baud);
+}
+
+void cComPort::waitProcessingEvents(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void cComPort::run()
+{
+    QByteArray frame = *buffer;
+    encodeFrame(frame);
+    LinkHold hold;
+    *resultSlot = talk(frame);
+}
+
+// Sends `frame` up to nine times and returns the exchange's result.
+int cComPort::talk(const QByteArray &frame)
+{
+    // A port that never opened or has gone away can neither send nor hear: waiting out
+    // nine attempts on it would only freeze the operator's window for nothing.
+    if (!serial->isOpen() || serial->isGone())
+        return NoReply;
+    for (int attempt = 0; attempt < sendAttempts; ++attempt) {
+        send(frame);
+        if (serial->isGone())
+            return NoReply;
+        if (waitBeforeRead)
+            QThread::msleep(std::chrono::milliseconds(settleAfterSend).count());
+        buffer->clear();
+        switch (collectReply(*buffer)) {
+        case Heard::Frame:
+            return decodeFrame(*buffer);
+        case Heard::PortGone:
+            return NoReply;
+        case Heard::Nothing:
+            break;
+        }
+    }
+    return NoReply;
+}
+
+void cComPort::send(const QByteArray &frame)
+{
+    logFrame("out", frame);
+    serial->write(frame);
+    serial->flush();
+    const auto deadline = Clock::now() + drainTimeout;
+    while (serial->bytesToWrite() > 0 && !serial->isGone() && Clock::now() < deadline)
+        QThread::msleep(1);
+}
+
+// Listens for one reply. A poll is a window of 15 ms: it counts when it passes without
+// useful bytes; bytes that extend the reply end it early, uncounted, and a new one starts.
+// Bytes that cannot begin a reply (no '!' at the start of an empty buffer) are dropped and
+// the window goes on, so a noisy line still gets its full 21 x 15 ms of listening.
+cComPort::Heard cComPort::collectReply(QByteArray &reply)
+{
+    int counted = 0;
+    auto windowEnd = Clock::now() + pollInterval;
+    while (counted < countedPollsPerAttempt) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(windowEnd - Clock::now());
+        if (left.count() > 0 && serial->waitForReadyRead(int(left.count()))) {
+            const QByteArray chunk = serial->readAll();
+            logFrame("in", chunk);
+            if (chunk.isEmpty() || (reply.isEmpty() && chunk.front() != replyStart))
+                continue;
+            reply += chunk;
+            if (reply.back() == frameEnd)
+                return Heard::Frame;
+            if (reply.size() > maxReplySize)
+                return Heard::Nothing;
+            windowEnd = Clock::now() + pollInterval;
+            continue;
+        }
+        if (serial->isGone())
+            return Heard::PortGone;
+        // A wait that failed early (not a time-out) must not turn into a busy loop.
+        if (Clock::now() < windowEnd)
+            QThread::usleep(
+                std::chrono::duration_cast<std::chrono::microseconds>(windowEnd - Clock::now())
+                    .count());
+        ++counted;
+        windowEnd = Clock::now() + pollInterval;
+    }
+    return Heard::Nothing;
+}

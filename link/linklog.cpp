@@ -1,0 +1,11 @@
+#include "linklog.h"
+
+#include <QTime>
+
+Q_LOGGING_CATEGORY(lcLink, "vertal.link", QtWarningMsg)
+
+void logFrame(const char *direction, const QByteArray &bytes)
+{
+    qCDebug(lcLink).noquote() << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"))
+                              << direction << bytes.toHex(' ');
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QByteArray>
+#include <QLoggingCategory>
+
+// "vertal.link": frames on the line, off unless enabled, e.g.
+// QT_LOGGING_RULES="vertal.link.debug=true".
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
+
+// Logs one frame as hex with a time stamp; `direction` is "out" or "in".
+void logFrame(const char *direction, const QByteArray &bytes);

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <atomic>
+#include <termios.h>
+
+// One serial line to the unit, opened raw at 4800 baud, 8 data bits, no parity, 1 stop bit,
+// no flow control, and claimed exclusively so that no other program interleaves bytes.
+//
+// Threads: every operation is a plain system call on one descriptor, so the exchange worker
+// may call them from its own thread while the GUI thread owns the object. Two workers may
+// share one port; the link lock (linkBusy) keeps them to one exchange at a time. open() and
+// close() are the owner's: close only when no worker is using the port. isGone(), error()
+// and lastErrorString() may be read from any thread.
+//
+// A device that goes away (adapter unplugged, far end of a pseudo-terminal closed) puts the
+// port in the Gone state: every later wait returns at once, nothing spins on it.
+class SerialPort
+{
+public:
+    enum Error
+    {
+        NoError,
+        NotOpen,     // the operation needs an open port
+        NotFound,    // no such device
+        Permission,  // no right to open it
+        Busy,        // claimed by another program
+        Gone,        // the device went away; only close() helps
+        Unsupported, // not a terminal, or a line speed it does not take
+        Timeout,     // the line did not take the bytes in time
+        OtherError,
+    };
+
+    SerialPort() = default;
+    ~SerialPort();
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
+
+    // Opens the device `path` read-write, raw, 4800 8N1. Returns false and leaves the port
+    // closed on failure (error() tells why).
+    bool open(const QString &path);
+    // Restores the settings found at open() and closes the descriptor. Harmless when closed.
+    void close();
+    bool isOpen() const { return fd >= 0; }
+    // The descriptor, -1 when closed (diagnostics and tests).
+    int handle() const { return fd; }
+
+    // Sets the line speed (4800, 9600, 19200, 38400, 57600 or 115200). False if the port is
+    // closed or the speed is not one of these.
+    bool setBaudRate(int baud);
+
+    // Writes all of `data`, waiting (bounded) while the line's queue is full. Returns the
+    // number of bytes written, which is less than data.size() on error.
+    qint64 write(const QByteArray &data);
+    // Waits until every written byte has left (drain). Never discards bytes.
+    bool flush();
+    // Bytes written but not yet sent; 0 when closed or unknown.
+    qint64 bytesToWrite() const;
+    // Bytes received and not yet read; 0 when closed or unknown.
+    qint64 bytesAvailable() const;
+    // Returns the bytes received so far without waiting (empty when none).
+    QByteArray readAll();
+    // Waits up to `ms` milliseconds for bytes to read. True as soon as there are some; false
+    // on time-out, when closed, or when the device has gone (isGone()).
+    bool waitForReadyRead(int ms);
+
+    bool isGone() const { return gone.load(); }
+    Error error() const;
+    // The system's text for the last failure, for diagnostics.
+    QString lastErrorString() const;
+
+private:
+    void setError(Error code, int sysError);
+    void setSystemError(int sysError);
+    bool waitWritable(int ms);
+
+    int fd = -1;
+    termios savedSettings{};
+    std::atomic<bool> gone{false};
+    mutable QMutex errorLock;
+    Error lastError = NoError;
+    QString lastErrorText;
+};

@@ -1,0 +1,326 @@
+// POSIX part of SerialPort: termios on a terminal device.
+#include "serialport.h"
+
+#include <QMutexLocker>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// How long write() waits for room in a full output queue before it gives up.
+constexpr auto writeTimeout = 2000ms;
+// Read in pieces of this size; a reply is a few dozen bytes.
+constexpr int readPiece = 4096;
+
+speed_t speedFor(int baud)
+{
+    switch (baud) {
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;
+    }
+}
+
+// Raw mode done completely: no line editing, echo or signals, a carriage return arrives as
+// a carriage return, 8 data bits, no parity, 1 stop bit, no flow control, the modem lines
+// ignored, and read() returns at once with what is there.
+void makeRaw(termios &t)
+{
+    t.c_iflag &=
+        ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    t.c_cflag |= CS8 | CLOCAL | CREAD;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+}
+
+// Milliseconds left until `deadline`, rounded up so that a wait never ends early; 0 if past.
+int millisecondsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? int(left.count()) : 0;
+}
+
+// The one place where errno values become SerialPort errors.
+SerialPort::Error errorFromErrno(int sysError)
+{
+    switch (sysError) {
+    case 0:
+        return SerialPort::NoError;
+    case ENOENT:
+        return SerialPort::NotFound;
+    case EACCES:
+    case EPERM:
+        return SerialPort::Permission;
+    case EBUSY:
+        return SerialPort::Busy;
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+        return SerialPort::Gone;
+    case ENOTTY:
+    case EINVAL:
+        return SerialPort::Unsupported;
+    case EAGAIN:
+    case ETIMEDOUT:
+        return SerialPort::Timeout;
+    case EBADF:
+        return SerialPort::NotOpen;
+    default:
+        return SerialPort::OtherError;
+    }
+}
+
+} // namespace
+
+SerialPort::~SerialPort()
+{
+    close();
+}
+
+bool SerialPort::open(const QString &path)
+{
+    close();
+    gone = false;
+    const int opened =
+        ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (opened < 0) {
+        // At open time a missing device is simply not there, not gone.
+        const int sysError = errno;
+        setError(errorFromErrno(sysError) == Gone ? NotFound : errorFromErrno(sysError), sysError);
+        return false;
+    }
+    termios settings{};
+    if (::ioctl(opened, TIOCEXCL) < 0 || ::tcgetattr(opened, &savedSettings) < 0) {
+        setSystemError(errno);
+        ::close(opened);
+        return false;
+    }
+    settings = savedSettings;
+    makeRaw(settings);
+    ::cfsetispeed(&settings, B4800);
+    ::cfsetospeed(&settings, B4800);
+    if (::tcsetattr(opened, TCSANOW, &settings) < 0) {
+        setSystemError(errno);
+        ::close(opened);
+        return false;
+    }
+    fd = opened;
+    setError(NoError, 0);
+    return true;
+}
+
+void SerialPort::close()
+{
+    if (fd < 0)
+        return;
+    ::tcsetattr(fd, TCSANOW, &savedSettings);
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    fd = -1;
+}
+
+bool SerialPort::setBaudRate(int baud)
+{
+    const speed_t speed = speedFor(baud);
+    if (fd < 0 || speed == B0) {
+        setError(fd < 0 ? NotOpen : Unsupported, fd < 0 ? EBADF : EINVAL);
+        return false;
+    }
+    termios settings{};
+    if (::tcgetattr(fd, &settings) < 0) {
+        setSystemError(errno);
+        return false;
+    }
+    ::cfsetispeed(&settings, speed);
+    ::cfsetospeed(&settings, speed);
+    if (::tcsetattr(fd, TCSANOW, &settings) < 0) {
+        setSystemError(errno);
+        return false;
+    }
+    return true;
+}
+
+qint64 SerialPort::write(const QByteArray &data)
+{
+    if (fd < 0) {
+        setError(NotOpen, EBADF);
+        return 0;
+    }
+    const auto deadline = Clock::now() + writeTimeout;
+    qint64 done = 0;
+    while (done < data.size() && !gone) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            if (!waitWritable(millisecondsLeft(deadline)))
+                break;
+            continue;
+        }
+        setSystemError(n < 0 ? errno : EIO);
+        break;
+    }
+    return done;
+}
+
+bool SerialPort::waitWritable(int ms)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        pollfd p{fd, POLLOUT, 0};
+        const int r = ::poll(&p, 1, millisecondsLeft(deadline));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) {
+            setSystemError(errno);
+            return false;
+        }
+        if (r == 0) {
+            setError(Timeout, ETIMEDOUT);
+            return false;
+        }
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            setSystemError(p.revents & POLLNVAL ? EBADF : EIO);
+            return false;
+        }
+        return true;
+    }
+}
+
+bool SerialPort::flush()
+{
+    if (fd < 0) {
+        setError(NotOpen, EBADF);
+        return false;
+    }
+    while (::tcdrain(fd) < 0) {
+        if (errno != EINTR) {
+            setSystemError(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+qint64 SerialPort::bytesToWrite() const
+{
+    int queued = 0;
+    if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &queued) < 0)
+        return 0;
+    return queued;
+}
+
+qint64 SerialPort::bytesAvailable() const
+{
+    int available = 0;
+    if (fd < 0 || ::ioctl(fd, FIONREAD, &available) < 0)
+        return 0;
+    return available;
+}
+
+QByteArray SerialPort::readAll()
+{
+    QByteArray result;
+    if (fd < 0)
+        return result;
+    char piece[readPiece];
+    for (;;) {
+        const ssize_t n = ::read(fd, piece, sizeof piece);
+        if (n > 0)
+            result.append(piece, n);
+        if (n == ssize_t(sizeof piece))
+            continue;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            setSystemError(errno);
+        return result;
+    }
+}
+
+bool SerialPort::waitForReadyRead(int ms)
+{
+    if (fd < 0) {
+        setError(NotOpen, EBADF);
+        return false;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!gone) {
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, millisecondsLeft(deadline));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) {
+            setSystemError(errno);
+            return false;
+        }
+        if (r == 0)
+            return false;
+        if (p.revents & POLLNVAL) {
+            setError(NotOpen, EBADF);
+            return false;
+        }
+        // A hung-up line may still hold the last bytes the device sent: hand them out
+        // first; once they are read, the next wait reports the device gone.
+        if (p.revents & (POLLHUP | POLLERR)) {
+            if (bytesAvailable() > 0)
+                return true;
+            setSystemError(EIO);
+            return false;
+        }
+        if (p.revents & POLLIN)
+            return true;
+    }
+    return false;
+}
+
+SerialPort::Error SerialPort::error() const
+{
+    QMutexLocker lock(&errorLock);
+    return lastError;
+}
+
+QString SerialPort::lastErrorString() const
+{
+    QMutexLocker lock(&errorLock);
+    return lastErrorText;
+}
+
+void SerialPort::setSystemError(int sysError)
+{
+    setError(errorFromErrno(sysError), sysError);
+}
+
+void SerialPort::setError(Error code, int sysError)
+{
+    if (code == Gone && fd >= 0)
+        gone = true;
+    QMutexLocker lock(&errorLock);
+    lastError = code;
+    lastErrorText = sysError ? qt_error_string(sysError) : QString();
+}
