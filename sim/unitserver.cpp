@@ -5,6 +5,7 @@
 #include "requestframe.h"
 #include "simunit.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -120,6 +121,13 @@ int UnitServer::interleavedFrames() const
     return interleaved;
 }
 
+int UnitServer::framesWithPayload(const QByteArray &payload) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return int(std::count_if(frames.cbegin(), frames.cend(),
+                             [&](const ReceivedFrame &f) { return f.payload == payload; }));
+}
+
 bool UnitServer::waitForFrames(int count, int timeoutMs) const
 {
     std::unique_lock<std::mutex> lock(mutex);
@@ -233,6 +241,10 @@ void UnitServer::serve()
         if (!due.isEmpty())
             line.write(due);
     }
+    // Whoever waits for an unplug or replug must not wait for a thread that has ended.
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+    changed.notify_all();
 }
 
 // Reads the wizard's bytes; marks the line idle when no slave is open, so that the next

@@ -33,15 +33,6 @@ UnitState testState()
     return s;
 }
 
-// How many frames in the log carry exactly `payload`.
-int copiesOf(const QList<ReceivedFrame> &frames, const QByteArray &payload)
-{
-    int n = 0;
-    for (const ReceivedFrame &f : frames)
-        n += f.payload == payload ? 1 : 0;
-    return n;
-}
-
 } // namespace
 
 class TestSimExchange : public QObject
@@ -104,7 +95,7 @@ void TestSimExchange::answersOnlyAtUnitSpeed()
         QCOMPARE(frames.size(), 1);
     } else {
         QCOMPARE(result, int(NoReply));
-        QCOMPARE(copiesOf(frames, readBoards), 9); // nine copies, nothing else
+        QCOMPARE(server->framesWithPayload(readBoards), 9); // nine copies, nothing else
         QCOMPARE(frames.size(), 9);
     }
     for (const ReceivedFrame &f : frames) {
@@ -159,7 +150,7 @@ void TestSimExchange::faults()
     QCOMPARE(port->exchange(buffer, false), result);
     if (result == Ok)
         QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
-    const int copies = copiesOf(server->receivedFrames(), readVersion);
+    const int copies = server->framesWithPayload(readVersion);
     QVERIFY2(copies >= minCopies && copies <= maxCopies, qPrintable(QString::number(copies)));
     QCOMPARE(server->interleavedFrames(), 0);
 }
@@ -175,7 +166,7 @@ void TestSimExchange::unplugFailsPromptlyAndReplugServesAgain()
     clock.start();
     QCOMPARE(port->exchange(buffer, false), int(NoReply));
     QVERIFY2(clock.elapsed() < promptFailureMs, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(copiesOf(server->receivedFrames(), readVersion), 1);
+    QCOMPARE(server->framesWithPayload(readVersion), 1);
     buffer = readVersion;
     QCOMPARE(port->exchange(buffer, false), int(NoReply)); // the line stays dead
     port.reset();
