@@ -105,8 +105,14 @@ bool UnitServer::isPlugged() const
 
 QList<ReceivedFrame> UnitServer::receivedFrames() const
 {
+    // A list of its own, not one sharing storage with ours: the serving thread appends to
+    // ours while the caller reads the copy.
     std::lock_guard<std::mutex> lock(mutex);
-    return frames;
+    QList<ReceivedFrame> copy;
+    copy.reserve(frames.size());
+    for (const ReceivedFrame &f : frames)
+        copy.append(f);
+    return copy;
 }
 
 void UnitServer::clearReceivedFrames()
