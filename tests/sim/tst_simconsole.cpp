@@ -1,5 +1,9 @@
 #include "rawclient.h"
+#include "simconsole.h"
+#include "simunit.h"
+#include "unitserver.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -17,7 +21,10 @@ class TestSimConsole : public QObject
 {
     Q_OBJECT
 private slots:
+    void commands_data();
+    void commands();
     void drivenThroughItsConsole();
+    void refusesToReplaceAFile();
     void endsCleanly_data();
     void endsCleanly();
     void helpListsEveryCommand();
@@ -51,6 +58,88 @@ QByteArray TestSimConsole::readUntil(QProcess &sim, const QByteArray &text)
     return got;
 }
 
+void TestSimConsole::commands_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("output"); // what the answer starts with
+    QTest::addColumn<QString>("state");  // a line "show" then contains ("" for none)
+
+    QTest::newRow("status by name") << "status 1 fault"
+                                    << "board 1 status 0x02"
+                                    << "board 1 input, status 0x02";
+    QTest::newRow("status by byte") << "status 1 0x13"
+                                    << "board 1 status 0x13"
+                                    << "board 1 input, status 0x13";
+    QTest::newRow("status of no position") << "status 5 alarm"
+                                           << "usage: status"
+                                           << "";
+    QTest::newRow("case open") << "case open"
+                               << "case open"
+                               << "case open";
+    QTest::newRow("case ajar") << "case ajar"
+                               << "usage: case"
+                               << "case closed";
+    QTest::newRow("value") << "value 1 65535"
+                           << "board 1 value 65535"
+                           << "value 65535";
+    QTest::newRow("value too big") << "value 1 65536"
+                                   << "usage: value"
+                                   << "value 0,";
+    QTest::newRow("kind by name") << "kind 4 input"
+                                  << "board 4 input"
+                                  << "board 4 input";
+    QTest::newRow("kind by code") << "kind 1 2"
+                                  << "board 1 relay"
+                                  << "board 1 relay, relay off";
+    QTest::newRow("kind unknown") << "kind 1 5"
+                                  << "usage: kind"
+                                  << "board 1 input";
+    QTest::newRow("fault once") << "fault noanswer"
+                                << "fault noanswer (once)"
+                                << "fault noanswer (once)";
+    QTest::newRow("fault sticky with parameter") << "fault delay sticky 250"
+                                                 << "fault delay (sticky)"
+                                                 << "fault delay (sticky)";
+    QTest::newRow("fault parameter it does not take") << "fault oddlength 3"
+                                                      << "usage: fault"
+                                                      << "fault none";
+    QTest::newRow("fault unknown") << "fault gremlins"
+                                   << "usage: fault"
+                                   << "fault none";
+    QTest::newRow("fault clear") << "fault clear"
+                                 << "fault none"
+                                 << "fault none";
+    QTest::newRow("empty log") << "log"
+                               << "no frames received"
+                               << "";
+    QTest::newRow("unknown command") << "frobnicate"
+                                     << "unknown command 'frobnicate'"
+                                     << "";
+    QTest::newRow("blank line") << "   "
+                                << ""
+                                << "";
+}
+
+// The console's commands, run in-process against a served unit.
+void TestSimConsole::commands()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, output);
+    QFETCH(QString, state);
+    SimUnit unit;
+    UnitServer server(unit);
+    QVERIFY(server.start());
+    SimConsole console(unit, server);
+    bool quit = false;
+    const QString answer = console.execute(line, quit);
+    QVERIFY2(output.isEmpty() ? answer.isEmpty() : answer.startsWith(output), qPrintable(answer));
+    QVERIFY(!quit);
+    const QString shown = console.execute("show", quit);
+    QVERIFY2(shown.contains(state), qPrintable(shown));
+    console.execute("quit", quit);
+    QVERIFY(quit);
+}
+
 void TestSimConsole::drivenThroughItsConsole()
 {
     QProcess sim;
@@ -80,6 +169,24 @@ void TestSimConsole::drivenThroughItsConsole()
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.exitCode(), 0);
     QVERIFY(!QFileInfo(dir.filePath("unit")).isSymLink());
+}
+
+// A --link path that is a file of someone else's is left alone.
+void TestSimConsole::refusesToReplaceAFile()
+{
+    QFile file(dir.filePath("unit"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("keep me");
+    file.close();
+    QProcess sim;
+    const QString path = start(sim, {});
+    QVERIFY(sim.state() == QProcess::NotRunning || sim.waitForFinished(startMs));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray kept = file.readAll();
+    file.remove();
+    QVERIFY(path.isEmpty());
+    QCOMPARE(sim.exitCode(), 1);
+    QCOMPARE(kept, QByteArray("keep me"));
 }
 
 void TestSimConsole::endsCleanly_data()
