@@ -34,8 +34,9 @@ public:
 
     // Sends the request payload in `buffer`; returns an ExchangeResult. On Ok `buffer`
     // holds the reply payload; otherwise callers must not read it. Returns NoPort at once
-    // (buffer untouched) when there is no port object. Processes the caller's events
-    // while it waits.
+    // (buffer untouched) when there is no port object, and NoReply at once when the port
+    // never opened or its device has gone away. Processes the caller's events while it
+    // waits; a second call on a worker whose exchange is in flight returns NoReply.
     int exchange(QByteArray &buffer, bool waitBeforeRead);
 
     // True from the start of exchange() until it returns (GUI thread bookkeeping).

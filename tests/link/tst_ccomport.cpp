@@ -1,0 +1,330 @@
+// The exchange worker over a real pseudo-terminal, its real thread, and a scripted unit.
+#include "ccomport.h"
+#include "exchangeresult.h"
+#include "framecodec.h"
+#include "modalwatcher.h"
+#include "scriptedpeer.h"
+#include "serialport.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+#include <fcntl.h>
+#include <memory>
+#include <time.h>
+
+namespace {
+
+using Step = ScriptedPeer::Step;
+using Answer = ScriptedPeer::Answer;
+
+qint64 processCpuMs()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+QByteArray requestFrame(const QByteArray &payload)
+{
+    QByteArray frame = payload;
+    encodeFrame(frame);
+    return frame;
+}
+
+const QByteArray versionRequest = QByteArray::fromHex("0126");
+
+} // namespace
+
+class TestExchangeWorker : public QObject
+{
+    Q_OBJECT
+private slots:
+    void noPortSendsNothing();
+    void openFailureIsShown();
+    void replyShapes_data();
+    void replyShapes();
+    void noAnswerSendsNineCopies();
+    void normalExchangeCost();
+    void babblerIsCutOff();
+    void secondWorkerWaitsForTheLink();
+    void destroyWaitsForTheLink();
+    void sharingWorkerLeavesPortOpen();
+    void unplugEndsExchange();
+};
+
+void TestExchangeWorker::noPortSendsNothing()
+{
+    cComPort worker(static_cast<SerialPort *>(nullptr));
+    QByteArray buffer = versionRequest;
+    QCOMPARE(worker.exchange(buffer, false), int(NoPort));
+    QCOMPARE(buffer, versionRequest);
+    QVERIFY(!worker.isRunning());
+    QVERIFY(!worker.isFinished()); // its thread was never started
+    QVERIFY(!worker.isExchanging());
+}
+
+// A port that does not open is told to the operator; the worker lives on, and its
+// exchanges fail at once instead of waiting out nine attempts on a closed port.
+void TestExchangeWorker::openFailureIsShown()
+{
+    ModalWatcher watcher;
+    cComPort worker(QStringLiteral("/dev/vertal-no-such-port"));
+    QCOMPARE(watcher.boxes().size(), 1);
+    const ModalWatcher::Box box = watcher.boxes().first();
+    QCOMPARE(box.title, QStringLiteral("ВЕРТАЛ-КП"));
+    QCOMPARE(box.text, QStringLiteral("Не возможно открыть выбранный порт!"));
+    QCOMPARE(box.standardButtons, 0x4000);
+    QVERIFY(!box.hasDefaultButton);
+    QCOMPARE(box.parent, nullptr);
+
+    QVERIFY(worker.serialPort());
+    QVERIFY(!worker.serialPort()->isOpen());
+    QByteArray buffer = versionRequest;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(worker.exchange(buffer, false), int(NoReply));
+    QVERIFY(clock.elapsed() < 2000);
+}
+
+// How the unit answers the first copy of the request, how it answers later copies, and
+// what the exchange makes of it.
+void TestExchangeWorker::replyShapes_data()
+{
+    QTest::addColumn<QList<Step>>("first");
+    QTest::addColumn<QByteArray>("later");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("copies");
+
+    const QByteArray none;
+    QTest::newRow("one chunk") << QList<Step>{{0, "!0A1B\r"}} << none << int(Ok)
+                               << QByteArray::fromHex("0A1B") << 1;
+    QTest::newRow("three chunks") << QList<Step>{{0, "!01"}, {5, "02"}, {5, "03\r"}} << none
+                                  << int(Ok) << QByteArray::fromHex("010203") << 1;
+    // 44 pieces 8 ms apart: longer than 21 polls, yet every poll brings bytes.
+    QList<Step> dribble{{0, "!"}};
+    QByteArray dribbled;
+    for (int i = 0; i < 21; ++i) {
+        dribble << Step{8, QByteArray::number(i % 10)} << Step{8, "5"};
+        dribbled += char((i % 10) * 16 + 5);
+    }
+    dribble << Step{8, "\r"};
+    QTest::newRow("dribbled past 21 polls") << dribble << none << int(Ok) << dribbled << 1;
+    QTest::newRow("garbage first") << QList<Step>{{0, "xx!0102\r"}} << QByteArray("!0304\r")
+                                   << int(Ok) << QByteArray::fromHex("0304") << 2;
+    QTest::newRow("frame then more") << QList<Step>{{0, "!0102\rAB"}} << QByteArray("!0304\r")
+                                     << int(Ok) << QByteArray::fromHex("0304") << 2;
+    QTest::newRow("frame then more, ended later")
+        << QList<Step>{{0, "!0102\rA"}, {5, "BC\r"}} << none << int(BadHighDigit)
+        << QByteArray::fromHex("0102") << 1;
+    QTest::newRow("odd length") << QList<Step>{{0, "!010\r"}} << QByteArray("!01\r")
+                                << int(OddLength) << QByteArray("!010\r") << 1;
+    QTest::newRow("bad digit") << QList<Step>{{0, "!0G\r"}} << QByteArray("!01\r")
+                               << int(BadLowDigit) << QByteArray() << 1;
+    QTest::newRow("first reply lost")
+        << QList<Step>{} << QByteArray("!01\r") << int(Ok) << QByteArray::fromHex("01") << 2;
+}
+
+void TestExchangeWorker::replyShapes()
+{
+    QFETCH(QList<Step>, first);
+    QFETCH(QByteArray, later);
+    QFETCH(int, result);
+    QFETCH(QByteArray, payload);
+    QFETCH(int, copies);
+
+    ScriptedPeer peer;
+    peer.setScript([&](int index, const QByteArray &) {
+        return index == 0 ? Answer{first} : ScriptedPeer::reply(later);
+    });
+    cComPort worker(peer.slavePath());
+    QByteArray buffer = versionRequest;
+    QCOMPARE(worker.exchange(buffer, false), result);
+    QCOMPARE(buffer, payload);
+    QCOMPARE(peer.requests().size(), copies);
+    QCOMPARE(peer.line(), requestFrame(versionRequest).repeated(copies));
+    QCOMPARE(linkBusy.load(), 0);
+}
+
+// The longest exchange: nine copies, then NoReply. Meanwhile the window's timers run and
+// the process sleeps rather than spins.
+void TestExchangeWorker::noAnswerSendsNineCopies()
+{
+    ScriptedPeer peer;
+    cComPort worker(peer.slavePath());
+    int ticks = 0;
+    qint64 longestGap = 0;
+    QElapsedTimer sinceTick;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, [&] {
+        longestGap = qMax(longestGap, sinceTick.restart());
+        ++ticks;
+        QVERIFY(worker.isExchanging());
+    });
+
+    QByteArray buffer = versionRequest;
+    QElapsedTimer wall;
+    wall.start();
+    sinceTick.start();
+    timer.start(10);
+    const qint64 cpuBefore = processCpuMs();
+    const int result = worker.exchange(buffer, false);
+    const qint64 cpu = processCpuMs() - cpuBefore;
+    const qint64 elapsed = wall.elapsed();
+    timer.stop();
+
+    qInfo("no-answer exchange: %lld ms wall, %lld ms CPU, %d timer ticks, longest gap %lld ms",
+          elapsed, cpu, ticks, longestGap);
+    QCOMPARE(result, int(NoReply));
+    QCOMPARE(peer.line(), requestFrame(versionRequest).repeated(9));
+    QVERIFY(elapsed >= 9 * 21 * 15);
+    QVERIFY(cpu < elapsed / 2);
+    QVERIFY(ticks > elapsed / 100);
+    QVERIFY(longestGap < 500);
+    QVERIFY(!worker.isExchanging());
+}
+
+void TestExchangeWorker::normalExchangeCost()
+{
+    ScriptedPeer peer;
+    peer.setScript([](int, const QByteArray &) { return ScriptedPeer::reply("!012627\r"); });
+    cComPort worker(peer.slavePath());
+    constexpr int exchanges = 50;
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 cpuBefore = processCpuMs();
+    for (int i = 0; i < exchanges; ++i) {
+        QByteArray buffer = versionRequest;
+        QCOMPARE(worker.exchange(buffer, false), int(Ok));
+        QCOMPARE(buffer, QByteArray::fromHex("012627"));
+    }
+    qInfo("normal exchange: %.2f ms wall, %.2f ms CPU each (%d exchanges)",
+          double(wall.elapsed()) / exchanges, double(processCpuMs() - cpuBefore) / exchanges,
+          exchanges);
+    QCOMPARE(peer.requests().size(), exchanges);
+}
+
+// A line that keeps sending the start of a reply without ever ending it cannot hold the
+// link for ever.
+void TestExchangeWorker::babblerIsCutOff()
+{
+    ScriptedPeer peer;
+    peer.setScript([](int index, const QByteArray &) {
+        Answer answer;
+        answer.babble = index == 0;
+        return answer;
+    });
+    cComPort worker(peer.slavePath());
+    QByteArray buffer = versionRequest;
+    QElapsedTimer clock;
+    clock.start();
+    const int result = worker.exchange(buffer, false);
+    peer.stopBabbling();
+    qInfo("babbler cut off after %lld ms, %lld requests", clock.elapsed(),
+          qint64(peer.requests().size()));
+    QVERIFY(result != Ok);
+    QVERIFY(clock.elapsed() < 30000);
+    QVERIFY(peer.requests().size() <= 9);
+    QCOMPARE(linkBusy.load(), 0);
+}
+
+// A poll tick on the sharing worker during another exchange: its frame goes out only
+// after the first exchange has its reply.
+void TestExchangeWorker::secondWorkerWaitsForTheLink()
+{
+    ScriptedPeer peer;
+    const QByteArray first = QByteArray::fromHex("0126");
+    const QByteArray second = QByteArray::fromHex("020401");
+    peer.setScript([&](int, const QByteArray &request) {
+        return request == requestFrame(first) ? ScriptedPeer::reply("!01\r", 200)
+                                              : ScriptedPeer::reply("!02\r");
+    });
+    cComPort owner(peer.slavePath());
+    cComPort sharer(owner.serialPort());
+    QByteArray secondBuffer = second;
+    int secondResult = -1;
+    QTimer::singleShot(30, [&] {
+        QCOMPARE(linkBusy.load(), 1);
+        secondResult = sharer.exchange(secondBuffer, false);
+    });
+    QByteArray firstBuffer = first;
+    QCOMPARE(owner.exchange(firstBuffer, false), int(Ok));
+    QTRY_COMPARE(secondResult, int(Ok));
+    QCOMPARE(firstBuffer, QByteArray::fromHex("01"));
+    QCOMPARE(secondBuffer, QByteArray::fromHex("02"));
+    QCOMPARE(peer.line(), requestFrame(first) + requestFrame(second));
+    const QList<ScriptedPeer::Event> events = peer.events();
+    QCOMPARE(events.size(), 4);
+    QCOMPARE(events[0].bytes, requestFrame(first));
+    QCOMPARE(events[1].bytes, QByteArray("!01\r"));
+    QCOMPARE(events[2].bytes, requestFrame(second));
+    QCOMPARE(events[3].bytes, QByteArray("!02\r"));
+}
+
+void TestExchangeWorker::destroyWaitsForTheLink()
+{
+    ScriptedPeer peer;
+    peer.setScript([](int, const QByteArray &) { return ScriptedPeer::reply("!01\r", 200); });
+    cComPort owner(peer.slavePath());
+    auto *sharer = new cComPort(owner.serialPort());
+    int repliesWhenDestroyed = -1;
+    QTimer::singleShot(30, [&] {
+        QCOMPARE(linkBusy.load(), 1);
+        delete sharer;
+        repliesWhenDestroyed = peer.sentCount();
+        QCOMPARE(linkBusy.load(), 0);
+    });
+    QByteArray buffer = versionRequest;
+    QCOMPARE(owner.exchange(buffer, false), int(Ok));
+    QTRY_COMPARE(repliesWhenDestroyed, 1);
+}
+
+void TestExchangeWorker::sharingWorkerLeavesPortOpen()
+{
+    ScriptedPeer peer;
+    peer.setScript([](int, const QByteArray &) { return ScriptedPeer::reply("!01\r"); });
+    auto owner = std::make_unique<cComPort>(peer.slavePath());
+    const int fd = owner->serialPort()->handle();
+    QVERIFY(fd >= 0);
+    delete new cComPort(owner->serialPort());
+    QVERIFY(::fcntl(fd, F_GETFD) != -1);
+    QVERIFY(owner->serialPort()->isOpen());
+    QByteArray buffer = versionRequest;
+    QCOMPARE(owner->exchange(buffer, false), int(Ok));
+
+    owner.reset();
+    QCOMPARE(::fcntl(fd, F_GETFD), -1);
+    QCOMPARE(errno, EBADF);
+}
+
+// The adapter is pulled out in the middle of an exchange.
+void TestExchangeWorker::unplugEndsExchange()
+{
+    ScriptedPeer peer;
+    peer.setScript([](int, const QByteArray &) {
+        Answer answer{{{0, "!01"}}};
+        answer.hangUp = true;
+        answer.hangUpPauseMs = 50;
+        return answer;
+    });
+    cComPort worker(peer.slavePath());
+    QByteArray buffer = versionRequest;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(worker.exchange(buffer, false), int(NoReply));
+    qInfo("unplugged exchange ended after %lld ms", clock.elapsed());
+    QVERIFY(clock.elapsed() < 1500);
+    QVERIFY(worker.serialPort()->isGone());
+    QCOMPARE(peer.requests().size(), 1);
+    QCOMPARE(linkBusy.load(), 0);
+
+    buffer = versionRequest;
+    clock.restart();
+    QCOMPARE(worker.exchange(buffer, false), int(NoReply));
+    QVERIFY(clock.elapsed() < 1500);
+}
+
+QTEST_MAIN(TestExchangeWorker)
+#include "tst_ccomport.moc"
