@@ -72,6 +72,11 @@ int PtyLine::lineSpeed() const
 
 bool PtyLine::write(const QByteArray &bytes)
 {
+    // While no slave is open the bytes would wait in the line for whoever opens it next;
+    // on a real line they are simply lost.
+    pollfd open{master, 0, 0};
+    if (master < 0 || (::poll(&open, 1, 0) > 0 && (open.revents & POLLHUP)))
+        return false;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + writeRoomWait;
     qsizetype done = 0;

@@ -27,6 +27,7 @@ public:
     // The line speed the far end set on the slave, in baud; 0 when not one we know.
     int lineSpeed() const;
     // Writes all of `bytes`, waiting a bounded time for room; false if it could not.
+    // Bytes for a line whose slave is not open are dropped.
     bool write(const QByteArray &bytes);
     // Reads what is there. Returns false when the slave side is not open (hang-up).
     bool read(QByteArray &into);

@@ -195,15 +195,20 @@ QString SimConsole::setValue(const QStringList &args)
     return QStringLiteral("board %1 value %2\n").arg(n).arg(value);
 }
 
+// Board kind from its name or code 0..3, or -1.
+static int parseKind(const QString &text)
+{
+    for (int k = 0; k < 4; ++k)
+        if (text.toLower() == QLatin1String(kindNames[k]))
+            return k;
+    int code = -1;
+    return parseConsoleNumber(text, code) && code >= 0 && code <= 3 ? code : -1;
+}
+
 QString SimConsole::setKind(const QStringList &args)
 {
     const int n = args.size() == 2 ? position(args[0]) : 0;
-    int kind = -1;
-    for (int k = 0; k < 4 && n != 0; ++k)
-        if (args[1].toLower() == QLatin1String(kindNames[k]))
-            kind = k;
-    if (n != 0 && kind < 0 && !(parseConsoleNumber(args[1], kind) && kind >= 0 && kind <= 3))
-        kind = -1;
+    const int kind = n != 0 ? parseKind(args[1]) : -1;
     if (kind < 0)
         return usage("kind N none|input|relay|unused");
     unit.modify([&](UnitState &s) { s.setBoardKind(n, kind); });

@@ -51,7 +51,7 @@ struct UnitState
 //   0x29 READ_VALUE      [addr, value lo, value hi, chk]   (n outside 1..4: zero)
 //   0x2C, 0x2D, 0x2E     [addr, command, result, chk]      result 0 done, 1 refused
 // Writes: 0x2C sets the kind of position n to the type code (0..3; others refused);
-// 0x2D stores the assignment of input position n (1..4); 0x2E toggles the relay of
+// 0x2D stores the assignment of position n (1..4); 0x2E toggles the relay of
 // relay-board position n (other positions refused). A write takes effect even when its
 // reply is then lost on the line.
 // The unit ignores (no reply) requests to another address than its own or 0, unknown

@@ -5,6 +5,7 @@
 #include "requestframe.h"
 #include "simunit.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -104,8 +105,14 @@ bool UnitServer::isPlugged() const
 
 QList<ReceivedFrame> UnitServer::receivedFrames() const
 {
+    // A list of its own, not one sharing storage with ours: the serving thread appends to
+    // ours while the caller reads the copy.
     std::lock_guard<std::mutex> lock(mutex);
-    return frames;
+    QList<ReceivedFrame> copy;
+    copy.reserve(frames.size());
+    for (const ReceivedFrame &f : frames)
+        copy.append(f);
+    return copy;
 }
 
 void UnitServer::clearReceivedFrames()
@@ -118,6 +125,13 @@ int UnitServer::interleavedFrames() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return interleaved;
+}
+
+int UnitServer::framesWithPayload(const QByteArray &payload) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return int(std::count_if(frames.cbegin(), frames.cend(),
+                             [&](const ReceivedFrame &f) { return f.payload == payload; }));
 }
 
 bool UnitServer::waitForFrames(int count, int timeoutMs) const
@@ -168,14 +182,17 @@ bool UnitServer::runControl()
     return true;
 }
 
+// The path and the link go first, so that whoever sees the hang-up sees them gone too.
 void UnitServer::doUnplug()
 {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        device.clear();
+        removeDeviceLink(link);
+    }
     output.clear();
     assembler.reset();
     line.close();
-    std::lock_guard<std::mutex> lock(mutex);
-    device.clear();
-    removeDeviceLink(link);
 }
 
 bool UnitServer::doReplug()
@@ -230,6 +247,10 @@ void UnitServer::serve()
         if (!due.isEmpty())
             line.write(due);
     }
+    // Whoever waits for an unplug or replug must not wait for a thread that has ended.
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+    changed.notify_all();
 }
 
 // Reads the wizard's bytes; marks the line idle when no slave is open, so that the next

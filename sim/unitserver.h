@@ -64,6 +64,8 @@ public:
     void clearReceivedFrames();
     // Frames cut short by a '$' before their '\r' since start.
     int interleavedFrames() const;
+    // How many well-formed frames carried exactly `payload` (the copies of one request).
+    int framesWithPayload(const QByteArray &payload) const;
     // Waits up to `timeoutMs` until at least `count` frames are logged.
     bool waitForFrames(int count, int timeoutMs) const;
 
