@@ -25,6 +25,8 @@ private slots:
     void tickDuringSettleWait();
     void stopDuringSearchExchange();
     void stopDuringRelayWrite();
+    void stopWhilePollStops_data();
+    void stopWhilePollStops();
     void failureWhileTickInFlight();
     void destructorReleasesBothWorkers();
 };
@@ -301,6 +303,40 @@ void TestReentrancy::stopDuringRelayWrite()
     QVERIFY(acted);
     QCOMPARE(bench.requestsFor(CMD_SET_ALARM_RELE).size(), 1);
     bench.clearRequests();
+    QTest::qWait(700);
+    QVERIFY(bench.requestsFor(CMD_READ_STATUS).isEmpty());
+    QVERIFY(looksIdle(bench));
+    QVERIFY(bench.watcher.boxes().isEmpty());
+}
+
+void TestReentrancy::stopWhilePollStops_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("command");
+    QTest::newRow("Установить") << "set_rele" << int(CMD_SET_ALARM_RELE);
+    QTest::newRow("Переключить") << "reset_rele" << int(CMD_SWITCH_RELE);
+    QTest::newRow("input board") << "input" << int(CMD_READ_ALARM_RELE);
+}
+
+// "Стоп" already queued when an operation starts is handled while that operation pauses
+// the poll: the operation then sends nothing on the connection that has just ended.
+void TestReentrancy::stopWhilePollStops()
+{
+    QFETCH(QString, control);
+    QFETCH(int, command);
+    UnitBench bench;
+    QVERIFY(bench.isReady());
+    QVERIFY(bench.connectUnit(1));
+    bench.control<QComboBox>("output")->setCurrentIndex(1);
+    bench.control<QSpinBox>("a_period")->setValue(5);
+    bench.clearRequests();
+    QMetaObject::invokeMethod(bench.control<QPushButton>("start"), "click", Qt::QueuedConnection);
+    // Synchronous: the first events handled are those of the operation's stopPoll.
+    if (control == QLatin1String("input"))
+        bench.control<QComboBox>("input")->setCurrentIndex(1);
+    else
+        bench.control<QPushButton>(qPrintable(control))->click();
+    QVERIFY(bench.requestsFor(quint8(command)).isEmpty());
     QTest::qWait(700);
     QVERIFY(bench.requestsFor(CMD_READ_STATUS).isEmpty());
     QVERIFY(looksIdle(bench));
