@@ -44,8 +44,14 @@ void UnitBench::click(const char *buttonName)
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
-QString UnitBench::startText() const { return control<QPushButton>("start")->text(); }
-QString UnitBench::stateText() const { return control<QLabel>("state")->text(); }
+QString UnitBench::startText() const
+{
+    return control<QPushButton>("start")->text();
+}
+QString UnitBench::stateText() const
+{
+    return control<QLabel>("state")->text();
+}
 
 bool UnitBench::connectUnit(int address)
 {

@@ -101,7 +101,7 @@ void TestUnitSearch::connects()
     // Input boards enable the status and value controls; relay boards the relay group.
     QStringList enabled{"current_value", "input", "start", "output"};
     if (outputs.size() > 1)
-        enabled = QStringList{"current_value", "a_time", "a_period", "input",
+        enabled = QStringList{"current_value", "a_time", "a_period",  "input",
                               "start",         "output", "reset_rele"};
     QCOMPARE(enabledControls(bench), enabled);
     QCOMPARE(bench.control<QComboBox>("output")->isEditable(), outputs.size() > 1);
@@ -304,12 +304,12 @@ void TestUnitSearch::exchangeFailure_data()
     QTest::addColumn<int>("previous");
     QTest::addColumn<int>("failing");
     QTest::addColumn<int>("fault");
-    QTest::newRow("0x20 malformed") << 0 << int(CMD_READ_BOARDS) << int(CMD_READ_ADDRESS)
-                                    << int(FaultKind::OddLength);
-    QTest::newRow("0x26 malformed") << 1 << int(CMD_READ_BOARDS) << int(CMD_READ_VERSION)
-                                    << int(FaultKind::BadHighDigit);
-    QTest::newRow("0x0B line gone") << 1 << int(CMD_READ_VERSION) << int(CMD_READ_ALARM_RELE)
-                                    << int(FaultKind::Unplug);
+    QTest::newRow("0x20 malformed")
+        << 0 << int(CMD_READ_BOARDS) << int(CMD_READ_ADDRESS) << int(FaultKind::OddLength);
+    QTest::newRow("0x26 malformed")
+        << 1 << int(CMD_READ_BOARDS) << int(CMD_READ_VERSION) << int(FaultKind::BadHighDigit);
+    QTest::newRow("0x0B line gone")
+        << 1 << int(CMD_READ_VERSION) << int(CMD_READ_ALARM_RELE) << int(FaultKind::Unplug);
 }
 
 // Road F: "Ошибка обмена !", the idle window, the port kept open, no poll.

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStringList>
@@ -23,9 +24,9 @@ inline QStringList itemsOf(const QComboBox *combo)
 // Names of the window's controls that are enabled now, in a fixed order.
 inline QStringList enabledControls(const UnitBench &bench)
 {
-    static const char *const names[] = {"addr",    "com_port", "prog",     "current_value",
-                                        "a_time",  "a_period", "input",    "start",
-                                        "output",  "reset_rele", "set_rele"};
+    static const char *const names[] = {"addr",   "com_port",   "prog",    "current_value",
+                                        "a_time", "a_period",   "input",   "start",
+                                        "output", "reset_rele", "set_rele"};
     QStringList enabled;
     for (const char *name : names) {
         if (bench.control<QWidget>(name)->isEnabled())
@@ -39,7 +40,9 @@ inline int openDescriptorsOn(const QString &device)
 {
     const QString target = QFileInfo(device).canonicalFilePath();
     int count = 0;
-    const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList fds =
+        QDir(QStringLiteral("/proc/self/fd"))
+            .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &fd : fds) {
         if (fd.symLinkTarget() == device || (!target.isEmpty() && fd.symLinkTarget() == target))
             ++count;
