@@ -1,18 +1,18 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "ccomport.h"
 #include "dialog.h"
 
 // "Текущее значение": the live value of the selected input board in a modal dialog, with
 // the status poll paused for as long as it is open.
 void MainWindow::on_current_value_released()
 {
-    // The primary worker is still busy with another operation's exchange (the click landed
-    // inside it): one exchange at a time on a worker, so the click is dropped.
-    if (!port || port->isExchanging())
+    // The click landed inside another operation's exchange on the primary worker, which
+    // carries one exchange at a time: dropped, like an index change while busy.
+    if (portBusy())
         return;
 
+    const int generation = connectionGeneration;
     const int index = ui->input->currentIndex();
     stopPoll();
     const int board = ui->input->itemText(index).toInt(nullptr, 10);
@@ -21,5 +21,8 @@ void MainWindow::on_current_value_released()
     Dialog dialog(this, port, board, address);
     dialog.exec();
 
-    startPoll();
+    // A status tick already in flight when the dialog opened may have failed meanwhile
+    // and ended the connection: an idle window gets no poll.
+    if (!connectionEnded(generation))
+        startPoll();
 }

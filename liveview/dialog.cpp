@@ -2,7 +2,7 @@
 #include "ui_dialog.h"
 
 #include "ccomport.h"
-#include "commandcodes.h"
+#include "commandset.h"
 #include "exchangeresult.h"
 
 #include <QMessageBox>
@@ -48,10 +48,7 @@ void Dialog::pollValue()
         return;
     pollInFlight = true;
 
-    QByteArray buffer;
-    buffer.append(char(unitAddress));
-    buffer.append(char(CMD_READ_VALUE));
-    buffer.append(char(inputNumber));
+    QByteArray buffer = command::readValue(unitAddress, inputNumber);
     const int result = port->exchange(buffer, false);
     pollInFlight = false;
 
@@ -66,9 +63,5 @@ void Dialog::pollValue()
         return;
     }
 
-    const auto byteAt = [&buffer](int index) -> unsigned {
-        return index < buffer.size() ? quint8(buffer.at(index)) : 0u;
-    };
-    const unsigned value = byteAt(2) * 256 + byteAt(1);
-    ui->value->setText(QString::number(value));
+    ui->value->setText(QString::number(command::currentValue(buffer)));
 }
