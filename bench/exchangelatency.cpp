@@ -47,10 +47,11 @@ QByteArray statusRequest()
     return request;
 }
 
-// One reply is right when it decoded and carries the four status bytes and the check byte.
+// One reply is right when it decoded and carries its leading byte, the four status bytes
+// and the check byte.
 bool goodReply(int result, const QByteArray &reply)
 {
-    return result == Ok && reply.size() == 6 && reply[0] == char(unitAddress);
+    return result == Ok && reply.size() == 6;
 }
 
 template <typename Exchange> void measure(Side &side, int count, Exchange exchange)
