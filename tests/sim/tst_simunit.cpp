@@ -61,9 +61,9 @@ void TestSimUnit::replies_data()
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("reply"); // empty: the unit stays silent
 
-    QTest::newRow("status: byte n is board n") << hex("070401") << withCheck(hex("0701000002"));
-    QTest::newRow("status of board 4") << hex("070404") << withCheck(hex("0701000002"));
-    QTest::newRow("status, no board chosen") << hex("070400") << withCheck(hex("0701000002"));
+    QTest::newRow("status: byte n is board n") << hex("070401") << withCheck(hex("0001000002"));
+    QTest::newRow("status of board 4") << hex("070404") << withCheck(hex("0001000002"));
+    QTest::newRow("status, no board chosen") << hex("070400") << withCheck(hex("0001000002"));
     QTest::newRow("boards: byte 1 map") << hex("0705") << withCheck(hex("0769"));
     QTest::newRow("alarm relay: bytes 6..10") << hex("070B01")
                                               << withCheck(hex("0701010134120"
