@@ -115,10 +115,10 @@ void TestSimUnit::tamperMarksInputBoardsOnly()
     s.caseOpen = true;
     SimUnit unit(s);
     QCOMPARE(unit.handleRequest(hex("070401"))->toHex(' '),
-             withCheck(hex("0711020010")).toHex(' '));
+             withCheck(hex("0011020010")).toHex(' '));
     unit.modify([](UnitState &u) { u.caseOpen = false; });
     QCOMPARE(unit.handleRequest(hex("070401"))->toHex(' '),
-             withCheck(hex("0701020000")).toHex(' '));
+             withCheck(hex("0001020000")).toHex(' '));
 }
 
 void TestSimUnit::writesReadBack_data()
