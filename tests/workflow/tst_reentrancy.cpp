@@ -120,7 +120,7 @@ void TestReentrancy::clickWhilePortExchanging()
             bench.click(qPrintable(control));
     };
     bench.clearRequests();
-    answerLate(bench, 150);
+    answerLate(bench, 200);
     bool acted = false;
     bench.when([&] { return bench.portExchanging(); },
                [&] {
@@ -144,7 +144,7 @@ void TestReentrancy::stopThenStartDuringTick()
     QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.clearRequests();
-    answerLate(bench, 300);
+    answerLate(bench, 200);
     QPointer<cComPort> oldPoll, oldPort;
     bool oldPollAliveInCall = false;
     bool restarted = false;
@@ -261,7 +261,7 @@ void TestReentrancy::stopDuringSearchExchange()
 {
     UnitBench bench;
     QVERIFY(bench.isReady());
-    answerLate(bench, 150);
+    answerLate(bench, 200);
     bool acted = false;
     bench.when([&] { return !bench.requestsFor(CMD_READ_VERSION).isEmpty(); },
                [&] {
@@ -292,7 +292,7 @@ void TestReentrancy::stopDuringRelayWrite()
     QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QSpinBox>("a_period")->setValue(5); // enables "Установить"
-    answerLate(bench, 150);
+    answerLate(bench, 200);
     bool acted = false;
     bench.when([&] { return bench.portExchanging(); },
                [&] {
@@ -352,7 +352,7 @@ void TestReentrancy::failureWhileTickInFlight()
     QVERIFY(bench.connectUnit(1));
     bench.control<QSpinBox>("a_period")->setValue(5); // enables "Установить"
     bench.clearRequests();
-    answerLate(bench, 300);
+    answerLate(bench, 200);
     bool acted = false;
     bench.when(tickWaiting(bench), [&] {
         bench.server.unplug();

@@ -38,7 +38,7 @@ std::function<bool()> prepare(UnitBench &bench, const QString &moment)
         return [&bench] { return bench.portExchanging() && !bench.requests().isEmpty(); };
     }
     if (moment == QLatin1String("search")) {
-        answerLate(bench, 150);
+        answerLate(bench, 200);
         clickSoon("start");
         return [&bench] { return !bench.requestsFor(CMD_READ_VERSION).isEmpty(); };
     }
@@ -47,7 +47,7 @@ std::function<bool()> prepare(UnitBench &bench, const QString &moment)
     bench.clearRequests();
     if (moment == QLatin1String("tick") || moment == QLatin1String("silent tick")) {
         if (moment == QLatin1String("tick"))
-            answerLate(bench, 300);
+            answerLate(bench, 200);
         else
             answerLate(bench, 0, FaultKind::NoAnswer);
         return [&bench] {
@@ -56,7 +56,7 @@ std::function<bool()> prepare(UnitBench &bench, const QString &moment)
     }
     if (moment == QLatin1String("write")) {
         bench.control<QSpinBox>("a_period")->setValue(5);
-        answerLate(bench, 150);
+        answerLate(bench, 200);
         clickSoon("set_rele");
         return [&bench] { return bench.portExchanging(); };
     }
@@ -93,6 +93,8 @@ int runChild(int argc, char **argv)
             boxesAtClose = bench.watcher.boxes().size();
             bench.window->close();
         });
+        // Should the moment never come, end anyway and say so (the parent then fails).
+        QTimer::singleShot(20000, &app, [] { QCoreApplication::exit(5); });
         rc = app.exec();
         std::printf("closed: %d\n", requestsAtClose >= 0 ? 1 : 0);
         std::printf("boxes after close: %d\n", int(bench.watcher.boxes().size() - boxesAtClose));
@@ -134,7 +136,7 @@ void TestShutdown::closeDuringExchange()
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), moment});
-    QVERIFY(child.waitForFinished(30000));
+    QVERIFY(child.waitForFinished(40000));
     const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
     const QString err = QString::fromLocal8Bit(child.readAllStandardError());
     QVERIFY2(child.exitStatus() == QProcess::NormalExit, qPrintable(err));
