@@ -25,9 +25,10 @@ constexpr auto settleAfterSend = 600ms;  // optional pause before listening
 constexpr auto linkRetry = 30ms;         // between tries to take the link
 constexpr auto linkWaitOnDestroy = 10ms; // destructor's wait for a free link
 constexpr auto drainTimeout = 1000ms;    // bound on waiting for the output queue to empty
-// A real reply is a few dozen bytes; a "reply" growing past this is a babbling line and the
-// attempt ends as if nothing came.
-constexpr qsizetype maxReplySize = 4096;
+// A real reply frame is at most a few dozen bytes; a "reply" growing past this is a babbling
+// line and the attempt ends as if nothing came. Small enough that at 4800 baud (480 bytes/s)
+// a babbler costs about half a second per attempt, not seconds.
+constexpr qsizetype maxReplySize = 256;
 
 constexpr char replyStart = '!';
 constexpr char frameEnd = '\r';
