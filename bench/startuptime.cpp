@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFont>
 #include <QLoggingCategory>
 #include <QTimer>
 #include <cerrno>
@@ -70,7 +71,9 @@ int runChild(int argc, char *argv[])
     QLoggingCategory::setFilterRules(
         QStringLiteral("qt.core.qmetaobject.connectslotsbyname.warning=false"));
     MainWindow window;
-    fitFontFamily(&window);
+    QFont font = QApplication::font();
+    font.setFamily(fitFontFamily(&window));
+    QApplication::setFont(font);
     FirstPaint watch;
     window.installEventFilter(&watch);
     std::fprintf(stderr, "%.6f\n", entered);
