@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Line faults the unit server can play instead of a plain reply.
+enum class FaultKind
+{
+    None,
+    NoAnswer,     // the request is handled, the reply never goes out
+    Delay,        // the reply goes out after `delayMs`
+    Chunked,      // the reply goes out in pieces of `chunkBytes`, `pauseMs` apart
+    Garbage,      // `garbage` then the reply, in one write
+    OddLength,    // the reply frame with one hex digit too many (odd total length)
+    BadHighDigit, // the first digit of the first byte is not hexadecimal
+    BadLowDigit,  // the second digit of the first byte is not hexadecimal
+    Babble,       // '!' and hex digits without a carriage return, until the next request
+                  // arrives or `babbleBytes` bytes have gone out
+    Unplug,       // the line is hung up (the pseudo-terminal's master closed)
+};
+
+// One injected fault: played on the next request the unit answers (once) or on every one
+// (sticky).
+struct Fault
+{
+    FaultKind kind = FaultKind::None;
+    bool sticky = false;
+    int delayMs = 500;
+    int chunkBytes = 3;
+    int pauseMs = 60;
+    QByteArray garbage = "~#junk#~";
+    int babbleBytes = 4096;
+};
+
+// Console name of a fault kind ("none", "noanswer", "delay", ...).
+QString faultKindName(FaultKind kind);
+// Parses a console name; false for an unknown name.
+bool parseFaultKind(const QString &name, FaultKind &kind);

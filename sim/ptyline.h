@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The unit's end of a pseudo-terminal pair: the master side, kept by the server; the
+// slave's path is what the wizard opens as its serial port.
+// Raw mode from the start, so that nothing is echoed back before the wizard sets up the
+// line. Not thread-safe: one thread uses it.
+class PtyLine
+{
+public:
+    PtyLine() = default;
+    PtyLine(const PtyLine &) = delete;
+    PtyLine &operator=(const PtyLine &) = delete;
+    ~PtyLine() { close(); }
+
+    // Opens a new pair and closes our slave descriptor (the wizard opens its own).
+    // False with `error` set on failure.
+    bool open(QString *error);
+    // Closes the master: the slave side sees a hang-up.
+    void close();
+    bool isOpen() const { return master >= 0; }
+    int masterFd() const { return master; }
+    QString slavePath() const { return path; }
+
+    // The line speed the far end set on the slave, in baud; 0 when not one we know.
+    int lineSpeed() const;
+    // Writes all of `bytes`, waiting a bounded time for room; false if it could not.
+    // Bytes for a line whose slave is not open are dropped.
+    bool write(const QByteArray &bytes);
+    // Reads what is there. Returns false when the slave side is not open (hang-up).
+    bool read(QByteArray &into);
+
+private:
+    int master = -1;
+    QString path;
+};

@@ -1,0 +1,6 @@
+#include "replyframe.h"
+
+QByteArray encodeReplyFrame(const QByteArray &payload)
+{
+    return '!' + payload.toHex().toUpper() + '\r';
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The wizard's end of the line, written by hand for the tests: opens the slave side of
+// the simulator's pseudo-terminal raw, sets a line speed, writes frames and reads what
+// comes back. Uses nothing of the wizard's own link code but the request framing.
+class RawClient
+{
+public:
+    ~RawClient() { close(); }
+
+    // Opens `path` raw at `baud`; `exclusive` claims it with TIOCEXCL as the wizard does.
+    bool open(const QString &path, int baud, bool exclusive = true);
+    void close();
+    bool setSpeed(int baud);
+
+    // Frames `payload` as the wizard does and writes it.
+    void send(const QByteArray &payload);
+    void sendRaw(const QByteArray &bytes);
+
+    // Reads until a '\r' arrives or `timeoutMs` passes; everything read.
+    QByteArray readFrame(int timeoutMs);
+    // Reads whatever arrives during `ms`.
+    QByteArray readFor(int ms);
+    // Reads until `count` bytes have arrived or `timeoutMs` passes.
+    QByteArray readBytes(int count, int timeoutMs);
+
+    // How many reads returned bytes since open().
+    int readsWithData() const { return reads; }
+    // True once the line reported a hang-up.
+    bool hungUp() const { return hangUp; }
+
+private:
+    // Waits up to `ms` for bytes and appends them; false on time-out or hang-up.
+    bool readOnce(QByteArray &into, int ms);
+
+    int fd = -1;
+    int reads = 0;
+    bool hangUp = false;
+};
+
+// The request frame the wizard sends for `payload`.
+QByteArray requestFrame(const QByteArray &payload);

@@ -1,0 +1,221 @@
+// The wizard's exchange worker against the simulated unit, over a real pseudo-terminal:
+// line speeds, line faults, and two workers sharing the line.
+#include "ccomport.h"
+#include "exchangeresult.h"
+#include "simunit.h"
+#include "unitserver.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+Q_DECLARE_METATYPE(FaultKind)
+
+namespace {
+
+constexpr int unitSpeed = 19200;
+// Nine unanswered attempts take at least 9 x 21 x 15 ms; a hang-up must end far sooner.
+constexpr int promptFailureMs = 2000;
+
+const QByteArray readBoards = QByteArray::fromHex("0705");
+const QByteArray readVersion = QByteArray::fromHex("0726");
+
+UnitState testState()
+{
+    UnitState s;
+    s.address = 7;
+    s.lineSpeed = unitSpeed;
+    s.boardMap = 0x29;
+    s.versionMajor = 1;
+    s.versionMinor = 5;
+    return s;
+}
+
+} // namespace
+
+class TestSimExchange : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void answersOnlyAtUnitSpeed_data();
+    void answersOnlyAtUnitSpeed();
+    void faults_data();
+    void faults();
+    void unplugFailsPromptlyAndReplugServesAgain();
+    void reopenedLineServesNextWorker();
+    void twoWorkersNeverInterleave();
+
+private:
+    std::unique_ptr<cComPort> worker(int baud = unitSpeed)
+    {
+        auto w = std::make_unique<cComPort>(dir.filePath("unit"));
+        w->setBaudRate(baud);
+        return w;
+    }
+
+    SimUnit unit{testState()};
+    std::unique_ptr<UnitServer> server;
+    QTemporaryDir dir;
+};
+
+void TestSimExchange::init()
+{
+    unit.setState(testState());
+    server = std::make_unique<UnitServer>(unit);
+    QVERIFY2(server->start(dir.filePath("unit")), qPrintable(server->errorString()));
+}
+
+void TestSimExchange::cleanup()
+{
+    server.reset();
+}
+
+void TestSimExchange::answersOnlyAtUnitSpeed_data()
+{
+    QTest::addColumn<int>("baud");
+    for (int baud : {4800, 9600, 19200, 38400, 57600, 115200})
+        QTest::newRow(qPrintable(QString::number(baud))) << baud;
+}
+
+void TestSimExchange::answersOnlyAtUnitSpeed()
+{
+    QFETCH(int, baud);
+    auto port = worker(baud);
+    QByteArray buffer = readBoards;
+    const int result = port->exchange(buffer, false);
+    const QList<ReceivedFrame> frames = server->receivedFrames();
+    if (baud == unitSpeed) {
+        QCOMPARE(result, int(Ok));
+        QCOMPARE(quint8(buffer.at(1)), quint8(0x29));
+        QCOMPARE(frames.size(), 1);
+    } else {
+        QCOMPARE(result, int(NoReply));
+        QCOMPARE(server->framesWithPayload(readBoards), 9); // nine copies, nothing else
+        QCOMPARE(frames.size(), 9);
+    }
+    for (const ReceivedFrame &f : frames) {
+        QCOMPARE(f.lineSpeed, baud);
+        QVERIFY(f.checkOk);
+        QCOMPARE(f.answered, baud == unitSpeed);
+    }
+}
+
+void TestSimExchange::faults_data()
+{
+    QTest::addColumn<FaultKind>("kind");
+    QTest::addColumn<bool>("sticky");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("minCopies");
+    QTest::addColumn<int>("maxCopies");
+
+    QTest::newRow("none") << FaultKind::None << false << int(Ok) << 1 << 1;
+    QTest::newRow("no answer, once: resent") << FaultKind::NoAnswer << false << int(Ok) << 2 << 2;
+    QTest::newRow("no answer, always: nine copies")
+        << FaultKind::NoAnswer << true << int(NoReply) << 9 << 9;
+    QTest::newRow("odd length") << FaultKind::OddLength << false << int(OddLength) << 1 << 1;
+    QTest::newRow("bad high digit")
+        << FaultKind::BadHighDigit << false << int(BadHighDigit) << 1 << 1;
+    QTest::newRow("bad low digit") << FaultKind::BadLowDigit << false << int(BadLowDigit) << 1 << 1;
+    QTest::newRow("chunked") << FaultKind::Chunked << true << int(Ok) << 1 << 1;
+    QTest::newRow("short delay") << FaultKind::Delay << true << int(Ok) << 1 << 1;
+    QTest::newRow("garbage before frame: resent")
+        << FaultKind::Garbage << false << int(Ok) << 2 << 2;
+    QTest::newRow("babble, once: cut off, resent")
+        << FaultKind::Babble << false << int(Ok) << 2 << 9;
+    QTest::newRow("babble, always: bounded") << FaultKind::Babble << true << int(NoReply) << 9 << 9;
+}
+
+void TestSimExchange::faults()
+{
+    QFETCH(FaultKind, kind);
+    QFETCH(bool, sticky);
+    QFETCH(int, result);
+    QFETCH(int, minCopies);
+    QFETCH(int, maxCopies);
+    Fault fault;
+    fault.kind = kind;
+    fault.sticky = sticky;
+    fault.delayMs = 100;         // well inside one attempt's listening
+    fault.pauseMs = 40;          // a few counted polls between pieces
+    fault.babbleBytes = 1 << 20; // longer than any reply the worker will take
+    server->injectFault(fault);
+
+    auto port = worker();
+    QByteArray buffer = readVersion;
+    QCOMPARE(port->exchange(buffer, false), result);
+    if (result == Ok)
+        QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
+    const int copies = server->framesWithPayload(readVersion);
+    QVERIFY2(copies >= minCopies && copies <= maxCopies, qPrintable(QString::number(copies)));
+    QCOMPARE(server->interleavedFrames(), 0);
+}
+
+void TestSimExchange::unplugFailsPromptlyAndReplugServesAgain()
+{
+    Fault fault;
+    fault.kind = FaultKind::Unplug;
+    server->injectFault(fault);
+    auto port = worker();
+    QByteArray buffer = readVersion;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(port->exchange(buffer, false), int(NoReply));
+    QVERIFY2(clock.elapsed() < promptFailureMs, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(server->framesWithPayload(readVersion), 1);
+    buffer = readVersion;
+    QCOMPARE(port->exchange(buffer, false), int(NoReply)); // the line stays dead
+    port.reset();
+
+    QVERIFY(!server->replug().isEmpty());
+    port = worker();
+    buffer = readVersion;
+    QCOMPARE(port->exchange(buffer, false), int(Ok));
+}
+
+// The wizard closes its port between searches and opens it again, claiming it exclusively
+// each time.
+void TestSimExchange::reopenedLineServesNextWorker()
+{
+    for (int round = 0; round < 3; ++round) {
+        auto port = worker();
+        QByteArray buffer = readBoards;
+        QCOMPARE(port->exchange(buffer, false), int(Ok));
+        QCOMPARE(quint8(buffer.at(1)), quint8(0x29));
+    }
+    QCOMPARE(server->receivedFrames().size(), 3);
+}
+
+// The status poll may start on the sharing worker while the main worker's exchange is in
+// flight: their frames must never mix on the line.
+void TestSimExchange::twoWorkersNeverInterleave()
+{
+    Fault slow;
+    slow.kind = FaultKind::Delay;
+    slow.delayMs = 100;
+    server->injectFault(slow);
+    auto port = worker();
+    cComPort pollPort(port->serialPort());
+    QByteArray pollBuffer = QByteArray::fromHex("070401");
+    int pollResult = -1;
+    QTimer::singleShot(10, [&] { pollResult = pollPort.exchange(pollBuffer, false); });
+    QByteArray buffer = readVersion;
+    QCOMPARE(port->exchange(buffer, false), int(Ok));
+    QTRY_COMPARE(pollResult, int(Ok));
+    QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
+    QCOMPARE(pollBuffer.left(2), QByteArray::fromHex("0700"));
+    QCOMPARE(server->interleavedFrames(), 0);
+    const QList<ReceivedFrame> frames = server->receivedFrames();
+    QCOMPARE(frames.size(), 2);
+    QCOMPARE(frames[0].payload, readVersion);
+    QCOMPARE(frames[1].payload, QByteArray::fromHex("070401"));
+    // The poll's frame went out only after the (delayed) reply to the first had come back.
+    QVERIFY(frames[1].time - frames[0].time >= std::chrono::milliseconds(slow.delayMs));
+}
+
+QTEST_MAIN(TestSimExchange)
+#include "tst_simexchange.moc"
