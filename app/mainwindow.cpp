@@ -33,6 +33,9 @@ MainWindow::MainWindow(QWidget *parent, PortLister listPorts)
 MainWindow::~MainWindow()
 {
     stopPoll();
+    // Both workers: the sharing one too, so that nothing is left behind.
+    releaseWorkers();
+    releaseRetiredWorkers();
     delete ui;
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QMainWindow>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
 
 class cComPort;
+class QProgressDialog;
 namespace Ui {
 class MainWindow;
 }
@@ -68,6 +70,28 @@ private:
     void showInputBoardState(const QByteArray &reply);
     void reloadUnit();
 
+    // Connection bookkeeping of the workflow (workflow/connectionworkers.cpp).
+    // Every exchange processes events while it waits, so operations nest: these keep a
+    // worker from being destroyed or given a second exchange while a call on it is open.
+    int exchangeOn(cComPort *worker, QByteArray &payload);
+    bool portBusy() const;
+    bool connectionEnded(int generation) const { return generation != connectionGeneration; }
+    void releaseWorkers();
+    void releaseRetiredWorkers();
+    enum class SpeedScan
+    {
+        Found,
+        NotFound,
+        Canceled
+    };
+    SpeedScan scanLineSpeeds(QProgressDialog &progress, QByteArray &reply);
+    bool discoverBoards(int boardMap);
+    bool finishSearch(int generation);
+    void settleAndReload(int generation);
+    void showVersion(const QByteArray &reply);
+    void writeToUnit(QByteArray &payload);
+    void criticalMessage(const QString &text);
+
     Ui::MainWindow *ui;
     int unitAddress;
     int boardTypes[5]; // indexed by board position 1..4; entry 0 unused
@@ -75,4 +99,11 @@ private:
     int tamperSeen;
     cComPort *port;
     cComPort *pollPort;
+
+    // Bumped whenever a connection ends (resetToIdle, linkFailed) or a search begins: an
+    // operation that finds it changed after a wait ends quietly.
+    int connectionGeneration = 0;
+    bool settling = false; // a tick is in its settle wait before re-reading the unit
+    // Workers taken out of service whose exchange call is still open up the stack.
+    QList<cComPort *> retiredWorkers;
 };

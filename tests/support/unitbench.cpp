@@ -1,0 +1,152 @@
+#include "unitbench.h"
+
+#include "ccomport.h"
+#include "commandcodes.h"
+
+#include <QAbstractButton>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+UnitState UnitBench::defaultUnit()
+{
+    UnitState state;
+    state.address = 1;
+    state.lineSpeed = 4800;
+    state.boardMap = 0x19;
+    state.versionMajor = 1;
+    state.versionMinor = 5;
+    return state;
+}
+
+UnitBench::UnitBench(const UnitState &unitState) : unit(unitState), server(unit)
+{
+    ready = server.start();
+    const QString path = server.devicePath();
+    window = std::make_unique<MainWindow>(nullptr, [path] { return QStringList{path}; });
+    window->show();
+    connect(&pendingTimer, &QTimer::timeout, this, &UnitBench::runPending);
+    pendingTimer.setInterval(1);
+}
+
+UnitBench::~UnitBench()
+{
+    pendingTimer.stop();
+    window.reset();
+    server.stop();
+}
+
+void UnitBench::click(const char *buttonName)
+{
+    auto *button = control<QAbstractButton>(buttonName);
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+QString UnitBench::startText() const
+{
+    return control<QPushButton>("start")->text();
+}
+QString UnitBench::stateText() const
+{
+    return control<QLabel>("state")->text();
+}
+
+bool UnitBench::connectUnit(int address)
+{
+    control<QSpinBox>("addr")->setValue(address);
+    click("start");
+    return startText() == QStringLiteral("Стоп") && window->isPolling();
+}
+
+bool UnitBench::waitUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(2);
+    }
+    return true;
+}
+
+void UnitBench::when(std::function<bool()> condition, std::function<void()> action)
+{
+    pending.append({std::move(condition), std::move(action)});
+    pendingTimer.start();
+}
+
+void UnitBench::runPending()
+{
+    for (qsizetype i = 0; i < pending.size(); ++i) {
+        if (!pending.at(i).condition())
+            continue;
+        const Pending due = pending.takeAt(i);
+        if (pending.isEmpty())
+            pendingTimer.stop();
+        due.action(); // may nest event loops; `pending` may change meanwhile
+        return;
+    }
+}
+
+bool UnitBench::portExchanging() const
+{
+    return window->primaryWorker() && window->primaryWorker()->isExchanging();
+}
+
+bool UnitBench::pollExchanging() const
+{
+    return window->pollWorker() && window->pollWorker()->isExchanging();
+}
+
+QList<QByteArray> UnitBench::requests() const
+{
+    QList<QByteArray> payloads;
+    for (const ReceivedFrame &frame : server.receivedFrames()) {
+        if (frame.wellFormed)
+            payloads << frame.payload;
+    }
+    return payloads;
+}
+
+QList<QByteArray> UnitBench::requestsFor(quint8 command) const
+{
+    QList<QByteArray> payloads;
+    for (const QByteArray &payload : requests()) {
+        if (payload.size() > 1 && quint8(payload.at(1)) == command)
+            payloads << payload;
+    }
+    return payloads;
+}
+
+bool UnitBench::waitForRequest(quint8 command, int timeoutMs)
+{
+    return waitUntil([&] { return !requestsFor(command).isEmpty(); }, timeoutMs);
+}
+
+void UnitBench::faultAfter(quint8 previousCommand, FaultKind kind, int lateMs)
+{
+    Fault late;
+    late.kind = FaultKind::Delay;
+    late.delayMs = lateMs;
+    late.sticky = true;
+    server.injectFault(late);
+    when([this, previousCommand] { return !requestsFor(previousCommand).isEmpty(); },
+         [this, kind] {
+             Fault fault;
+             fault.kind = kind;
+             server.injectFault(fault);
+         });
+}
+
+bool UnitBench::waitForTicks(int count, int timeoutMs)
+{
+    const int before = requestsFor(CMD_READ_STATUS).size();
+    // A tick's reply is painted right after it arrives; a few ms more let it land.
+    const bool sent = waitUntil(
+        [&] { return requestsFor(CMD_READ_STATUS).size() >= before + count && !pollExchanging(); },
+        timeoutMs);
+    QTest::qWait(20);
+    return sent;
+}

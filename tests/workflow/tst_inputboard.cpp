@@ -1,0 +1,165 @@
+// Picking another input board, and the board type slot, against the simulated unit.
+
+#include "commandcodes.h"
+#include "unitbench.h"
+#include "workflowchecks.h"
+
+#include <QTest>
+
+class TestInputBoard : public QObject
+{
+    Q_OBJECT
+private slots:
+    void change();
+    void interfaceLine_data();
+    void interfaceLine();
+    void changeWhileBusyIsDropped();
+    void changeFails();
+    void boardType();
+    void progMarksBusy();
+};
+
+// Map 0x19: input boards 1 and 3, relay board 2. Board 3 switches relay 2 for 30 s / 5 s.
+void TestInputBoard::change()
+{
+    UnitState state = UnitBench::defaultUnit();
+    state.alarmRelay[2] = {2, 30, 5};
+    UnitBench bench(state);
+    QVERIFY(bench.isReady());
+    QVERIFY(bench.connectUnit(1));
+    QCOMPARE(bench.control<QComboBox>("output")->currentText(), QStringLiteral("Не задано"));
+    bench.clearRequests();
+
+    QTest::ignoreMessage(QtDebugMsg, "Interface 16376");
+    bench.control<QComboBox>("input")->setCurrentIndex(1);
+    QCOMPARE(bench.requests().first(), QByteArray::fromHex("010B03"));
+    QCOMPARE(bench.control<QComboBox>("output")->currentText(), QStringLiteral("2"));
+    QCOMPARE(bench.control<QSpinBox>("a_time")->value(), 30);
+    QCOMPARE(bench.control<QSpinBox>("a_period")->value(), 5);
+    QVERIFY(!bench.control<QPushButton>("set_rele")->isEnabled());
+    QCOMPARE(enabledControls(bench), (QStringList{"current_value", "a_time", "a_period", "input",
+                                                  "start", "output", "reset_rele"}));
+    QVERIFY(bench.window->isPolling());
+    // The poll now watches board 3.
+    bench.clearRequests();
+    QVERIFY(bench.waitForTicks(1));
+    QCOMPARE(bench.requestsFor(CMD_READ_STATUS).first(), QByteArray::fromHex("010403"));
+
+    // Back to board 1, which switches no relay: "Не задано", the spins keep their values.
+    bench.control<QComboBox>("input")->setCurrentIndex(0);
+    QCOMPARE(bench.control<QComboBox>("output")->currentText(), QStringLiteral("Не задано"));
+    QCOMPARE(bench.control<QSpinBox>("a_time")->value(), 30);
+    QCOMPARE(bench.control<QSpinBox>("a_period")->value(), 5);
+    QVERIFY(bench.watcher.boxes().isEmpty());
+}
+
+void TestInputBoard::interfaceLine_data()
+{
+    QTest::addColumn<int>("boardMap");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("input boards only") << 0x05 << QByteArray("Interface 6264");
+    QTest::newRow("input and relay boards") << 0x19 << QByteArray("Interface 16376");
+}
+
+// The one line on the debug output: "Interface" and the control mask in decimal.
+void TestInputBoard::interfaceLine()
+{
+    QFETCH(int, boardMap);
+    QFETCH(QByteArray, line);
+    UnitState state = UnitBench::defaultUnit();
+    state.boardMap = quint8(boardMap);
+    UnitBench bench(state);
+    QVERIFY(bench.isReady());
+    QVERIFY(bench.connectUnit(1));
+    QTest::ignoreMessage(QtDebugMsg, line.constData());
+    bench.control<QComboBox>("input")->setCurrentIndex(1);
+    QCOMPARE(bench.requestsFor(CMD_READ_ALARM_RELE).last(),
+             QByteArray::fromHex("010B") +
+                 char(bench.control<QComboBox>("input")->currentText().toInt()));
+}
+
+// A second pick while the first one's request is in flight is dropped: the relay group
+// shows the board picked first, `input` the board picked last.
+void TestInputBoard::changeWhileBusyIsDropped()
+{
+    UnitState state = UnitBench::defaultUnit();
+    state.alarmRelay[2] = {2, 30, 5};
+    UnitBench bench(state);
+    QVERIFY(bench.isReady());
+    QVERIFY(bench.connectUnit(1));
+    bench.clearRequests();
+    Fault late;
+    late.kind = FaultKind::Delay;
+    late.delayMs = 150;
+    late.sticky = true;
+    bench.server.injectFault(late);
+    auto *input = bench.control<QComboBox>("input");
+    bench.when([&] { return bench.portExchanging(); }, [&] { input->setCurrentIndex(0); });
+    input->setCurrentIndex(1);
+    QCOMPARE(input->currentText(), QStringLiteral("1"));
+    QCOMPARE(bench.requestsFor(CMD_READ_ALARM_RELE),
+             QList<QByteArray>{QByteArray::fromHex("010B03")});
+    QCOMPARE(bench.control<QComboBox>("output")->currentText(), QStringLiteral("2"));
+    QVERIFY(bench.watcher.boxes().isEmpty());
+    QVERIFY(bench.window->isPolling());
+}
+
+void TestInputBoard::changeFails()
+{
+    UnitBench bench;
+    QVERIFY(bench.isReady());
+    QVERIFY(bench.connectUnit(1));
+    Fault fault;
+    fault.kind = FaultKind::OddLength;
+    fault.sticky = true;
+    bench.server.injectFault(fault);
+    bench.control<QComboBox>("input")->setCurrentIndex(1);
+    QCOMPARE(bench.watcher.texts(), QStringList{"Ошибка обмена !"});
+    QVERIFY(looksIdle(bench));
+}
+
+// No control is bound to the board type slot; invoked directly it writes the type of the
+// selected input board and enables every control but address, port and "Прошивка".
+void TestInputBoard::boardType()
+{
+    UnitBench bench;
+    QVERIFY(bench.isReady());
+    QVERIFY(bench.connectUnit(1));
+    bench.control<QComboBox>("input")->setCurrentIndex(1); // board 3
+    bench.clearRequests();
+    QVERIFY(QMetaObject::invokeMethod(bench.window.get(), "on_type_currentIndexChanged",
+                                      Q_ARG(int, 2)));
+    QCOMPARE(bench.requestsFor(CMD_SET_BOARD_TYPE),
+             QList<QByteArray>{QByteArray::fromHex("012C0302")});
+    QCOMPARE(bench.unit.state().boardKind(3), int(RelayBoard));
+    QCOMPARE(enabledControls(bench), (QStringList{"current_value", "a_time", "a_period", "input",
+                                                  "start", "output", "reset_rele"}));
+    QVERIFY(bench.window->isPolling());
+    QVERIFY(bench.watcher.boxes().isEmpty());
+
+    // The unit address, not the address box, goes into this request.
+    bench.control<QSpinBox>("addr")->setValue(77);
+    bench.clearRequests();
+    QVERIFY(QMetaObject::invokeMethod(bench.window.get(), "on_type_currentIndexChanged",
+                                      Q_ARG(int, 1)));
+    QCOMPARE(bench.requestsFor(CMD_SET_BOARD_TYPE),
+             QList<QByteArray>{QByteArray::fromHex("012C0301")});
+    QCOMPARE(bench.unit.state().boardKind(3), int(InputBoard));
+}
+
+// "Прошивка" cannot be pressed; invoked, its slot only marks the window busy, so that the
+// next pick of an input board is ignored.
+void TestInputBoard::progMarksBusy()
+{
+    UnitBench bench;
+    QVERIFY(bench.isReady());
+    QVERIFY(bench.connectUnit(1));
+    QVERIFY(!bench.control<QPushButton>("prog")->isEnabled());
+    QVERIFY(QMetaObject::invokeMethod(bench.window.get(), "on_prog_released"));
+    bench.clearRequests();
+    bench.control<QComboBox>("input")->setCurrentIndex(1);
+    QVERIFY(bench.requestsFor(CMD_READ_ALARM_RELE).isEmpty());
+}
+
+QTEST_MAIN(TestInputBoard)
+#include "tst_inputboard.moc"

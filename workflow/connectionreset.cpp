@@ -1,0 +1,37 @@
+// The two ways a connection ends on screen: the operator's "Стоп" (or a search that found
+// nothing to set up) and a failed exchange. Neither touches the workers: the port stays
+// open at the speed found until the next search or the window's end.
+
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+#include "workflowtexts.h"
+
+// Returns the window to its idle picture: "Старт", only port, address and Start usable,
+// no boards listed, idle status, no version, "Установить" disabled, poll stopped.
+void MainWindow::resetToIdle()
+{
+    ++connectionGeneration;
+    handlerBusy = 1;
+    stopPoll();
+    ui->start->setText(workflow::startText());
+    enableControls(workflow::idleMask);
+    ui->input->clear();
+    ui->output->clear();
+    ui->output->addItem(workflow::noRelayText());
+    showStatus(0);
+    ui->version->setText(QString());
+    // Refilling `output` enabled it through its change slot.
+    ui->set_rele->setEnabled(false);
+    handlerBusy = 0;
+}
+
+// Reports a failed exchange and returns the window to idle. The connection counts as
+// ended from the first step: a tick or an operation whose wait ends while the message is
+// up leaves the window alone instead of painting it or reporting a second time.
+void MainWindow::linkFailed()
+{
+    ++connectionGeneration;
+    stopPoll();
+    criticalMessage(workflow::exchangeFailedText());
+    resetToIdle();
+}

@@ -1,0 +1,69 @@
+// Lifetimes of the two exchange workers. Every exchange processes the window's events
+// while it waits, so a search (which replaces the workers) or the window's end can come
+// while a status tick is still inside pollPort->exchange(): that worker object must stay
+// alive until the call has returned, and the owning worker must not close the shared
+// serial port while the sharing worker's thread may still use it.
+
+#include "ccomport.h"
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+#include "workflowtexts.h"
+
+#include <QMessageBox>
+#include <utility>
+
+// Runs one exchange on `worker` and then frees the retired workers whose calls have
+// returned. Returns the ExchangeResult. The caller must not use `worker` afterwards
+// without checking connectionEnded(): the worker may have been retired meanwhile.
+int MainWindow::exchangeOn(cComPort *worker, QByteArray &payload)
+{
+    const int result = worker->exchange(payload, false);
+    releaseRetiredWorkers();
+    return result;
+}
+
+// True when the primary worker cannot take an exchange now: there is none, or an
+// operation further up the stack is waiting for its reply.
+bool MainWindow::portBusy() const
+{
+    return !port || port->isExchanging();
+}
+
+// Takes both workers out of service and clears their members. The sharing worker's
+// thread is waited for first (it may have started without yet taking the link, which the
+// owner's destructor would not see); then the owner closes the port. A worker whose
+// exchange call is still open up the stack is kept until that call returns.
+void MainWindow::releaseWorkers()
+{
+    cComPort *owner = std::exchange(port, nullptr);
+    cComPort *sharer = std::exchange(pollPort, nullptr);
+    for (cComPort *worker : {sharer, owner}) {
+        if (worker)
+            worker->wait();
+    }
+    for (cComPort *worker : {owner, sharer}) {
+        if (!worker)
+            continue;
+        if (worker->isExchanging())
+            retiredWorkers << worker;
+        else
+            delete worker;
+    }
+}
+
+void MainWindow::releaseRetiredWorkers()
+{
+    for (qsizetype i = retiredWorkers.size() - 1; i >= 0; --i) {
+        cComPort *worker = retiredWorkers.at(i);
+        if (worker->isExchanging())
+            continue;
+        retiredWorkers.removeAt(i);
+        delete worker;
+    }
+}
+
+// Every message of the window: a critical box with a single Yes button and no default.
+void MainWindow::criticalMessage(const QString &text)
+{
+    QMessageBox::critical(this, workflow::messageTitle(), text, QMessageBox::Yes);
+}

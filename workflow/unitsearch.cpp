@@ -1,0 +1,178 @@
+// "Старт": find the unit on the chosen port across six line speeds, learn its address and
+// boards, show its version and the first input board's alarm relay, and start the status
+// poll. "Стоп": back to idle.
+
+#include "ccomport.h"
+#include "commandcodes.h"
+#include "commandset.h"
+#include "exchangeresult.h"
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+#include "workflowtexts.h"
+
+#include <QProgressDialog>
+#include <array>
+
+namespace {
+
+// Line speeds the unit may be set to, tried in this order.
+constexpr std::array<int, 6> baudRates{4800, 9600, 19200, 38400, 57600, 115200};
+constexpr int progressMaximum = 7;
+
+} // namespace
+
+void MainWindow::on_start_released()
+{
+    if (ui->start->text() == workflow::stopText()) {
+        resetToIdle();
+        return;
+    }
+    // The operation of an ended connection is still waiting for its reply on the old
+    // primary worker further up the stack; that worker cannot be replaced under it.
+    if (port && port->isExchanging())
+        return;
+    searchUnit();
+}
+
+void MainWindow::searchUnit()
+{
+    handlerBusy = 1;
+    const int generation = ++connectionGeneration;
+    const QString portName = ui->com_port->currentText();
+    releaseWorkers();
+    port = new cComPort(portName);
+
+    QProgressDialog progress(QStringLiteral("Поиск блока..."), workflow::stopText(), 0,
+                             progressMaximum, this);
+    progress.setWindowTitle(workflow::messageTitle());
+    progress.setAutoClose(false);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.show();
+
+    unitAddress = ui->addr->value();
+    QByteArray reply;
+    const SpeedScan scan = scanLineSpeeds(progress, reply);
+    if (scan == SpeedScan::Canceled) {
+        delete port;
+        port = nullptr;
+        return;
+    }
+    progress.hide();
+    progress.close();
+    if (connectionEnded(generation))
+        return;
+    if (scan == SpeedScan::NotFound) {
+        criticalMessage(QStringLiteral("Блок не обнаружен!"));
+        delete port;
+        port = nullptr;
+        return;
+    }
+
+    ui->start->setText(workflow::stopText());
+    if (!discoverBoards(command::boardMap(reply))) {
+        delete port;
+        port = nullptr;
+        criticalMessage(QStringLiteral("Нет плат для настройки! Выход..."));
+        resetToIdle();
+        return;
+    }
+    if (!finishSearch(generation))
+        return;
+    pollPort = new cComPort(port->serialPort());
+    startPoll();
+    handlerBusy = 0;
+}
+
+// Asks for the board map at each line speed in turn; the first answer fixes the speed and
+// leaves the reply in `reply`. A cancel is noticed before each try.
+MainWindow::SpeedScan MainWindow::scanLineSpeeds(QProgressDialog &progress, QByteArray &reply)
+{
+    for (std::size_t i = 0; i < baudRates.size(); ++i) {
+        reply = command::readBoards(unitAddress);
+        if (progress.wasCanceled())
+            return SpeedScan::Canceled;
+        progress.setValue(int(i));
+        port->setBaudRate(baudRates[i]);
+        if (exchangeOn(port, reply) == Ok)
+            return SpeedScan::Found;
+    }
+    return SpeedScan::NotFound;
+}
+
+// Stores the board kinds of the map and lists the input and relay boards; sets
+// interfaceMask. Returns false when the unit has neither kind of board.
+bool MainWindow::discoverBoards(int boardMap)
+{
+    int mask = 0;
+    for (int position = 1; position <= boardPositions; ++position) {
+        const int kind = command::boardKind(boardMap, position);
+        boardTypes[position] = kind;
+        if (kind == InputBoard) {
+            ui->input->addItem(QString::number(position));
+            mask |= workflow::inputBoardMask;
+        } else if (kind == RelayBoard) {
+            ui->output->addItem(QString::number(position));
+            mask |= workflow::relayBoardMask;
+        }
+    }
+    if (mask == 0)
+        return false;
+    interfaceMask = mask;
+    return true;
+}
+
+// Address (when 0 was given), version and the first input board's alarm relay. Returns
+// true when the search should go on to start the poll; false when it failed (the window
+// is idle again) or the connection ended while an exchange was waiting (then nothing
+// more may be shown on the window).
+bool MainWindow::finishSearch(int generation)
+{
+    QByteArray payload;
+    if (unitAddress == 0) {
+        payload = command::readAddress();
+        const int result = exchangeOn(port, payload);
+        if (connectionEnded(generation))
+            return false;
+        if (result != Ok) {
+            linkFailed();
+            return false;
+        }
+        unitAddress = command::unitAddress(payload);
+        ui->addr->setValue(unitAddress);
+    }
+
+    payload = command::readVersion(unitAddress);
+    int result = exchangeOn(port, payload);
+    if (connectionEnded(generation))
+        return false;
+    if (result != Ok) {
+        linkFailed();
+        return false;
+    }
+    showVersion(payload);
+
+    if (ui->input->count() == 0)
+        return true; // relay boards only: nothing to show, the enable state stays
+    ui->input->setCurrentIndex(0);
+    const int board = ui->input->itemText(0).toInt();
+    payload = command::readAlarmRele(unitAddress, board);
+    result = exchangeOn(port, payload);
+    if (connectionEnded(generation))
+        return false;
+    if (result != Ok) {
+        linkFailed();
+        return false;
+    }
+    showInputBoardState(payload);
+    enableControls(interfaceMask);
+    // Showing the assignment went through the change slots, which enable it.
+    ui->set_rele->setEnabled(false);
+    return true;
+}
+
+void MainWindow::showVersion(const QByteArray &reply)
+{
+    ui->version->setText(QStringLiteral("Версия прошивки : %1.%2")
+                             .arg(command::versionMajor(reply))
+                             .arg(command::versionMinor(reply)));
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// Texts, masks and timings the window's operations share.
+namespace workflow {
+
+inline QString messageTitle()
+{
+    return QStringLiteral("ВЕРТАЛ-КП");
+}
+inline QString startText()
+{
+    return QStringLiteral("Старт");
+}
+inline QString stopText()
+{
+    return QStringLiteral("Стоп");
+}
+inline QString noRelayText()
+{
+    return QStringLiteral("Не задано");
+}
+inline QString exchangeFailedText()
+{
+    return QStringLiteral("Ошибка обмена !");
+}
+
+constexpr int idleMask = 0x1003;
+constexpr int inputBoardMask = 0x1878;
+constexpr int relayBoardMask = 0x2780;
+constexpr int boardTypeMask = 0x3ff8;
+
+} // namespace workflow
