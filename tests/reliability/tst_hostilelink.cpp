@@ -218,8 +218,10 @@ void TestHostileLink::twoWorkersOnARandomLine()
             if (pick(0, 4) == 0) {
                 // A second exchange on a worker in flight is refused, its buffer untouched.
                 QByteArray again = ownerRequest;
+                const int refusedBefore = cComPort::exchangesRefused();
                 QCOMPARE(line->owner->exchange(again, false), int(NoReply));
                 QCOMPARE(again, ownerRequest);
+                QCOMPARE(cComPort::exchangesRefused(), refusedBefore + 1);
                 ++refused;
                 return;
             }
