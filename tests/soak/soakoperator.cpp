@@ -26,7 +26,8 @@ constexpr int maxDepth = 3;
 // A connection found this long after the last fault has no late reply of it on the line.
 constexpr qint64 faultSettleMs = 3000;
 
-const quint8 boardMaps[] = {0x19, 0x19, 0x19, 0x29, 0x05, 0x01, 0xAA, 0x66, 0x00, 0xFF};
+// Units the line may lead to after a replug; the last two have no board to set up.
+const quint8 boardMaps[] = {0x19, 0x19, 0x19, 0x29, 0x05, 0x01, 0xAA, 0x66, 0x19, 0x00, 0xFF};
 const int lineSpeeds[] = {4800, 9600, 19200, 38400, 57600, 115200};
 
 } // namespace
@@ -80,6 +81,7 @@ void SoakOperator::step()
             cancelSearch();
     } else {
         ++actionCount;
+        changeWeather();
         endStickyFault();
         perform(choose());
     }
@@ -91,6 +93,11 @@ void SoakOperator::step()
         whenDone = nullptr;
         done();
     }
+}
+
+bool SoakOperator::unitHasBoards() const
+{
+    return !rig.unitBoards(1).isEmpty() || !rig.unitBoards(2).isEmpty();
 }
 
 bool SoakOperator::quiet() const
@@ -142,7 +149,7 @@ int SoakOperator::weight(Action action) const
     const bool connected = rig.startText() == QStringLiteral("Стоп");
     switch (action) {
     case Action::StartStop:
-        return free ? (connected ? 2 : (unplugged ? 1 : 8)) : 0;
+        return free ? (connected ? 1 : (unplugged ? 1 : 8)) : 0;
     case Action::PickInput:
     case Action::PickRelay:
     case Action::TurnSpin:
@@ -166,11 +173,11 @@ int SoakOperator::weight(Action action) const
     case Action::ChangeValues:
         return 3;
     case Action::InjectFault:
-        return 3;
+        return stormy ? 5 : 0;
     case Action::Unplug:
-        return unplugged ? 0 : 1;
-    case Action::Replug:
-        return unplugged && !connected ? 8 : 0;
+        return stormy && !unplugged ? 1 : 0;
+    case Action::Replug: // also the technician's answer to a unit without boards
+        return (unplugged || !unitHasBoards()) && !connected ? 8 : 0;
     case Action::Nothing:
         return 3;
     case Action::Count:
@@ -369,6 +376,17 @@ void SoakOperator::injectFault()
     ++faultCount;
 }
 
+// Storms of 5 to 20 s with faults, calm spells of 10 to 30 s without.
+void SoakOperator::changeWeather()
+{
+    if (clock.elapsed() < weatherChangeMs)
+        return;
+    stormy = !stormy;
+    weatherChangeMs = clock.elapsed() + (stormy ? pick(5000, 20000) : pick(10000, 30000));
+    if (!stormy)
+        rig.server.clearFault();
+}
+
 void SoakOperator::endStickyFault()
 {
     if (stickyLeft > 0 && --stickyLeft == 0)
@@ -388,7 +406,7 @@ void SoakOperator::unplug()
 // boards or another line speed, found by the next search.
 void SoakOperator::replug()
 {
-    if (!windingDown && chance(30)) {
+    if (!windingDown && (chance(30) || !unitHasBoards())) {
         const quint8 map = boardMaps[pick(0, int(std::size(boardMaps)) - 1)];
         const int speed = chance(25) ? lineSpeeds[pick(0, 5)] : 4800;
         rig.unit.modify([map, speed](UnitState &s) {

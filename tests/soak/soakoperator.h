@@ -62,6 +62,7 @@ private:
     int weight(Action action) const;
     void perform(Action action);
     bool quiet() const;
+    bool unitHasBoards() const;
 
     void startStop();
     void pickInput();
@@ -77,6 +78,7 @@ private:
     void unplug();
     void replug();
     void endStickyFault();
+    void changeWeather();
 
     int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
     bool chance(int percent) { return pick(1, 100) <= percent; }
@@ -92,6 +94,8 @@ private:
     int stickyLeft = 0;           // actions until a sticky fault is cleared
     qint64 lastFaultMs = -100000; // when the last fault was armed or the line pulled
     bool unplugged = false;
+    bool stormy = false;        // faults come only in storms; calm spells let contents be judged
+    qint64 weatherChangeMs = 0; // when the weather turns next
     bool windingDown = false;
     std::function<void()> whenDone;
 };

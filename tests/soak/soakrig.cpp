@@ -7,7 +7,23 @@
 #include <QProgressDialog>
 #include <QPushButton>
 
-SoakRig::SoakRig() : server(unit)
+namespace {
+
+// Address 1 at 4800 baud, input boards at 1 and 3, a relay board at 2, firmware 1.5.
+UnitState firstUnit()
+{
+    UnitState state;
+    state.address = 1;
+    state.lineSpeed = 4800;
+    state.boardMap = 0x19;
+    state.versionMajor = 1;
+    state.versionMinor = 5;
+    return state;
+}
+
+} // namespace
+
+SoakRig::SoakRig() : unit(firstUnit()), server(unit)
 {
     linkPath = dir.filePath(QStringLiteral("ttyUNIT"));
     ready = dir.isValid() && server.start(linkPath);
