@@ -110,6 +110,23 @@ void SoakChecks::checkContents()
                       .arg(rig.control<QLabel>("version")->text(), version));
 }
 
+void SoakChecks::boxSeen(const QString &title, const QString &text)
+{
+    static const QStringList messages{
+        QStringLiteral("Ошибка обмена !"),
+        QStringLiteral("Блок не обнаружен!"),
+        QStringLiteral("Нет плат для настройки! Выход..."),
+        QStringLiteral("Не обнаружены платы ввода !\nПосле изменения типа плат однократно "
+                       "нажмите тампер и\nперезапустите поиск!"),
+        QStringLiteral("Время меньше или равно периоду !"),
+        QStringLiteral("Установите номер реле!"),
+        QStringLiteral("Не возможно открыть выбранный порт!"),
+    };
+    ++boxCount;
+    if (title != QStringLiteral("ВЕРТАЛ-КП") || !messages.contains(text))
+        violation(QStringLiteral("a box \"%1\": \"%2\"").arg(title, text));
+}
+
 void SoakChecks::violation(const QString &what)
 {
     ++violationCount;

@@ -9,6 +9,7 @@ class SoakRig;
 // - the unit never received a malformed frame, a frame with a wrong check byte, or two
 //   frames interleaved;
 // - no exchange was ever refused because its worker already had one in flight;
+// - every message box is one of the window's own messages;
 // - the window's state is one it may be in: the poll runs only while "Стоп" is shown, a
 //   poll worker exists and the value dialog is closed; and when nothing is going on
 //   (no operation waiting, no modal window): "Стоп" means connected and polling, "Старт"
@@ -27,6 +28,9 @@ public:
     // in flight.
     void afterStep(bool quiet);
     void setRepliesTrusted(bool trusted) { repliesTrusted = trusted; }
+    // A message box the operator is about to close: its text must be one of the window's.
+    void boxSeen(const QString &title, const QString &text);
+    int boxesSeen() const { return boxCount; }
 
     int violations() const { return violationCount; }
     int framesChecked() const { return frameCount; }
@@ -50,5 +54,6 @@ private:
     int judgedCount = 0;
     int untrustedCount = 0;
     int refusedSeen = 0;
+    int boxCount = 0;
     QStringList shown;
 };

@@ -319,6 +319,7 @@ void SoakOperator::closeBox()
     QMessageBox *box = SoakRig::messageBox();
     if (!box || box->buttons().isEmpty())
         return;
+    checks.boxSeen(box->windowTitle(), box->text());
     QTest::mouseClick(box->buttons().first(), Qt::LeftButton);
 }
 

@@ -118,10 +118,11 @@ int main(int argc, char *argv[])
         std::printf("soak: VIOLATION: the window did not come to rest within %d s of the end\n",
                     windDownLimitMs / 1000);
     }
-    std::printf("soak: %d searches, %d quiet checks, contents judged %d times (%d untrusted "
-                "after faults), %d \"Interface\" lines, longest GUI silence %lld ms\n",
-                operatorAtWork.searches(), checks.quietChecks(), checks.contentsJudged(),
-                checks.contentsUntrusted(), interfaceLines,
+    std::printf("soak: %d searches, %d boxes closed, %d quiet checks, contents judged %d times "
+                "(%d untrusted after faults), %d \"Interface\" lines, longest GUI silence "
+                "%lld ms\n",
+                operatorAtWork.searches(), checks.boxesSeen(), checks.quietChecks(),
+                checks.contentsJudged(), checks.contentsUntrusted(), interfaceLines,
                 qint64(watchdog.longestSilence().count()));
     std::printf("soak: %s in %lld s: %d actions, %d exchanges, %d faults injected, "
                 "%d frames checked, %d violations, seed %u\n",
