@@ -176,7 +176,10 @@ std::optional<QByteArray> SimUnit::handleRequest(const QByteArray &request)
     const quint8 to = quint8(request[0]);
     if (to != 0 && to != current.address)
         return std::nullopt;
-    QByteArray reply(1, char(current.address));
+    // Byte 0 is the unit's address, but for a status reply it stands for "position 0":
+    // no board is there, so a poll with no input board selected reads nothing to report.
+    const bool statusReply = quint8(request.at(1)) == CMD_READ_STATUS;
+    QByteArray reply(1, char(statusReply ? 0 : current.address));
     reply += replyBody(current, request);
     quint8 check = 0;
     for (char byte : std::as_const(reply))

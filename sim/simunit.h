@@ -42,7 +42,8 @@ struct UnitState
 //
 // Reply layout (every reply: byte 0 the unit's own address, last byte the 8-bit wrapping
 // sum of all bytes before it, a check byte of the unit's own):
-//   0x04 READ_STATUS     [addr, st1, st2, st3, st4, chk]   stN: status of position N
+//   0x04 READ_STATUS     [0, st1, st2, st3, st4, chk]      stN: status of position N;
+//                        byte 0 is "position 0", which holds no board: nothing to report
 //   0x05 READ_BOARDS     [addr, map, chk]
 //   0x0B READ_ALARM_RELE [addr, n, kind, status, value lo, value hi,
 //                         relay, on-time lo, hi, period lo, hi, chk]   (n outside 1..4: zeros)

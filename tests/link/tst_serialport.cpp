@@ -202,9 +202,8 @@ void TestSerialPort::lastBytesBeforeHangUpAreRead()
     QCOMPARE(::write(peer.masterFd(), "!01\r", 4), ssize_t(4));
     QTRY_COMPARE(port.bytesAvailable(), 4);
     peer.hangUpNow();
-    // The kernel flushes the line's input when it completes the hang-up, which may happen
-    // before or after this wait: the bytes come out whole while the line still holds them,
-    // and the port is gone either way.
+    // The kernel may flush a hung-up terminal's input before it is read: when the bytes
+    // are still there they come out whole; either way the line is then reported gone.
     if (port.waitForReadyRead(1000))
         QCOMPARE(port.readAll(), QByteArray("!01\r"));
     QVERIFY(!port.waitForReadyRead(1000));

@@ -153,7 +153,7 @@ void TestSimConsole::drivenThroughItsConsole()
     QVERIFY(client.open(dir.filePath("unit"), 57600));
     readUntil(sim, "case open");
     client.send(QByteArray::fromHex("090402"));
-    QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!09101100002A\r"));
+    QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!001011000021\r"));
 
     sim.write("show\n");
     const QByteArray shown = readUntil(sim, "fault none");

@@ -61,9 +61,9 @@ void TestSimUnit::replies_data()
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("reply"); // empty: the unit stays silent
 
-    QTest::newRow("status: byte n is board n") << hex("070401") << withCheck(hex("0701000002"));
-    QTest::newRow("status of board 4") << hex("070404") << withCheck(hex("0701000002"));
-    QTest::newRow("status, no board chosen") << hex("070400") << withCheck(hex("0701000002"));
+    QTest::newRow("status: byte n is board n") << hex("070401") << withCheck(hex("0001000002"));
+    QTest::newRow("status of board 4") << hex("070404") << withCheck(hex("0001000002"));
+    QTest::newRow("status, no board chosen") << hex("070400") << withCheck(hex("0001000002"));
     QTest::newRow("boards: byte 1 map") << hex("0705") << withCheck(hex("0769"));
     QTest::newRow("alarm relay: bytes 6..10") << hex("070B01")
                                               << withCheck(hex("0701010134120"
@@ -115,10 +115,10 @@ void TestSimUnit::tamperMarksInputBoardsOnly()
     s.caseOpen = true;
     SimUnit unit(s);
     QCOMPARE(unit.handleRequest(hex("070401"))->toHex(' '),
-             withCheck(hex("0711020010")).toHex(' '));
+             withCheck(hex("0011020010")).toHex(' '));
     unit.modify([](UnitState &u) { u.caseOpen = false; });
     QCOMPARE(unit.handleRequest(hex("070401"))->toHex(' '),
-             withCheck(hex("0701020000")).toHex(' '));
+             withCheck(hex("0001020000")).toHex(' '));
 }
 
 void TestSimUnit::writesReadBack_data()
