@@ -25,12 +25,11 @@ void MainWindow::resetToIdle()
     handlerBusy = 0;
 }
 
-// Reports a failed exchange and returns the window to idle. The connection counts as
-// ended from the first step: a tick or an operation whose wait ends while the message is
-// up leaves the window alone instead of painting it or reporting a second time.
+// Reports a failed exchange and returns the window to idle. An operation whose wait was
+// interrupted by this (it sits further down the stack) finds the connection ended when it
+// resumes, and leaves the window alone.
 void MainWindow::linkFailed()
 {
-    ++connectionGeneration;
     stopPoll();
     criticalMessage(workflow::exchangeFailedText());
     resetToIdle();

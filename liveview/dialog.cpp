@@ -1,0 +1,67 @@
+#include "dialog.h"
+#include "ui_dialog.h"
+
+#include "ccomport.h"
+#include "commandset.h"
+#include "exchangeresult.h"
+
+#include <QMessageBox>
+#include <chrono>
+
+using namespace std::chrono_literals;
+
+namespace {
+constexpr auto valueInterval = 500ms;
+}
+
+Dialog::Dialog(QWidget *parent, cComPort *port, int inputNumber, int unitAddress)
+    : QDialog(parent), ui(new Ui::Dialog), inputNumber(inputNumber), unitAddress(unitAddress),
+      port(port)
+{
+    ui->setupUi(this);
+    connect(&valueTimer, &QTimer::timeout, this, &Dialog::_time_out);
+    valueTimer.start(valueInterval);
+}
+
+Dialog::~Dialog()
+{
+    delete ui;
+}
+
+void Dialog::on_done_released()
+{
+    valueTimer.stop();
+    close();
+}
+
+void Dialog::_time_out()
+{
+    pollValue();
+}
+
+// One value poll. A tick that comes while the previous poll still waits for its reply is
+// skipped: the worker carries one exchange at a time, and a slow unit must not see two
+// requests queued up behind each other.
+void Dialog::pollValue()
+{
+    if (pollInFlight || !port || port->isExchanging())
+        return;
+    pollInFlight = true;
+
+    QByteArray buffer = command::readValue(unitAddress, inputNumber);
+    const int result = port->exchange(buffer, false);
+    pollInFlight = false;
+
+    // Closed by the operator while the reply was awaited: nothing more to show.
+    if (!isVisible())
+        return;
+
+    if (result != Ok) {
+        valueTimer.stop();
+        QMessageBox::critical(this, "ВЕРТАЛ-КП", "Ошибка обмена !", QMessageBox::Yes);
+        close();
+        return;
+    }
+
+    ui->value->setText(QString::number(command::currentValue(buffer)));
+}
