@@ -78,13 +78,14 @@ private:
     bool connectionEnded(int generation) const { return generation != connectionGeneration; }
     void releaseWorkers();
     void releaseRetiredWorkers();
+    void watchForQuit();
     enum class SpeedScan
     {
         Found,
         NotFound,
         Canceled
     };
-    SpeedScan scanLineSpeeds(QProgressDialog &progress, QByteArray &reply);
+    SpeedScan scanLineSpeeds(QProgressDialog &progress, QByteArray &reply, int generation);
     bool discoverBoards(int boardMap);
     bool finishSearch(int generation);
     void settleAndReload(int generation);
@@ -103,7 +104,8 @@ private:
     // Bumped whenever a connection ends (resetToIdle, linkFailed) or a search begins: an
     // operation that finds it changed after a wait ends quietly.
     int connectionGeneration = 0;
-    bool settling = false; // a tick is in its settle wait before re-reading the unit
+    bool settling = false;     // a tick is in its settle wait before re-reading the unit
+    bool watchingQuit = false; // the connection ends when the program's last window closes
     // Workers taken out of service whose exchange call is still open up the stack.
     QList<cComPort *> retiredWorkers;
 };

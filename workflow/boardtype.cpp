@@ -16,6 +16,8 @@ void MainWindow::on_type_currentIndexChanged(int type)
     const int board = ui->input->itemText(ui->input->currentIndex()).toInt();
     QByteArray payload = command::setBoardType(unitAddress, board, type);
     stopPoll();
+    if (connectionEnded(generation))
+        return; // "Стоп" came while the poll was being stopped; `port` may be gone
     const int result = exchangeOn(port, payload);
     if (connectionEnded(generation))
         return;

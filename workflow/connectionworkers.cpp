@@ -9,6 +9,7 @@
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <utility>
 
@@ -60,6 +61,18 @@ void MainWindow::releaseRetiredWorkers()
         retiredWorkers.removeAt(i);
         delete worker;
     }
+}
+
+// Closing the window ends the program: the application tells every waiting event loop to
+// quit, so waits end early (an exchange still waits for its thread). Operations still on
+// the stack then end quietly instead of going on talking to the unit (a search would try
+// its remaining speeds).
+void MainWindow::watchForQuit()
+{
+    if (watchingQuit)
+        return;
+    watchingQuit = true;
+    connect(qGuiApp, &QGuiApplication::lastWindowClosed, this, [this] { ++connectionGeneration; });
 }
 
 // Every message of the window: a critical box with a single Yes button and no default.

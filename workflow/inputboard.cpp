@@ -16,6 +16,8 @@ void MainWindow::on_input_currentIndexChanged(int)
     handlerBusy = 1;
     const int generation = connectionGeneration;
     stopPoll();
+    if (connectionEnded(generation))
+        return; // "Стоп" came while the poll was being stopped; `port` may be gone
     const int board = ui->input->itemText(ui->input->currentIndex()).toInt();
     QByteArray payload = command::readAlarmRele(ui->addr->value(), board);
     const int result = exchangeOn(port, payload);

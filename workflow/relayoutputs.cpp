@@ -46,6 +46,8 @@ void MainWindow::writeToUnit(QByteArray &payload)
 {
     const int generation = connectionGeneration;
     stopPoll();
+    if (connectionEnded(generation))
+        return; // "Стоп" came while the poll was being stopped; `port` may be gone
     const int result = exchangeOn(port, payload);
     if (connectionEnded(generation))
         return;

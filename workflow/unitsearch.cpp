@@ -36,6 +36,7 @@ void MainWindow::on_start_released()
 
 void MainWindow::searchUnit()
 {
+    watchForQuit();
     handlerBusy = 1;
     const int generation = ++connectionGeneration;
     const QString portName = ui->com_port->currentText();
@@ -51,7 +52,7 @@ void MainWindow::searchUnit()
 
     unitAddress = ui->addr->value();
     QByteArray reply;
-    const SpeedScan scan = scanLineSpeeds(progress, reply);
+    const SpeedScan scan = scanLineSpeeds(progress, reply, generation);
     if (scan == SpeedScan::Canceled) {
         delete port;
         port = nullptr;
@@ -84,12 +85,13 @@ void MainWindow::searchUnit()
 }
 
 // Asks for the board map at each line speed in turn; the first answer fixes the speed and
-// leaves the reply in `reply`. A cancel is noticed before each try.
-MainWindow::SpeedScan MainWindow::scanLineSpeeds(QProgressDialog &progress, QByteArray &reply)
+// leaves the reply in `reply`. A cancel (or the window's end) is noticed before each try.
+MainWindow::SpeedScan MainWindow::scanLineSpeeds(QProgressDialog &progress, QByteArray &reply,
+                                                 int generation)
 {
     for (std::size_t i = 0; i < baudRates.size(); ++i) {
         reply = command::readBoards(unitAddress);
-        if (progress.wasCanceled())
+        if (progress.wasCanceled() || connectionEnded(generation))
             return SpeedScan::Canceled;
         progress.setValue(int(i));
         port->setBaudRate(baudRates[i]);

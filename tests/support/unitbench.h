@@ -62,10 +62,12 @@ public:
     // Waits until a request with `command` has arrived (after the last clearRequests()).
     bool waitForRequest(quint8 command, int timeoutMs = 5000);
 
+    // Late answers keep under the worker's 315 ms of listening per attempt, so that a
+    // request is not sent again.
     // Every reply is sent `lateMs` late until a request with `previousCommand` has been
     // answered; then `fault` is armed (once) for the request after it. So one step of an
     // operation fails while the steps before it succeed.
-    void faultAfter(quint8 previousCommand, FaultKind fault, int lateMs = 150);
+    void faultAfter(quint8 previousCommand, FaultKind fault, int lateMs = 200);
 
     // Waits for the next status tick to be answered and painted.
     bool waitForTicks(int count, int timeoutMs = 5000);

@@ -90,7 +90,7 @@ void TestInputBoard::changeWhileBusyIsDropped()
     bench.clearRequests();
     Fault late;
     late.kind = FaultKind::Delay;
-    late.delayMs = 150;
+    late.delayMs = 200;
     late.sticky = true;
     bench.server.injectFault(late);
     auto *input = bench.control<QComboBox>("input");

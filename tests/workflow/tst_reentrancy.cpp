@@ -25,6 +25,8 @@ private slots:
     void tickDuringSettleWait();
     void stopDuringSearchExchange();
     void stopDuringRelayWrite();
+    void stopWhilePollStops_data();
+    void stopWhilePollStops();
     void failureWhileTickInFlight();
     void destructorReleasesBothWorkers();
 };
@@ -118,7 +120,7 @@ void TestReentrancy::clickWhilePortExchanging()
             bench.click(qPrintable(control));
     };
     bench.clearRequests();
-    answerLate(bench, 150);
+    answerLate(bench, 200);
     bool acted = false;
     bench.when([&] { return bench.portExchanging(); },
                [&] {
@@ -142,7 +144,7 @@ void TestReentrancy::stopThenStartDuringTick()
     QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.clearRequests();
-    answerLate(bench, 300);
+    answerLate(bench, 200);
     QPointer<cComPort> oldPoll, oldPort;
     bool oldPollAliveInCall = false;
     bool restarted = false;
@@ -259,7 +261,7 @@ void TestReentrancy::stopDuringSearchExchange()
 {
     UnitBench bench;
     QVERIFY(bench.isReady());
-    answerLate(bench, 150);
+    answerLate(bench, 200);
     bool acted = false;
     bench.when([&] { return !bench.requestsFor(CMD_READ_VERSION).isEmpty(); },
                [&] {
@@ -290,7 +292,7 @@ void TestReentrancy::stopDuringRelayWrite()
     QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QSpinBox>("a_period")->setValue(5); // enables "Установить"
-    answerLate(bench, 150);
+    answerLate(bench, 200);
     bool acted = false;
     bench.when([&] { return bench.portExchanging(); },
                [&] {
@@ -307,6 +309,40 @@ void TestReentrancy::stopDuringRelayWrite()
     QVERIFY(bench.watcher.boxes().isEmpty());
 }
 
+void TestReentrancy::stopWhilePollStops_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("command");
+    QTest::newRow("Установить") << "set_rele" << int(CMD_SET_ALARM_RELE);
+    QTest::newRow("Переключить") << "reset_rele" << int(CMD_SWITCH_RELE);
+    QTest::newRow("input board") << "input" << int(CMD_READ_ALARM_RELE);
+}
+
+// "Стоп" already queued when an operation starts is handled while that operation pauses
+// the poll: the operation then sends nothing on the connection that has just ended.
+void TestReentrancy::stopWhilePollStops()
+{
+    QFETCH(QString, control);
+    QFETCH(int, command);
+    UnitBench bench;
+    QVERIFY(bench.isReady());
+    QVERIFY(bench.connectUnit(1));
+    bench.control<QComboBox>("output")->setCurrentIndex(1);
+    bench.control<QSpinBox>("a_period")->setValue(5);
+    bench.clearRequests();
+    QMetaObject::invokeMethod(bench.control<QPushButton>("start"), "click", Qt::QueuedConnection);
+    // Synchronous: the first events handled are those of the operation's stopPoll.
+    if (control == QLatin1String("input"))
+        bench.control<QComboBox>("input")->setCurrentIndex(1);
+    else
+        bench.control<QPushButton>(qPrintable(control))->click();
+    QVERIFY(bench.requestsFor(quint8(command)).isEmpty());
+    QTest::qWait(700);
+    QVERIFY(bench.requestsFor(CMD_READ_STATUS).isEmpty());
+    QVERIFY(looksIdle(bench));
+    QVERIFY(bench.watcher.boxes().isEmpty());
+}
+
 // The line goes while a tick waits and the operator presses "Установить": the write fails
 // and reports it; the tick, failing after the connection has already ended, says nothing.
 void TestReentrancy::failureWhileTickInFlight()
@@ -316,7 +352,7 @@ void TestReentrancy::failureWhileTickInFlight()
     QVERIFY(bench.connectUnit(1));
     bench.control<QSpinBox>("a_period")->setValue(5); // enables "Установить"
     bench.clearRequests();
-    answerLate(bench, 300);
+    answerLate(bench, 200);
     bool acted = false;
     bench.when(tickWaiting(bench), [&] {
         bench.server.unplug();

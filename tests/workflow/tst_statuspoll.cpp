@@ -105,7 +105,7 @@ void TestStatusPoll::tamperReload()
     // enough for that to happen between two requests).
     Fault late;
     late.kind = FaultKind::Delay;
-    late.delayMs = 60;
+    late.delayMs = 200;
     late.sticky = true;
     bench.server.injectFault(late);
     bench.when([&] { return !bench.requestsFor(CMD_READ_BOARDS).isEmpty(); },

@@ -138,7 +138,7 @@ void TestUnitSearch::progressDialog()
     };
     Fault late; // keeps the dialog up long enough to be looked at
     late.kind = FaultKind::Delay;
-    late.delayMs = 100;
+    late.delayMs = 200;
     bench.server.injectFault(late);
     QVERIFY(bench.connectUnit(1));
     QCOMPARE(label, QStringLiteral("Поиск блока..."));
@@ -168,7 +168,7 @@ void TestUnitSearch::foundAtFastestSpeed()
     };
     Fault late; // the answer at 115200 comes late enough for the bar to be looked at
     late.kind = FaultKind::Delay;
-    late.delayMs = 100;
+    late.delayMs = 200;
     bench.server.injectFault(late);
     QVERIFY(bench.connectUnit(1));
     QCOMPARE(value, 5);

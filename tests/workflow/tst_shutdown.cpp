@@ -1,0 +1,162 @@
+// Closing the window in the middle of an exchange ends the program cleanly. Quitting ends
+// every nested event loop, so this runs in a child process: the test program starts itself
+// with --child <moment>, which plays the program's own main() with the window connected to
+// the simulated unit and closes the window at that moment.
+
+#include "commandcodes.h"
+#include "unitbench.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void answerLate(UnitBench &bench, int ms, FaultKind kind = FaultKind::Delay)
+{
+    Fault late;
+    late.kind = kind;
+    late.delayMs = ms;
+    late.sticky = true;
+    bench.server.injectFault(late);
+}
+
+// Sets the scene for `moment`; returns the condition on which the window is closed.
+std::function<bool()> prepare(UnitBench &bench, const QString &moment)
+{
+    auto clickSoon = [&bench](const char *button) {
+        QTimer::singleShot(0, &bench, [&bench, button] { bench.click(button); });
+    };
+    if (moment == QLatin1String("scan")) {
+        bench.unit.modify([](UnitState &s) { s.lineSpeed = 9600; });
+        clickSoon("start");
+        return [&bench] { return bench.portExchanging() && !bench.requests().isEmpty(); };
+    }
+    if (moment == QLatin1String("search")) {
+        answerLate(bench, 200);
+        clickSoon("start");
+        return [&bench] { return !bench.requestsFor(CMD_READ_VERSION).isEmpty(); };
+    }
+    if (!bench.connectUnit(1))
+        return {};
+    bench.clearRequests();
+    if (moment == QLatin1String("tick") || moment == QLatin1String("silent tick")) {
+        if (moment == QLatin1String("tick"))
+            answerLate(bench, 200);
+        else
+            answerLate(bench, 0, FaultKind::NoAnswer);
+        return [&bench] {
+            return bench.pollExchanging() && !bench.requestsFor(CMD_READ_STATUS).isEmpty();
+        };
+    }
+    if (moment == QLatin1String("write")) {
+        bench.control<QSpinBox>("a_period")->setValue(5);
+        answerLate(bench, 200);
+        clickSoon("set_rele");
+        return [&bench] { return bench.portExchanging(); };
+    }
+    if (moment == QLatin1String("settle")) {
+        bench.unit.modify([](UnitState &s) { s.caseOpen = true; });
+        bench.waitForTicks(1);
+        bench.unit.modify([](UnitState &s) { s.caseOpen = false; });
+        bench.clearRequests();
+        return [&bench] {
+            return !bench.requestsFor(CMD_READ_STATUS).isEmpty() && !bench.pollExchanging();
+        };
+    }
+    return {};
+}
+
+// The child: main() of the program with the window closed at `moment`. Prints what
+// happened after the close for the parent to check.
+int runChild(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QString moment = QString::fromLocal8Bit(argv[2]);
+    int rc = 0;
+    {
+        UnitBench bench;
+        if (!bench.isReady())
+            return 3;
+        const auto closeWhen = prepare(bench, moment);
+        if (!closeWhen)
+            return 4;
+        qsizetype requestsAtClose = -1;
+        qsizetype boxesAtClose = -1;
+        bench.when(closeWhen, [&] {
+            requestsAtClose = bench.requests().size();
+            boxesAtClose = bench.watcher.boxes().size();
+            bench.window->close();
+        });
+        // Should the moment never come, end anyway and say so (the parent then fails).
+        QTimer::singleShot(20000, &app, [] { QCoreApplication::exit(5); });
+        rc = app.exec();
+        std::printf("closed: %d\n", requestsAtClose >= 0 ? 1 : 0);
+        std::printf("boxes after close: %d\n", int(bench.watcher.boxes().size() - boxesAtClose));
+        std::printf("requests after close: %d\n", int(bench.requests().size() - requestsAtClose));
+    } // the window goes before the application, as in main()
+    std::printf("clean exit %d\n", rc);
+    std::fflush(stdout);
+    return rc;
+}
+
+} // namespace
+
+class TestShutdown : public QObject
+{
+    Q_OBJECT
+private slots:
+    void closeDuringExchange_data();
+    void closeDuringExchange();
+};
+
+void TestShutdown::closeDuringExchange_data()
+{
+    QTest::addColumn<QString>("moment");
+    QTest::addColumn<int>("maxRequestsAfter"); // the exchange in flight may still be resent
+    QTest::newRow("during the speed scan") << "scan" << 9;
+    QTest::newRow("during the search's version request") << "search" << 0;
+    QTest::newRow("during a status tick") << "tick" << 0;
+    QTest::newRow("during a tick the unit never answers") << "silent tick" << 9;
+    QTest::newRow("during a relay write") << "write" << 0;
+    QTest::newRow("during the settle wait") << "settle" << 0;
+}
+
+void TestShutdown::closeDuringExchange()
+{
+    QFETCH(QString, moment);
+    QFETCH(int, maxRequestsAfter);
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), moment});
+    QVERIFY(child.waitForFinished(40000));
+    const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(child.readAllStandardError());
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit, qPrintable(err));
+    QVERIFY2(child.exitCode() == 0, qPrintable(out + err));
+    QVERIFY2(out.contains(QLatin1String("closed: 1")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("boxes after close: 0")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("clean exit 0")), qPrintable(out));
+    const int at = out.indexOf(QLatin1String("requests after close: "));
+    QVERIFY(at >= 0);
+    const int after = out.mid(at + 22).section(QLatin1Char('\n'), 0, 0).toInt();
+    QVERIFY2(after <= maxRequestsAfter, qPrintable(out));
+}
+
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && std::strcmp(argv[1], "--child") == 0)
+        return runChild(argc, argv);
+    QApplication app(argc, argv);
+    TestShutdown test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_shutdown.moc"
