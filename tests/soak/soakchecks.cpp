@@ -89,25 +89,36 @@ void SoakChecks::checkQuiet()
 
 void SoakChecks::checkContents()
 {
+    const QStringList differences = contentDifferences();
     if (!repliesTrusted) {
         ++untrustedCount;
+        differingCount += !differences.isEmpty();
         return;
     }
     ++judgedCount;
+    for (const QString &difference : differences)
+        violation(difference);
+}
+
+// How the board lists and the version shown differ from the unit's own.
+QStringList SoakChecks::contentDifferences() const
+{
+    QStringList differences;
     const UnitState unit = rig.unit.state();
     const QString version =
         QStringLiteral("Версия прошивки : %1.%2").arg(unit.versionMajor).arg(unit.versionMinor);
     // Texts typed into the relay box and confirmed with Enter join its list at the bottom.
     const QStringList outputs = QStringList{QStringLiteral("Не задано")} + rig.unitBoards(2);
     if (rig.items("input") != rig.unitBoards(1))
-        violation(QStringLiteral("input boards %1, the unit has %2")
-                      .arg(rig.items("input").join(','), rig.unitBoards(1).join(',')));
+        differences << QStringLiteral("input boards %1, the unit has %2")
+                           .arg(rig.items("input").join(','), rig.unitBoards(1).join(','));
     if (rig.items("output").mid(0, outputs.size()) != outputs)
-        violation(QStringLiteral("relay items %1, the unit has %2")
-                      .arg(rig.items("output").join(','), outputs.join(',')));
+        differences << QStringLiteral("relay items %1, the unit has %2")
+                           .arg(rig.items("output").join(','), outputs.join(','));
     if (rig.control<QLabel>("version")->text() != version)
-        violation(QStringLiteral("version \"%1\", the unit's is %2")
-                      .arg(rig.control<QLabel>("version")->text(), version));
+        differences << QStringLiteral("version \"%1\", the unit's is %2")
+                           .arg(rig.control<QLabel>("version")->text(), version);
+    return differences;
 }
 
 void SoakChecks::boxSeen(const QString &title, const QString &text)

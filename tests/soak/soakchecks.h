@@ -37,6 +37,9 @@ public:
     int quietChecks() const { return quietCount; }
     int contentsJudged() const { return judgedCount; }
     int contentsUntrusted() const { return untrustedCount; }
+    // Untrusted checks whose contents differed from the unit's (late replies taken for
+    // the answers to later requests).
+    int contentsDiffering() const { return differingCount; }
     QStringList firstViolations() const { return shown; }
 
 private:
@@ -44,6 +47,7 @@ private:
     void checkAlways();
     void checkQuiet();
     void checkContents();
+    QStringList contentDifferences() const;
     void violation(const QString &what);
 
     SoakRig &rig;
@@ -53,6 +57,7 @@ private:
     int quietCount = 0;
     int judgedCount = 0;
     int untrustedCount = 0;
+    int differingCount = 0;
     int refusedSeen = 0;
     int boxCount = 0;
     QStringList shown;

@@ -5,7 +5,6 @@
 #include "soakrig.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
@@ -16,7 +15,6 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
-#include <cstdio>
 
 namespace {
 
@@ -173,7 +171,7 @@ int SoakOperator::weight(Action action) const
     case Action::ChangeValues:
         return 3;
     case Action::InjectFault:
-        return stormy ? 5 : 0;
+        return stormy ? 4 : 0;
     case Action::Unplug:
         return stormy && !unplugged ? 1 : 0;
     case Action::Replug: // also the technician's answer to a unit without boards
@@ -323,10 +321,11 @@ void SoakOperator::closeBox()
     QTest::mouseClick(box->buttons().first(), Qt::LeftButton);
 }
 
+// Now and then: a search canceled every time would rarely find the unit.
 void SoakOperator::cancelSearch()
 {
     QProgressDialog *progress = SoakRig::progressDialog();
-    if (!progress)
+    if (!progress || (!windingDown && !chance(30)))
         return;
     if (auto *cancel = progress->findChild<QPushButton *>())
         QTest::mouseClick(cancel, Qt::LeftButton);
@@ -377,13 +376,13 @@ void SoakOperator::injectFault()
     ++faultCount;
 }
 
-// Storms of 5 to 20 s with faults, calm spells of 10 to 30 s without.
+// Storms of 5 to 15 s with faults, calm spells of 15 to 30 s without.
 void SoakOperator::changeWeather()
 {
     if (clock.elapsed() < weatherChangeMs)
         return;
     stormy = !stormy;
-    weatherChangeMs = clock.elapsed() + (stormy ? pick(5000, 20000) : pick(10000, 30000));
+    weatherChangeMs = clock.elapsed() + (stormy ? pick(5000, 15000) : pick(15000, 30000));
     if (!stormy)
         rig.server.clearFault();
 }

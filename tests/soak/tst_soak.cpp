@@ -119,11 +119,11 @@ int main(int argc, char *argv[])
                     windDownLimitMs / 1000);
     }
     std::printf("soak: %d searches, %d boxes closed, %d quiet checks, contents judged %d times "
-                "(%d untrusted after faults), %d \"Interface\" lines, longest GUI silence "
-                "%lld ms\n",
+                "(%d more after faults, %d of them differing), %d \"Interface\" lines, "
+                "longest GUI silence %lld ms\n",
                 operatorAtWork.searches(), checks.boxesSeen(), checks.quietChecks(),
-                checks.contentsJudged(), checks.contentsUntrusted(), interfaceLines,
-                qint64(watchdog.longestSilence().count()));
+                checks.contentsJudged(), checks.contentsUntrusted(), checks.contentsDiffering(),
+                interfaceLines, qint64(watchdog.longestSilence().count()));
     std::printf("soak: %s in %lld s: %d actions, %d exchanges, %d faults injected, "
                 "%d frames checked, %d violations, seed %u\n",
                 violations == 0 ? "passed" : "FAILED", run.elapsed() / 1000,
