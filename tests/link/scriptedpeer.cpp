@@ -81,17 +81,33 @@ void ScriptedPeer::clear()
     requestCount = 0;
 }
 
+// The serving thread reads the master side: only it may close it, or the descriptor could
+// be closed (and its number reused) under its read. Another thread asks and waits.
 void ScriptedPeer::hangUpNow()
+{
+    if (!worker.joinable() || std::this_thread::get_id() == worker.get_id()) {
+        closeMaster();
+        return;
+    }
+    hangUpWanted = true;
+    while (hangUpWanted && master.load() >= 0)
+        QThread::msleep(1);
+}
+
+void ScriptedPeer::closeMaster()
 {
     const int fd = master.exchange(-1);
     if (fd >= 0)
         ::close(fd);
+    hangUpWanted = false;
 }
 
 void ScriptedPeer::serve()
 {
     char piece[512];
     while (!stopping) {
+        if (hangUpWanted)
+            closeMaster();
         const int fd = master.load();
         if (fd < 0) {
             QThread::msleep(5);
