@@ -31,6 +31,23 @@ private slots:
 
 using Requests = QList<QByteArray>;
 
+namespace {
+
+// Presses the progress dialog's "Стоп" once its bar stands at `value`; true if it did.
+bool pressCancelAt(QWidget *modal, int value)
+{
+    auto *progress = qobject_cast<QProgressDialog *>(modal);
+    if (!progress || progress->value() != value || progress->wasCanceled())
+        return false;
+    const auto buttons = progress->findChildren<QPushButton *>();
+    if (buttons.isEmpty())
+        return false;
+    buttons.first()->click();
+    return true;
+}
+
+} // namespace
+
 void TestUnitSearch::connects_data()
 {
     QTest::addColumn<int>("unitAddress");
@@ -154,7 +171,8 @@ void TestUnitSearch::progressDialog()
 }
 
 // Five silent speeds first (about 14 s): the bar stands at 5 of 7 when the unit answers,
-// and the port keeps 115200 for the rest of the connection.
+// and the port keeps 115200 for the rest of the connection. A "Стоп" pressed during the
+// try that succeeds is not noticed.
 void TestUnitSearch::foundAtFastestSpeed()
 {
     UnitState state = UnitBench::defaultUnit();
@@ -162,9 +180,11 @@ void TestUnitSearch::foundAtFastestSpeed()
     UnitBench bench(state);
     QVERIFY(bench.isReady());
     int value = -1;
+    bool pressed = false;
     bench.watcher.otherModal = [&](QWidget *modal) {
         if (auto *progress = qobject_cast<QProgressDialog *>(modal))
             value = progress->value();
+        pressed = pressCancelAt(modal, 5) || pressed; // during the try that succeeds
     };
     Fault late; // the answer at 115200 comes late enough for the bar to be looked at
     late.kind = FaultKind::Delay;
@@ -172,6 +192,7 @@ void TestUnitSearch::foundAtFastestSpeed()
     bench.server.injectFault(late);
     QVERIFY(bench.connectUnit(1));
     QCOMPARE(value, 5);
+    QVERIFY(pressed);
 
     QList<int> speeds;
     for (const ReceivedFrame &frame : bench.server.receivedFrames()) {
@@ -191,13 +212,19 @@ void TestUnitSearch::foundAtFastestSpeed()
 }
 
 // A unit that answers another address: six silent speeds (about 17 s), one message, the
-// window as it was, the port closed.
+// window as it was, the port closed. A "Стоп" pressed during the last try changes nothing.
 void TestUnitSearch::noUnit()
 {
     UnitBench bench;
     QVERIFY(bench.isReady());
     const QStringList before = enabledControls(bench);
+    // "Стоп" during the last try, which fails: not noticed, the search reports no unit.
+    bool pressed = false;
+    bench.watcher.otherModal = [&](QWidget *modal) {
+        pressed = pressCancelAt(modal, 5) || pressed;
+    };
     QVERIFY(!bench.connectUnit(7));
+    QVERIFY(pressed);
     QCOMPARE(bench.watcher.texts(), QStringList{"Блок не обнаружен!"});
     const ModalWatcher::Box box = bench.watcher.boxes().first();
     QCOMPARE(box.title, QStringLiteral("ВЕРТАЛ-КП"));
