@@ -12,7 +12,11 @@ int main(int argc, char *argv[])
     QLoggingCategory::setFilterRules(
         QStringLiteral("qt.core.qmetaobject.connectslotsbyname.warning=false"));
     MainWindow window; // destroyed before the application object
-    fitFontFamily(&window);
+    // The value dialog and the message boxes are windows of their own: give them the
+    // family the main window settled on.
+    QFont font = QApplication::font();
+    font.setFamily(fitFontFamily(&window));
+    QApplication::setFont(font);
     window.show();
     return app.exec();
 }

@@ -90,7 +90,16 @@ private:
     bool finishSearch(int generation);
     void settleAndReload(int generation);
     void showVersion(const QByteArray &reply);
-    void writeToUnit(QByteArray &payload);
+    // How an operation's request on the primary worker ended.
+    enum class Answer
+    {
+        Received, // the reply is in
+        Failed,   // reported; the window is idle again
+        Ended     // the connection ended meanwhile: nothing more may be done on the window
+    };
+    Answer askUnit(const std::function<QByteArray()> &buildRequest, QByteArray &reply);
+    int selectedInputBoard() const;
+    void writeToUnit(const QByteArray &request);
     void criticalMessage(const QString &text);
 
     Ui::MainWindow *ui;

@@ -2,7 +2,6 @@
 // bound to this slot; the unit takes the new type after its case is opened and closed.
 
 #include "commandset.h"
-#include "exchangeresult.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
@@ -13,19 +12,10 @@ void MainWindow::on_type_currentIndexChanged(int type)
         return;
     handlerBusy = 1;
     const int generation = connectionGeneration;
-    const int board = ui->input->itemText(ui->input->currentIndex()).toInt();
-    QByteArray payload = command::setBoardType(unitAddress, board, type);
-    stopPoll();
-    if (connectionEnded(generation))
-        return; // "Стоп" came while the poll was being stopped; `port` may be gone
-    const int result = exchangeOn(port, payload);
-    if (connectionEnded(generation))
+    const QByteArray request = command::setBoardType(unitAddress, selectedInputBoard(), type);
+    QByteArray reply;
+    if (askUnit([&request] { return request; }, reply) != Answer::Received)
         return;
-    if (result != Ok) {
-        handlerBusy = 0;
-        linkFailed();
-        return;
-    }
     startPoll();
     if (connectionEnded(generation))
         return; // "Стоп" came while the poll was restarted

@@ -5,6 +5,7 @@
 // serial port while the sharing worker's thread may still use it.
 
 #include "ccomport.h"
+#include "exchangeresult.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
@@ -28,6 +29,35 @@ int MainWindow::exchangeOn(cComPort *worker, QByteArray &payload)
 bool MainWindow::portBusy() const
 {
     return !port || port->isExchanging();
+}
+
+// Pauses the poll, then builds the request (so it reads the window as it is after the
+// pause) and sends it on the primary worker. Received: `reply` holds the unit's reply.
+// Failed: "Ошибка обмена !" was shown and the window is idle. Ended: "Стоп" (or the
+// window's end) came while the poll was paused or the reply awaited; `port` may be gone.
+MainWindow::Answer MainWindow::askUnit(const std::function<QByteArray()> &buildRequest,
+                                       QByteArray &reply)
+{
+    const int generation = connectionGeneration;
+    stopPoll();
+    if (connectionEnded(generation))
+        return Answer::Ended;
+    reply = buildRequest();
+    const int result = exchangeOn(port, reply);
+    if (connectionEnded(generation))
+        return Answer::Ended;
+    if (result != Ok) {
+        handlerBusy = 0;
+        linkFailed();
+        return Answer::Failed;
+    }
+    return Answer::Received;
+}
+
+// Number of the input board selected in `input` (0 when none is, or its text is no number).
+int MainWindow::selectedInputBoard() const
+{
+    return ui->input->itemText(ui->input->currentIndex()).toInt();
 }
 
 // Takes both workers out of service and clears their members. The sharing worker's

@@ -1,7 +1,6 @@
 // Picking another input board shows the relay that board switches on alarm.
 
 #include "commandset.h"
-#include "exchangeresult.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -14,21 +13,13 @@ void MainWindow::on_input_currentIndexChanged(int)
     if (handlerBusy || portBusy())
         return;
     handlerBusy = 1;
-    const int generation = connectionGeneration;
-    stopPoll();
-    if (connectionEnded(generation))
-        return; // "Стоп" came while the poll was being stopped; `port` may be gone
-    const int board = ui->input->itemText(ui->input->currentIndex()).toInt();
-    QByteArray payload = command::readAlarmRele(ui->addr->value(), board);
-    const int result = exchangeOn(port, payload);
-    if (connectionEnded(generation))
+    QByteArray reply;
+    const auto request = [this] {
+        return command::readAlarmRele(ui->addr->value(), selectedInputBoard());
+    };
+    if (askUnit(request, reply) != Answer::Received)
         return;
-    if (result != Ok) {
-        handlerBusy = 0;
-        linkFailed();
-        return;
-    }
-    showInputBoardState(payload);
+    showInputBoardState(reply);
     qDebug() << "Interface" << interfaceMask;
     enableControls(interfaceMask);
     // Showing the assignment went through the change slots, which enable it.

@@ -2,7 +2,6 @@
 // and re-enable "Установить" after an edit.
 
 #include "commandset.h"
-#include "exchangeresult.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -21,9 +20,8 @@ void MainWindow::on_set_rele_released()
     }
     const int relayIndex = ui->output->currentIndex();
     const int relay = relayIndex == 0 ? 0 : ui->output->itemText(relayIndex).toInt();
-    const int board = ui->input->itemText(ui->input->currentIndex()).toInt();
-    QByteArray payload = command::setAlarmRele(ui->addr->value(), board, relay, onTime, period);
-    writeToUnit(payload);
+    writeToUnit(
+        command::setAlarmRele(ui->addr->value(), selectedInputBoard(), relay, onTime, period));
 }
 
 void MainWindow::on_reset_rele_released()
@@ -36,27 +34,16 @@ void MainWindow::on_reset_rele_released()
     }
     // The edit field's text: a number typed but not confirmed counts.
     const int relay = ui->output->currentText().toInt();
-    QByteArray payload = command::switchRele(ui->addr->value(), relay);
-    writeToUnit(payload);
+    writeToUnit(command::switchRele(ui->addr->value(), relay));
 }
 
-// Sends a write on the primary worker with the poll paused; restarts the poll on success,
-// reports a failure. Nothing more when the connection ended while the reply was awaited.
-void MainWindow::writeToUnit(QByteArray &payload)
+// Sends a write with the poll paused and restarts the poll once the unit has taken it.
+// The reply is not read: an answer is the unit's acceptance.
+void MainWindow::writeToUnit(const QByteArray &request)
 {
-    const int generation = connectionGeneration;
-    stopPoll();
-    if (connectionEnded(generation))
-        return; // "Стоп" came while the poll was being stopped; `port` may be gone
-    const int result = exchangeOn(port, payload);
-    if (connectionEnded(generation))
-        return;
-    if (result != Ok) {
-        handlerBusy = 0;
-        linkFailed();
-        return;
-    }
-    startPoll();
+    QByteArray reply;
+    if (askUnit([&request] { return request; }, reply) == Answer::Received)
+        startPoll();
 }
 
 void MainWindow::on_output_currentIndexChanged(int)

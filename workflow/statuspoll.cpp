@@ -42,7 +42,7 @@ void MainWindow::_time_out()
     if (!pollPort || pollPort->isExchanging() || settling)
         return;
     const int generation = connectionGeneration;
-    const int board = ui->input->itemText(ui->input->currentIndex()).toInt();
+    const int board = selectedInputBoard();
     QByteArray payload = command::readStatus(ui->addr->value(), board);
     const int result = exchangeOn(pollPort, payload);
     if (connectionEnded(generation))

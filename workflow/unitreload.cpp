@@ -69,7 +69,7 @@ void MainWindow::reloadUnit()
         linkFailed();
         return;
     }
-    const int board = ui->input->itemText(ui->input->currentIndex()).toInt();
+    const int board = selectedInputBoard();
     payload = command::readAlarmRele(unitAddress, board);
     if (failed(exchangeOn(port, payload)))
         return;

@@ -58,7 +58,11 @@ std::function<bool()> prepare(UnitBench &bench, const QString &moment)
         bench.control<QSpinBox>("a_period")->setValue(5);
         answerLate(bench, 200);
         clickSoon("set_rele");
-        return [&bench] { return bench.portExchanging(); };
+        // Once the write is on the line: the worker thread sends it a moment after the
+        // exchange has begun.
+        return [&bench] {
+            return bench.portExchanging() && !bench.requestsFor(CMD_SET_ALARM_RELE).isEmpty();
+        };
     }
     if (moment == QLatin1String("settle")) {
         bench.unit.modify([](UnitState &s) { s.caseOpen = true; });
