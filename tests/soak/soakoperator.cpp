@@ -369,6 +369,7 @@ void SoakOperator::injectFault()
     fault.sticky = fault.kind != FaultKind::Unplug && chance(15);
     stickyLeft = fault.sticky ? pick(1, 6) : 0;
     rig.server.injectFault(fault);
+    ++faultKinds[faultKindName(fault.kind)];
     lastFaultMs = clock.elapsed();
     checks.setRepliesTrusted(false);
     if (fault.kind == FaultKind::Unplug)
@@ -396,6 +397,7 @@ void SoakOperator::endStickyFault()
 void SoakOperator::unplug()
 {
     rig.server.unplug();
+    ++faultKinds[QStringLiteral("pulled")];
     unplugged = true;
     lastFaultMs = clock.elapsed();
     checks.setRepliesTrusted(false);
@@ -417,4 +419,12 @@ void SoakOperator::replug()
     rig.server.clearFault();
     rig.server.replug();
     unplugged = false;
+}
+
+QString SoakOperator::faultsByKind() const
+{
+    QStringList parts;
+    for (auto it = faultKinds.cbegin(); it != faultKinds.cend(); ++it)
+        parts << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+    return parts.join(QStringLiteral(", "));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QObject>
 #include <functional>
 #include <random>
@@ -29,6 +30,8 @@ public:
     int actions() const { return actionCount; }
     int faultsInjected() const { return faultCount; }
     int searches() const { return searchCount; }
+    // "noanswer 5, delay 7, ..., pulled 3": the faults injected, by kind.
+    QString faultsByKind() const;
 
 private:
     enum class Action
@@ -91,6 +94,7 @@ private:
     int actionCount = 0;
     int faultCount = 0;
     int searchCount = 0;
+    QMap<QString, int> faultKinds;
     int stickyLeft = 0;           // actions until a sticky fault is cleared
     qint64 lastFaultMs = -100000; // when the last fault was armed or the line pulled
     bool unplugged = false;

@@ -124,6 +124,7 @@ int main(int argc, char *argv[])
                 operatorAtWork.searches(), checks.boxesSeen(), checks.quietChecks(),
                 checks.contentsJudged(), checks.contentsUntrusted(), checks.contentsDiffering(),
                 interfaceLines, qint64(watchdog.longestSilence().count()));
+    std::printf("soak: faults by kind: %s\n", qPrintable(operatorAtWork.faultsByKind()));
     std::printf("soak: %s in %lld s: %d actions, %d exchanges, %d faults injected, "
                 "%d frames checked, %d violations, seed %u\n",
                 violations == 0 ? "passed" : "FAILED", run.elapsed() / 1000,
