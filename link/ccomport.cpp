@@ -88,8 +88,11 @@ int cComPort::exchange(QByteArray &request, bool pauseBeforeRead)
     if (!serial)
         return NoPort;
     // One exchange per worker: a second call while one is in flight would share its buffer.
-    if (exchanging || isRunning())
+    if (exchanging || isRunning()) {
+        ++refusedCount;
         return NoReply;
+    }
+    ++startedCount;
 
     int result = NoReply;
     buffer = &request;

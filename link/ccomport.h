@@ -42,6 +42,12 @@ public:
     // True from the start of exchange() until it returns (GUI thread bookkeeping).
     bool isExchanging() const { return exchanging; }
 
+    // Process-wide tallies of exchange() calls (GUI thread), for stress tests: calls that
+    // started a transfer, and calls refused because that worker's exchange was in flight
+    // (always a fault of the caller).
+    static int exchangesStarted() { return startedCount; }
+    static int exchangesRefused() { return refusedCount; }
+
     void setBaudRate(int baud);
     SerialPort *serialPort() const { return serial; }
 
@@ -70,4 +76,6 @@ private:
     int *resultSlot = nullptr;
     bool waitBeforeRead = false;
     bool exchanging = false;
+    static inline int startedCount = 0;
+    static inline int refusedCount = 0;
 };

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test. Nothing needs a display.
-# CTest runs last, so its summary is the closing line.
+# The sanitizer builds run before the plain CTest run, so CTest's summary is the closing line.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
 
 bash "$root/scripts/build.sh" "$build"
 bash "$root/scripts/fuzz.sh" 30
+bash "$root/scripts/sanitize.sh" all
 
 export QT_QPA_PLATFORM=offscreen
 cd "$build"

@@ -15,6 +15,7 @@ const std::pair<FaultKind, const char *> names[] = {
     {FaultKind::BadLowDigit, "badlow"},
     {FaultKind::Babble, "babble"},
     {FaultKind::Unplug, "unplug"},
+    {FaultKind::Hostile, "hostile"},
 };
 
 } // namespace

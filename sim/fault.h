@@ -17,6 +17,8 @@ enum class FaultKind
     Babble,       // '!' and hex digits without a carriage return, until the next request
                   // arrives or `babbleBytes` bytes have gone out
     Unplug,       // the line is hung up (the pseudo-terminal's master closed)
+    Hostile,      // random bytes of random length in random chunks instead of the reply,
+                  // drawn from `seed` and the number of the request
 };
 
 // One injected fault: played on the next request the unit answers (once) or on every one
@@ -30,6 +32,7 @@ struct Fault
     int pauseMs = 60;
     QByteArray garbage = "~#junk#~";
     int babbleBytes = 4096;
+    quint32 seed = 0;
 };
 
 // Console name of a fault kind ("none", "noanswer", "delay", ...).

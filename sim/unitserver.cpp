@@ -1,6 +1,7 @@
 #include "unitserver.h"
 
 #include "devicelink.h"
+#include "hostilereply.h"
 #include "replyframe.h"
 #include "requestframe.h"
 #include "simunit.h"
@@ -315,6 +316,10 @@ bool UnitServer::respond(const QByteArray &reply, const Fault &fault, Clock::tim
                             now + i * std::chrono::milliseconds(fault.pauseMs));
         return true;
     }
+    case FaultKind::Hostile:
+        for (const HostilePiece &piece : hostileReply(frame, fault.seed + quint32(++hostileCount)))
+            output.schedule(piece.bytes, now + std::chrono::milliseconds(piece.afterMs));
+        return true;
     case FaultKind::Garbage:
         frame.prepend(fault.garbage);
         break;

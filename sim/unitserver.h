@@ -111,6 +111,7 @@ private:
     RequestAssembler assembler;
     LineOutput output;
     bool lineIdle = false;
+    quint32 hostileCount = 0; // hostile replies played, varies each one's bytes
     int wakeRead = -1;
     int wakeWrite = -1;
     std::thread thread;

@@ -34,10 +34,13 @@ void ScriptedPeer::setScript(Script newScript)
     script = std::move(newScript);
 }
 
+// The accessors hand out deep copies: an implicitly shared copy would let the serving thread
+// grow the shared array in place (it sees it unshared once the caller drops its copy) while
+// nothing orders that after the caller's reads.
 QByteArray ScriptedPeer::line() const
 {
     QMutexLocker guard(&lock);
-    return seen;
+    return QByteArray(seen.constData(), seen.size());
 }
 
 QList<QByteArray> ScriptedPeer::requests() const
@@ -46,14 +49,18 @@ QList<QByteArray> ScriptedPeer::requests() const
     QList<QByteArray> result;
     for (const Event &event : log)
         if (event.kind == Event::Request)
-            result << event.bytes;
+            result << QByteArray(event.bytes.constData(), event.bytes.size());
     return result;
 }
 
 QList<ScriptedPeer::Event> ScriptedPeer::events() const
 {
     QMutexLocker guard(&lock);
-    return log;
+    QList<Event> copy;
+    copy.reserve(log.size());
+    for (const Event &event : log)
+        copy << Event{event.kind, QByteArray(event.bytes.constData(), event.bytes.size())};
+    return copy;
 }
 
 int ScriptedPeer::sentCount() const
@@ -74,17 +81,33 @@ void ScriptedPeer::clear()
     requestCount = 0;
 }
 
+// The serving thread reads the master side: only it may close it, or the descriptor could
+// be closed (and its number reused) under its read. Another thread asks and waits.
 void ScriptedPeer::hangUpNow()
+{
+    if (!worker.joinable() || std::this_thread::get_id() == worker.get_id()) {
+        closeMaster();
+        return;
+    }
+    hangUpWanted = true;
+    while (hangUpWanted && master.load() >= 0)
+        QThread::msleep(1);
+}
+
+void ScriptedPeer::closeMaster()
 {
     const int fd = master.exchange(-1);
     if (fd >= 0)
         ::close(fd);
+    hangUpWanted = false;
 }
 
 void ScriptedPeer::serve()
 {
     char piece[512];
     while (!stopping) {
+        if (hangUpWanted)
+            closeMaster();
         const int fd = master.load();
         if (fd < 0) {
             QThread::msleep(5);

@@ -57,19 +57,21 @@ public:
     int sentCount() const;
     void clear(); // forgets what was seen
     void stopBabbling() { babbling = false; }
-    void hangUpNow();
+    void hangUpNow(); // returns once the line has gone
 
 private:
     void serve();
     void handleRequest(const QByteArray &request);
     void writeAll(const QByteArray &bytes);
     void babbleOnce();
+    void closeMaster();
 
     QString path;
     int slave = -1; // kept open so that the pair lives while the wizard's port is closed
     std::atomic<int> master{-1};
     std::atomic<bool> stopping{false};
     std::atomic<bool> babbling{false};
+    std::atomic<bool> hangUpWanted{false};
     mutable QMutex lock;
     Script script;
     QByteArray seen;

@@ -1,0 +1,143 @@
+// The window on a hostile line: the simulated unit answers with random bytes of random
+// length in random chunks, at random moments (during the search, or after it while the
+// poll and the operator's writes run). Whatever comes, the window says only its own
+// messages, a failed exchange leaves it idle, and it never crashes; once the line is calm
+// again it connects as before.
+//
+// Seeded: VERTAL_SEED replays a run, VERTAL_HOSTILE_SECONDS sets its length.
+#include "commandcodes.h"
+#include "unitbench.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QSpinBox>
+#include <QTest>
+#include <random>
+
+namespace {
+
+const QStringList windowMessages{
+    QStringLiteral("Ошибка обмена !"),
+    QStringLiteral("Блок не обнаружен!"),
+    QStringLiteral("Нет плат для настройки! Выход..."),
+    QStringLiteral("Не обнаружены платы ввода !\nПосле изменения типа плат однократно нажмите "
+                   "тампер и\nперезапустите поиск!"),
+    QStringLiteral("Время меньше или равно периоду !"),
+    QStringLiteral("Установите номер реле!"),
+};
+
+quint32 runSeed()
+{
+    bool ok = false;
+    const quint32 given = qEnvironmentVariable("VERTAL_SEED").toUInt(&ok);
+    return ok ? given : QRandomGenerator::system()->generate();
+}
+
+QStringList itemsOf(const QComboBox *combo)
+{
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    return items;
+}
+
+bool looksIdle(const UnitBench &bench)
+{
+    return bench.startText() == QStringLiteral("Старт") && !bench.window->isPolling() &&
+           itemsOf(bench.control<QComboBox>("input")).isEmpty() &&
+           itemsOf(bench.control<QComboBox>("output")) == QStringList{"Не задано"} &&
+           bench.stateText() == QStringLiteral("  ");
+}
+
+bool busy(const UnitBench &bench)
+{
+    return bench.portExchanging() || bench.pollExchanging() ||
+           QThread::currentThread()->loopLevel() > 1;
+}
+
+} // namespace
+
+class TestHostileWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void hostileLine();
+};
+
+void TestHostileWindow::hostileLine()
+{
+    const quint32 seed = runSeed();
+    bool ok = false;
+    const int given = qEnvironmentVariableIntValue("VERTAL_HOSTILE_SECONDS", &ok);
+    const int seconds = ok && given > 0 ? given : 12;
+    qInfo("hostile window: seed %u (VERTAL_SEED=%u replays it), %d s", seed, seed, seconds);
+    std::mt19937 rng(seed);
+    auto pick = [&rng](int low, int high) {
+        return std::uniform_int_distribution<>(low, high)(rng);
+    };
+
+    UnitBench bench;
+    QVERIFY(bench.isReady());
+    int rounds = 0, connected = 0, failures = 0;
+    QElapsedTimer run;
+    run.start();
+    while (run.elapsed() < seconds * 1000) {
+        ++rounds;
+        bench.watcher.clear();
+        Fault hostile;
+        hostile.kind = FaultKind::Hostile;
+        hostile.sticky = true;
+        hostile.seed = quint32(rng());
+        const bool duringSearch = pick(0, 3) == 0;
+        bench.server.clearFault();
+        if (duringSearch)
+            bench.server.injectFault(hostile);
+        bench.control<QSpinBox>("addr")->setValue(1);
+        bench.click("start");
+        connected += bench.startText() == QStringLiteral("Стоп");
+        if (!duringSearch && bench.startText() == QStringLiteral("Стоп")) {
+            bench.server.injectFault(hostile);
+            switch (pick(0, 3)) { // the operator's writes, or just the poll
+            case 0:
+                bench.control<QSpinBox>("a_period")->setValue(pick(0, 5));
+                bench.click("set_rele");
+                break;
+            case 1:
+                bench.control<QComboBox>("output")->setCurrentIndex(1);
+                bench.click("reset_rele");
+                break;
+            case 2:
+                bench.control<QComboBox>("input")->setCurrentIndex(1);
+                break;
+            default:
+                break;
+            }
+        }
+        // A hostile reply that decodes may keep the window connected a while; the next tick
+        // or the one after meets another.
+        UnitBench::waitUntil([&] { return looksIdle(bench) && !busy(bench); }, 15000);
+        for (const QString &text : bench.watcher.texts())
+            QVERIFY2(windowMessages.contains(text), qPrintable(text));
+        if (bench.watcher.texts().contains(QStringLiteral("Ошибка обмена !"))) {
+            ++failures;
+            QVERIFY(looksIdle(bench));
+        }
+        if (bench.startText() == QStringLiteral("Стоп"))
+            bench.click("start"); // still connected on random data that decoded: stop
+        QVERIFY(looksIdle(bench));
+    }
+    // Calm again: the late pieces of the last hostile replies have gone out, the unit is
+    // found as before.
+    bench.server.clearFault();
+    QTest::qWait(2500);
+    bench.watcher.clear();
+    QVERIFY(bench.connectUnit(1));
+    QCOMPARE(itemsOf(bench.control<QComboBox>("input")), (QStringList{"1", "3"}));
+    QVERIFY(bench.watcher.texts().isEmpty());
+    qInfo("hostile window: %d rounds, %d connected, %d exchange failures reported, seed %u", rounds,
+          connected, failures, seed);
+}
+
+QTEST_MAIN(TestHostileWindow)
+#include "tst_hostilewindow.moc"

@@ -1,0 +1,148 @@
+#include "soakchecks.h"
+
+#include "ccomport.h"
+#include "soakrig.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+constexpr int violationsShown = 30;
+
+bool valueDialogVisible()
+{
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (top->isVisible() && qstrcmp(top->metaObject()->className(), "Dialog") == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+void SoakChecks::afterStep(bool quiet)
+{
+    checkFrames();
+    checkAlways();
+    if (quiet)
+        checkQuiet();
+}
+
+void SoakChecks::checkFrames()
+{
+    const QList<ReceivedFrame> frames = rig.server.receivedFrames();
+    for (qsizetype i = frameCount; i < frames.size(); ++i) {
+        const ReceivedFrame &frame = frames.at(i);
+        if (!frame.wellFormed || !frame.checkOk || frame.interleaved)
+            violation(QStringLiteral("the unit received a bad frame \"%1\"%2")
+                          .arg(QString::fromLatin1(frame.raw.toPercentEncoding()),
+                               frame.interleaved ? QStringLiteral(" (interleaved)") : QString()));
+    }
+    frameCount = int(frames.size());
+}
+
+void SoakChecks::checkAlways()
+{
+    if (cComPort::exchangesRefused() != refusedSeen) {
+        violation(QStringLiteral("a second exchange was started on a worker with one in flight"));
+        refusedSeen = cComPort::exchangesRefused();
+    }
+    if (!rig.window->isPolling())
+        return;
+    if (rig.startText() != QStringLiteral("Стоп"))
+        violation(
+            QStringLiteral("the poll runs while the button reads \"%1\"").arg(rig.startText()));
+    if (!rig.window->pollWorker())
+        violation(QStringLiteral("the poll runs without a poll worker"));
+    if (valueDialogVisible())
+        violation(QStringLiteral("the poll runs while the value dialog is open"));
+}
+
+void SoakChecks::checkQuiet()
+{
+    ++quietCount;
+    const bool connected = rig.startText() == QStringLiteral("Стоп");
+    if (connected) {
+        if (!rig.window->isPolling())
+            violation(QStringLiteral("\"Стоп\" shown, nothing going on, yet no poll"));
+        if (!rig.window->pollWorker() || !rig.window->primaryWorker())
+            violation(QStringLiteral("\"Стоп\" shown without both workers"));
+        checkContents();
+        return;
+    }
+    if (rig.window->isPolling())
+        violation(QStringLiteral("idle, yet the poll runs"));
+    if (!rig.items("input").isEmpty())
+        violation(
+            QStringLiteral("idle with input boards listed: %1").arg(rig.items("input").join(',')));
+    if (rig.items("output") != QStringList{QStringLiteral("Не задано")})
+        violation(QStringLiteral("idle with relay items: %1").arg(rig.items("output").join(',')));
+    if (!rig.control<QLabel>("version")->text().isEmpty())
+        violation(QStringLiteral("idle with a version shown"));
+    if (rig.control<QLabel>("state")->text() != QStringLiteral("  "))
+        violation(
+            QStringLiteral("idle with status \"%1\"").arg(rig.control<QLabel>("state")->text()));
+}
+
+void SoakChecks::checkContents()
+{
+    const QStringList differences = contentDifferences();
+    if (!repliesTrusted) {
+        ++untrustedCount;
+        differingCount += !differences.isEmpty();
+        return;
+    }
+    ++judgedCount;
+    for (const QString &difference : differences)
+        violation(difference);
+}
+
+// How the board lists and the version shown differ from the unit's own.
+QStringList SoakChecks::contentDifferences() const
+{
+    QStringList differences;
+    const UnitState unit = rig.unit.state();
+    const QString version =
+        QStringLiteral("Версия прошивки : %1.%2").arg(unit.versionMajor).arg(unit.versionMinor);
+    // Texts typed into the relay box and confirmed with Enter join its list at the bottom.
+    const QStringList outputs = QStringList{QStringLiteral("Не задано")} + rig.unitBoards(2);
+    if (rig.items("input") != rig.unitBoards(1))
+        differences << QStringLiteral("input boards %1, the unit has %2")
+                           .arg(rig.items("input").join(','), rig.unitBoards(1).join(','));
+    if (rig.items("output").mid(0, outputs.size()) != outputs)
+        differences << QStringLiteral("relay items %1, the unit has %2")
+                           .arg(rig.items("output").join(','), outputs.join(','));
+    if (rig.control<QLabel>("version")->text() != version)
+        differences << QStringLiteral("version \"%1\", the unit's is %2")
+                           .arg(rig.control<QLabel>("version")->text(), version);
+    return differences;
+}
+
+void SoakChecks::boxSeen(const QString &title, const QString &text)
+{
+    static const QStringList messages{
+        QStringLiteral("Ошибка обмена !"),
+        QStringLiteral("Блок не обнаружен!"),
+        QStringLiteral("Нет плат для настройки! Выход..."),
+        QStringLiteral("Не обнаружены платы ввода !\nПосле изменения типа плат однократно "
+                       "нажмите тампер и\nперезапустите поиск!"),
+        QStringLiteral("Время меньше или равно периоду !"),
+        QStringLiteral("Установите номер реле!"),
+        QStringLiteral("Не возможно открыть выбранный порт!"),
+    };
+    ++boxCount;
+    if (title != QStringLiteral("ВЕРТАЛ-КП") || !messages.contains(text))
+        violation(QStringLiteral("a box \"%1\": \"%2\"").arg(title, text));
+}
+
+void SoakChecks::violation(const QString &what)
+{
+    ++violationCount;
+    if (shown.size() < violationsShown) {
+        shown << what;
+        std::fprintf(stderr, "soak: VIOLATION %d: %s\n", violationCount, qPrintable(what));
+    }
+}
