@@ -86,18 +86,12 @@ private:
         Canceled
     };
     SpeedScan scanLineSpeeds(QProgressDialog &progress, QByteArray &reply, int generation);
-    bool discoverBoards(int boardMap);
+    int listBoards(int boardMap);
     bool finishSearch(int generation);
     void settleAndReload(int generation);
     void showVersion(const QByteArray &reply);
-    // How an operation's request on the primary worker ended.
-    enum class Answer
-    {
-        Received, // the reply is in
-        Failed,   // reported; the window is idle again
-        Ended     // the connection ended meanwhile: nothing more may be done on the window
-    };
-    Answer askUnit(const std::function<QByteArray()> &buildRequest, QByteArray &reply);
+    bool mustStop(int generation, int result);
+    bool askUnit(const std::function<QByteArray()> &buildRequest, QByteArray &reply);
     int selectedInputBoard() const;
     void writeToUnit(const QByteArray &request);
     void criticalMessage(const QString &text);

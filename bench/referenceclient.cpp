@@ -2,34 +2,13 @@
 
 #include "exchangeresult.h"
 #include "framecodec.h"
+#include "termiosspeed.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
-
-namespace {
-
-speed_t speedFor(int baud)
-{
-    switch (baud) {
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    default:
-        return B115200;
-    }
-}
-
-} // namespace
 
 bool ReferenceClient::open(const QString &path, int baud)
 {
@@ -43,8 +22,8 @@ bool ReferenceClient::open(const QString &path, int baud)
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    ::cfsetispeed(&t, speedFor(baud));
-    ::cfsetospeed(&t, speedFor(baud));
+    ::cfsetispeed(&t, termiosSpeed(baud));
+    ::cfsetospeed(&t, termiosSpeed(baud));
     if (::tcsetattr(fd, TCSANOW, &t) != 0) {
         close();
         return false;

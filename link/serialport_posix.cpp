@@ -1,5 +1,6 @@
 // POSIX part of SerialPort: termios on a terminal device.
 #include "serialport.h"
+#include "termiosspeed.h"
 
 #include <QMutexLocker>
 #include <cerrno>
@@ -18,26 +19,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto writeTimeout = 2000ms;
 // Read in pieces of this size; a reply is a few dozen bytes.
 constexpr int readPiece = 4096;
-
-speed_t speedFor(int baud)
-{
-    switch (baud) {
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return B0;
-    }
-}
 
 // Raw mode done completely: no line editing, echo or signals, a carriage return arrives as
 // a carriage return, 8 data bits, no parity, 1 stop bit, no flow control, the modem lines
@@ -93,6 +74,26 @@ SerialPort::Error errorFromErrno(int sysError)
 
 } // namespace
 
+speed_t termiosSpeed(int baud)
+{
+    switch (baud) {
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;
+    }
+}
+
 SerialPort::~SerialPort()
 {
     close();
@@ -142,7 +143,7 @@ void SerialPort::close()
 
 bool SerialPort::setBaudRate(int baud)
 {
-    const speed_t speed = speedFor(baud);
+    const speed_t speed = termiosSpeed(baud);
     if (fd < 0 || speed == B0) {
         setError(fd < 0 ? NotOpen : Unsupported, fd < 0 ? EBADF : EINVAL);
         return false;

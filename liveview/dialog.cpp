@@ -44,13 +44,10 @@ void Dialog::_time_out()
 // requests queued up behind each other.
 void Dialog::pollValue()
 {
-    if (pollInFlight || !port || port->isExchanging())
+    if (!port || port->isExchanging())
         return;
-    pollInFlight = true;
-
     QByteArray buffer = command::readValue(unitAddress, inputNumber);
     const int result = port->exchange(buffer, false);
-    pollInFlight = false;
 
     // Closed by the operator while the reply was awaited: nothing more to show.
     if (!isVisible())

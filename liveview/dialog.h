@@ -32,5 +32,4 @@ private:
     int unitAddress;
     cComPort *port;
     QTimer valueTimer;
-    bool pollInFlight = false;
 };

@@ -14,7 +14,7 @@ void MainWindow::on_type_currentIndexChanged(int type)
     const int generation = connectionGeneration;
     const QByteArray request = command::setBoardType(unitAddress, selectedInputBoard(), type);
     QByteArray reply;
-    if (askUnit([&request] { return request; }, reply) != Answer::Received)
+    if (!askUnit([&request] { return request; }, reply))
         return;
     startPoll();
     if (connectionEnded(generation))

@@ -31,27 +31,34 @@ bool MainWindow::portBusy() const
     return !port || port->isExchanging();
 }
 
+// After an exchange of an operation begun in connection `generation`: true when the
+// operation must stop here. Either the connection ended while the reply was awaited
+// ("Стоп", a failure elsewhere, a new search, the window's end: nothing more may be shown,
+// and the workers may be gone), or the exchange failed: "Ошибка обмена !" is shown and the
+// window is idle again.
+bool MainWindow::mustStop(int generation, int result)
+{
+    if (connectionEnded(generation))
+        return true;
+    if (result == Ok)
+        return false;
+    handlerBusy = 0;
+    linkFailed();
+    return true;
+}
+
 // Pauses the poll, then builds the request (so it reads the window as it is after the
-// pause) and sends it on the primary worker. Received: `reply` holds the unit's reply.
-// Failed: "Ошибка обмена !" was shown and the window is idle. Ended: "Стоп" (or the
-// window's end) came while the poll was paused or the reply awaited; `port` may be gone.
-MainWindow::Answer MainWindow::askUnit(const std::function<QByteArray()> &buildRequest,
-                                       QByteArray &reply)
+// pause) and sends it on the primary worker. True when `reply` holds the unit's reply;
+// false when the operation must stop (see mustStop; "Стоп" may also come while the poll
+// is being paused, and `port` may then be gone).
+bool MainWindow::askUnit(const std::function<QByteArray()> &buildRequest, QByteArray &reply)
 {
     const int generation = connectionGeneration;
     stopPoll();
     if (connectionEnded(generation))
-        return Answer::Ended;
+        return false;
     reply = buildRequest();
-    const int result = exchangeOn(port, reply);
-    if (connectionEnded(generation))
-        return Answer::Ended;
-    if (result != Ok) {
-        handlerBusy = 0;
-        linkFailed();
-        return Answer::Failed;
-    }
-    return Answer::Received;
+    return !mustStop(generation, exchangeOn(port, reply));
 }
 
 // Number of the input board selected in `input` (0 when none is, or its text is no number).

@@ -17,7 +17,7 @@ void MainWindow::on_input_currentIndexChanged(int)
     const auto request = [this] {
         return command::readAlarmRele(ui->addr->value(), selectedInputBoard());
     };
-    if (askUnit(request, reply) != Answer::Received)
+    if (!askUnit(request, reply))
         return;
     showInputBoardState(reply);
     qDebug() << "Interface" << interfaceMask;

@@ -42,7 +42,7 @@ void MainWindow::on_reset_rele_released()
 void MainWindow::writeToUnit(const QByteArray &request)
 {
     QByteArray reply;
-    if (askUnit([&request] { return request; }, reply) == Answer::Received)
+    if (askUnit([&request] { return request; }, reply))
         startPoll();
 }
 

@@ -3,7 +3,6 @@
 
 #include "commandcodes.h"
 #include "commandset.h"
-#include "exchangeresult.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
@@ -21,43 +20,20 @@ void MainWindow::reloadUnit()
     showStatus(0);
     ui->version->setText(QString());
 
-    // On a failed exchange: clear the flag and report. After an ended connection: nothing.
-    auto failed = [this, generation](int result) {
-        if (connectionEnded(generation))
-            return true;
-        if (result == Ok)
-            return false;
-        handlerBusy = 0;
-        linkFailed();
-        return true;
-    };
-
     QByteArray payload = command::readBoards(unitAddress);
-    if (failed(exchangeOn(port, payload)))
+    if (mustStop(generation, exchangeOn(port, payload)))
         return;
-    const int boardMap = command::boardMap(payload);
-    int mask = 0;
-    for (int position = 1; position <= boardPositions; ++position) {
-        const int kind = command::boardKind(boardMap, position);
-        boardTypes[position] = kind;
-        if (kind == InputBoard) {
-            ui->input->addItem(QString::number(position), position - 1);
-            mask |= workflow::inputBoardMask;
-        } else if (kind == RelayBoard) {
-            ui->output->addItem(QString::number(position), position - 1);
-            mask |= workflow::relayBoardMask;
-        }
-    }
+    const int mask = listBoards(command::boardMap(payload));
     interfaceMask = mask;
 
     payload = command::readAddress();
-    if (failed(exchangeOn(port, payload)))
+    if (mustStop(generation, exchangeOn(port, payload)))
         return;
     unitAddress = command::unitAddress(payload);
     ui->addr->setValue(unitAddress);
 
     payload = command::readVersion(unitAddress);
-    if (failed(exchangeOn(port, payload)))
+    if (mustStop(generation, exchangeOn(port, payload)))
         return;
     showVersion(payload);
 
@@ -71,7 +47,7 @@ void MainWindow::reloadUnit()
     }
     const int board = selectedInputBoard();
     payload = command::readAlarmRele(unitAddress, board);
-    if (failed(exchangeOn(port, payload)))
+    if (mustStop(generation, exchangeOn(port, payload)))
         return;
     showInputBoardState(payload);
     enableControls(mask);

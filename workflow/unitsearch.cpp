@@ -70,13 +70,15 @@ void MainWindow::searchUnit()
     }
 
     ui->start->setText(workflow::stopText());
-    if (!discoverBoards(command::boardMap(reply))) {
+    const int mask = listBoards(command::boardMap(reply));
+    if (mask == 0) {
         delete port;
         port = nullptr;
         criticalMessage(QStringLiteral("Нет плат для настройки! Выход..."));
         resetToIdle();
         return;
     }
+    interfaceMask = mask;
     if (!finishSearch(generation))
         return;
     pollPort = new cComPort(port->serialPort());
@@ -101,26 +103,24 @@ MainWindow::SpeedScan MainWindow::scanLineSpeeds(QProgressDialog &progress, QByt
     return SpeedScan::NotFound;
 }
 
-// Stores the board kinds of the map and lists the input and relay boards; sets
-// interfaceMask. Returns false when the unit has neither kind of board.
-bool MainWindow::discoverBoards(int boardMap)
+// Stores the board kinds of the map in boardTypes and appends the input boards to `input`
+// and the relay boards to `output` (text: the position; data: the position less 1).
+// Returns the control mask they allow, 0 when the unit has neither kind of board.
+int MainWindow::listBoards(int boardMap)
 {
     int mask = 0;
     for (int position = 1; position <= boardPositions; ++position) {
         const int kind = command::boardKind(boardMap, position);
         boardTypes[position] = kind;
         if (kind == InputBoard) {
-            ui->input->addItem(QString::number(position));
+            ui->input->addItem(QString::number(position), position - 1);
             mask |= workflow::inputBoardMask;
         } else if (kind == RelayBoard) {
-            ui->output->addItem(QString::number(position));
+            ui->output->addItem(QString::number(position), position - 1);
             mask |= workflow::relayBoardMask;
         }
     }
-    if (mask == 0)
-        return false;
-    interfaceMask = mask;
-    return true;
+    return mask;
 }
 
 // Address (when 0 was given), version and the first input board's alarm relay. Returns
@@ -132,25 +132,15 @@ bool MainWindow::finishSearch(int generation)
     QByteArray payload;
     if (unitAddress == 0) {
         payload = command::readAddress();
-        const int result = exchangeOn(port, payload);
-        if (connectionEnded(generation))
+        if (mustStop(generation, exchangeOn(port, payload)))
             return false;
-        if (result != Ok) {
-            linkFailed();
-            return false;
-        }
         unitAddress = command::unitAddress(payload);
         ui->addr->setValue(unitAddress);
     }
 
     payload = command::readVersion(unitAddress);
-    int result = exchangeOn(port, payload);
-    if (connectionEnded(generation))
+    if (mustStop(generation, exchangeOn(port, payload)))
         return false;
-    if (result != Ok) {
-        linkFailed();
-        return false;
-    }
     showVersion(payload);
 
     if (ui->input->count() == 0)
@@ -158,13 +148,8 @@ bool MainWindow::finishSearch(int generation)
     ui->input->setCurrentIndex(0);
     const int board = ui->input->itemText(0).toInt();
     payload = command::readAlarmRele(unitAddress, board);
-    result = exchangeOn(port, payload);
-    if (connectionEnded(generation))
+    if (mustStop(generation, exchangeOn(port, payload)))
         return false;
-    if (result != Ok) {
-        linkFailed();
-        return false;
-    }
     showInputBoardState(payload);
     enableControls(interfaceMask);
     // Showing the assignment went through the change slots, which enable it.

@@ -1,6 +1,7 @@
 #include "rawclient.h"
 
 #include "framecodec.h"
+#include "termiosspeed.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,30 +11,6 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-
-namespace {
-
-speed_t speedCode(int baud)
-{
-    switch (baud) {
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return B0;
-    }
-}
-
-} // namespace
 
 QByteArray requestFrame(const QByteArray &payload)
 {
@@ -71,8 +48,8 @@ bool RawClient::setSpeed(int baud)
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    cfsetispeed(&t, speedCode(baud));
-    cfsetospeed(&t, speedCode(baud));
+    cfsetispeed(&t, termiosSpeed(baud));
+    cfsetospeed(&t, termiosSpeed(baud));
     return ::tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
