@@ -4,7 +4,7 @@
 #include <QMutex>
 #include <QString>
 #include <atomic>
-#include <termios.h>
+#include <memory>
 
 // One serial line to the unit, opened raw at 4800 baud, 8 data bits, no parity, 1 stop bit,
 // no flow control, and claimed exclusively so that no other program interleaves bytes.
@@ -33,7 +33,7 @@ public:
         OtherError,
     };
 
-    SerialPort() = default;
+    SerialPort();
     ~SerialPort();
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
@@ -43,9 +43,10 @@ public:
     bool open(const QString &path);
     // Restores the settings found at open() and closes the descriptor. Harmless when closed.
     void close();
-    bool isOpen() const { return fd >= 0; }
-    // The descriptor, -1 when closed (diagnostics and tests).
-    int handle() const { return fd; }
+    bool isOpen() const { return fd != -1; }
+    // The system's handle of the open line (a descriptor, or a Windows HANDLE's value), -1
+    // when closed (diagnostics and tests).
+    qintptr handle() const { return fd; }
 
     // Sets the line speed (4800, 9600, 19200, 38400, 57600 or 115200). False if the port is
     // closed or the speed is not one of these.
@@ -76,8 +77,12 @@ private:
     void setSystemError(int sysError);
     bool waitWritable(int ms);
 
-    int fd = -1;
-    termios savedSettings{};
+    // What the platform's source keeps of the line besides its handle (the settings found
+    // at open, restored at close).
+    struct Native;
+
+    qintptr fd = -1;
+    std::unique_ptr<Native> native;
     std::atomic<bool> gone{false};
     mutable QMutex errorLock;
     Error lastError = NoError;

@@ -94,6 +94,13 @@ speed_t termiosSpeed(int baud)
     }
 }
 
+struct SerialPort::Native
+{
+    termios savedSettings{};
+};
+
+SerialPort::SerialPort() : native(std::make_unique<Native>()) {}
+
 SerialPort::~SerialPort()
 {
     close();
@@ -112,12 +119,12 @@ bool SerialPort::open(const QString &path)
         return false;
     }
     termios settings{};
-    if (::ioctl(opened, TIOCEXCL) < 0 || ::tcgetattr(opened, &savedSettings) < 0) {
+    if (::ioctl(opened, TIOCEXCL) < 0 || ::tcgetattr(opened, &native->savedSettings) < 0) {
         setSystemError(errno);
         ::close(opened);
         return false;
     }
-    settings = savedSettings;
+    settings = native->savedSettings;
     makeRaw(settings);
     ::cfsetispeed(&settings, B4800);
     ::cfsetospeed(&settings, B4800);
@@ -135,7 +142,7 @@ void SerialPort::close()
 {
     if (fd < 0)
         return;
-    ::tcsetattr(fd, TCSANOW, &savedSettings);
+    ::tcsetattr(int(fd), TCSANOW, &native->savedSettings);
     ::ioctl(fd, TIOCNXCL);
     ::close(fd);
     fd = -1;
@@ -193,7 +200,7 @@ bool SerialPort::waitWritable(int ms)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        pollfd p{fd, POLLOUT, 0};
+        pollfd p{int(fd), POLLOUT, 0};
         const int r = ::poll(&p, 1, millisecondsLeft(deadline));
         if (r < 0 && errno == EINTR)
             continue;
@@ -272,7 +279,7 @@ bool SerialPort::waitForReadyRead(int ms)
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     while (!gone) {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p{int(fd), POLLIN, 0};
         const int r = ::poll(&p, 1, millisecondsLeft(deadline));
         if (r < 0 && errno == EINTR)
             continue;
