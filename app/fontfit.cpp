@@ -1,10 +1,12 @@
 #include "fontfit.h"
 
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 
 namespace {
 // Metric-compatible stand-ins for the faces the layout was drawn with, then narrower ones.
@@ -32,7 +34,41 @@ int textWidth(const QWidget *w, const QString &text, const QString &family)
     return QFontMetrics(font).horizontalAdvance(text);
 }
 
-bool everythingFits(const QWidget *window, const QString &family)
+// Room for text in the combo's field, editable or not (the relay combo turns editable when
+// the unit has relay boards; its line edit keeps a small margin of its own).
+int comboTextRoom(const QComboBox *combo, bool editable)
+{
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.editable = editable;
+    const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                       QStyle::SC_ComboBoxEditField, combo);
+    constexpr int lineEditMargins = 4;
+    return field.width() - (editable ? lineEditMargins : 0);
+}
+
+// The port list is left out: device names have any length, and its tooltip gives them whole.
+bool comboFits(const QComboBox *combo, const QString &family)
+{
+    const int room = qMin(comboTextRoom(combo, false), comboTextRoom(combo, true));
+    for (int i = 0; i < combo->count(); ++i) {
+        if (textWidth(combo, combo->itemText(i), family) > room)
+            return false;
+    }
+    return true;
+}
+
+bool combosFit(const QWidget *window, const QString &family)
+{
+    const QList<QComboBox *> combos = window->findChildren<QComboBox *>();
+    for (const QComboBox *combo : combos) {
+        if (combo->objectName() != QLatin1String("com_port") && !comboFits(combo, family))
+            return false;
+    }
+    return true;
+}
+
+bool labelsAndButtonsFit(const QWidget *window, const QString &family)
 {
     const QList<QLabel *> labels = window->findChildren<QLabel *>();
     for (const QLabel *label : labels) {
@@ -47,21 +83,62 @@ bool everythingFits(const QWidget *window, const QString &family)
     }
     return true;
 }
+
+bool everythingFits(const QWidget *window, const QString &family)
+{
+    return labelsAndButtonsFit(window, family) && combosFit(window, family);
+}
+
+using FitCheck = bool (*)(const QWidget *, const QString &);
+
+// The first listed and installed family in which `fits` holds; empty when none does.
+QString firstFamilyWhere(const QWidget *window, FitCheck fits)
+{
+    const QStringList installed = QFontDatabase::families();
+    for (const char *family : candidates) {
+        if (isInstalled(installed, QLatin1String(family)) && fits(window, QLatin1String(family)))
+            return QLatin1String(family);
+    }
+    return QString();
+}
+
+// A combo box whose items still do not fit (no listed face is narrow enough) gets a slightly
+// smaller size of the same face: a whole "Не задано" reads better than a clipped one.
+void shrinkCombosToFit(QWidget *window)
+{
+    constexpr qreal smallestPointSize = 7.0;
+    const QList<QComboBox *> combos = window->findChildren<QComboBox *>();
+    for (QComboBox *combo : combos) {
+        if (combo->objectName() == QLatin1String("com_port"))
+            continue;
+        QFont font = combo->font();
+        while (!comboFits(combo, QString()) && font.pointSizeF() - 0.5 >= smallestPointSize) {
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+            combo->setFont(font);
+        }
+    }
+}
+
+QString chooseFamily(QWidget *window)
+{
+    if (everythingFits(window, QString()))
+        return window->font().family();
+    // Whole labels and buttons matter more than a whole combo box item.
+    QString family = firstFamilyWhere(window, everythingFits);
+    if (family.isEmpty() && !labelsAndButtonsFit(window, QString()))
+        family = firstFamilyWhere(window, labelsAndButtonsFit);
+    if (family.isEmpty())
+        return window->font().family();
+    QFont font = window->font();
+    font.setFamily(family);
+    window->setFont(font); // controls with a point size of their own keep it
+    return font.family();
+}
 } // namespace
 
 QString fitFontFamily(QWidget *window)
 {
-    if (everythingFits(window, QString()))
-        return window->font().family();
-    const QStringList installed = QFontDatabase::families();
-    for (const char *family : candidates) {
-        if (isInstalled(installed, QLatin1String(family)) &&
-            everythingFits(window, QLatin1String(family))) {
-            QFont font = window->font();
-            font.setFamily(QLatin1String(family));
-            window->setFont(font); // controls with a point size of their own keep it
-            return font.family();
-        }
-    }
-    return window->font().family();
+    const QString family = chooseFamily(window);
+    shrinkCombosToFit(window);
+    return family;
 }

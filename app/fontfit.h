@@ -5,8 +5,9 @@
 class QWidget;
 
 // The form places its labels at fixed widths made for a compact sans-serif face; wider
-// platform faces clip them ("Плата вход"). Keeps the font of `window` when every label and
-// button text fits its control, else gives the window the first installed family from a
-// short list of common faces in which they all fit (point sizes stay as they are). Changes
-// nothing when none fits. Returns the family the window uses afterwards.
+// platform faces clip them ("Плата вход", "Не задано"). Keeps the font of `window` when
+// every label, button and combo box item (the port list aside) fits its control, else gives
+// the window the first installed family from a short list of common faces in which they all
+// fit, or failing that one in which at least the labels and buttons fit (point sizes stay as
+// they are). Changes nothing when none fits. Returns the family the window uses afterwards.
 QString fitFontFamily(QWidget *window);

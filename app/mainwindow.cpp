@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "portlist.h"
+#include "portlistrefresh.h"
 #include "statuslooks.h"
 #include "ui_mainwindow.h"
 
@@ -43,10 +44,8 @@ MainWindow::~MainWindow()
 // anything: it says so and ends before the window is ever shown.
 void MainWindow::fillPortList(const PortLister &listPorts)
 {
-    ui->com_port->clear();
-    const QStringList names = listPorts();
-    for (const QString &name : names)
-        ui->com_port->addItem(name);
+    portList = new PortListRefresh(ui->com_port, listPorts, describePort);
+    portList->refresh();
     if (ui->com_port->count() > 0)
         return;
     QMessageBox::critical(this, QStringLiteral("ВЕРТАЛ-КП"),

@@ -8,6 +8,7 @@
 #include <functional>
 
 class cComPort;
+class PortListRefresh;
 class QProgressDialog;
 namespace Ui {
 class MainWindow;
@@ -111,4 +112,5 @@ private:
     bool watchingQuit = false; // the connection ends when the program's last window closes
     // Workers taken out of service whose exchange call is still open up the stack.
     QList<cComPort *> retiredWorkers;
+    PortListRefresh *portList = nullptr; // keeps `com_port` current; owned by the combo
 };

@@ -1,6 +1,7 @@
 #include "portlist.h"
 
 #include <QSerialPortInfo>
+#include <QStringList>
 
 QStringList windowsPortNames(const QStringList &names)
 {
@@ -27,4 +28,39 @@ QStringList listSerialPorts()
     names = windowsPortNames(names);
 #endif
     return names + extraPortPaths(qEnvironmentVariable("VERTAL_EXTRA_PORTS"));
+}
+
+namespace {
+QSerialPortInfo infoFor(const QString &name)
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        if (info.portName() == name || info.systemLocation() == name)
+            return info;
+    }
+    return QSerialPortInfo();
+}
+
+QString hex4(quint16 value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+}
+} // namespace
+
+QString describePort(const QString &name)
+{
+    const QSerialPortInfo info = infoFor(name);
+    if (info.isNull())
+        return name;
+    QStringList lines{info.systemLocation().isEmpty() ? name : info.systemLocation()};
+    if (!info.description().isEmpty())
+        lines << QStringLiteral("Описание: %1").arg(info.description());
+    if (!info.manufacturer().isEmpty())
+        lines << QStringLiteral("Производитель: %1").arg(info.manufacturer());
+    if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+        lines << QStringLiteral("USB: %1:%2")
+                     .arg(hex4(info.vendorIdentifier()), hex4(info.productIdentifier()));
+    if (!info.serialNumber().isEmpty())
+        lines << QStringLiteral("Серийный номер: %1").arg(info.serialNumber());
+    return lines.join(QLatin1Char('\n'));
 }

@@ -14,3 +14,8 @@ QStringList windowsPortNames(const QStringList &names);
 
 // The non-empty entries of a ':'-separated list of device paths, in their order.
 QStringList extraPortPaths(const QString &list);
+
+// What the system knows of the port `name` (a listed port name or a device path), one fact a
+// line: its full name, then description, manufacturer, USB vendor:product and serial number
+// where known. Shown as the port's tooltip, since the port list cuts long names.
+QString describePort(const QString &name);
