@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Starts the installed wizard on the current X display with DEVICE as its only port and
+# checks that its main window is mapped, with its title, and belongs to its launcher entry.
+# A box instead of the window (no port, a failure) has another title and fails the check.
+#   DISPLAY=... scripts/window-shown.sh DEVICE
+set -euo pipefail
+device="$1"
+title="ВЕРТАЛ-КП Визард v.1.05"
+export LC_ALL=C.UTF-8
+
+VERTAL_EXTRA_PORTS="$device" /usr/bin/vertal-wizard &
+wizard=$!
+trap 'kill "$wizard" 2>/dev/null || true' EXIT
+
+# The window of the given title among the top-level windows, once it is viewable.
+viewable_window() {
+    local id
+    for id in $(xwininfo -root -children | awk '/^ +0x/ {print $1}'); do
+        if xprop -id "$id" _NET_WM_NAME 2>/dev/null | grep -qF "= \"$title\"" &&
+            xwininfo -id "$id" | grep -q 'Map State: IsViewable'; then
+            echo "$id"
+            return 0
+        fi
+    done
+    return 1
+}
+
+window=""
+for _ in $(seq 1 100); do
+    kill -0 "$wizard" 2>/dev/null || { echo "the wizard ended before its window showed" >&2; exit 1; }
+    window="$(viewable_window)" && break
+    sleep 0.2
+done
+[ -n "$window" ] || { echo "no window titled '$title' within 20 s" >&2; exit 1; }
+
+# On X11 the desktop finds the launcher entry through the window class.
+wm_class="$(grep '^StartupWMClass=' /usr/share/applications/io.github.vertal.Wizard.desktop | cut -d= -f2)"
+xprop -id "$window" WM_CLASS | grep -qF "\"$wm_class\"" ||
+    { echo "window class is not '$wm_class': $(xprop -id "$window" WM_CLASS)" >&2; exit 1; }
+echo "window $window shown: '$title', class $(xprop -id "$window" WM_CLASS | cut -d= -f2)"
+xprop -id "$window" | grep -i -e desktop -e icon -e application | cut -c1-100 || true
