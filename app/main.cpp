@@ -19,16 +19,16 @@ void describeCommandLine(QCommandLineParser &parser)
     parser.addVersionOption();
 }
 
-// True when the command line asks only for a text answer (--help, --version): that needs
-// no display, so it must not wait for the window system.
+// True when the command line asks for --help or --version: those are answered on the
+// console before the window system is reached, so they work without a display. Options
+// unknown here (Qt's own, such as -platform) do not stand in their way.
 bool asksForTextOnly(QCommandLineParser &parser, int argc, char *argv[])
 {
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     parser.parse(args);
-    return parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
-           parser.isSet(QStringLiteral("version"));
+    return parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"));
 }
 
 } // namespace
@@ -40,8 +40,9 @@ int main(int argc, char *argv[])
     describeCommandLine(parser);
     if (asksForTextOnly(parser, argc, argv)) {
         QCoreApplication console(argc, argv);
-        parser.process(console); // prints the answer and leaves
-        return 0;
+        if (parser.isSet(QStringLiteral("version")))
+            parser.showVersion(); // both print their answer and leave with status 0
+        parser.showHelp();
     }
     QApplication app(argc, argv);
     // The launcher entry this window belongs to: its icon and its place in the task bar.
