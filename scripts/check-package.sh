@@ -45,7 +45,10 @@ for program in "$work"/root/usr/bin/*; do
     if readelf -d "$program" | grep -qE 'RPATH|RUNPATH'; then fail "$program carries a run path"; fi
     if readelf -S "$program" | grep -q '\.debug_'; then fail "$program is not stripped"; fi
 done
-if grep -rlF -e "$build" -e "$root" "$work/root"; then fail "build or source paths in the files above"; fi
+# Paths of this machine's build: the build folder, and source files named by the compiler.
+leaks=(-e "$build/")
+for dir in app link sim workflow liveview; do leaks+=(-e "$root/$dir/"); done
+if grep -rlF "${leaks[@]}" "$work/root"; then fail "build or source paths in the files above"; fi
 for size in 16 24 32 48 64 128 256; do
     file "$work/root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" |
         grep -q "$size x $size" || fail "icon ${size}x${size} has another size"
@@ -54,6 +57,8 @@ done
 step "desktop entry and metainfo"
 desktop-file-validate "$work/root/usr/share/applications/$id.desktop"
 appstreamcli validate --no-net "$work/root/usr/share/metainfo/$id.metainfo.xml"
+# The metainfo together with the desktop entry it launches, as installed.
+appstreamcli validate-tree --no-net "$work/root" >/dev/null
 
 step "lintian (errors fail)"
 if ! report="$(lintian --fail-on error --tag-display-limit 0 "$deb" 2>&1)"; then
