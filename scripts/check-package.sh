@@ -65,7 +65,8 @@ if ! report="$(lintian --fail-on error --tag-display-limit 0 "$deb" 2>&1)"; then
     echo "$report"
     fail "lintian reports errors"
 fi
-echo "$report" | grep -v -e "root privileges" -e "^$" || true
+report="$(echo "$report" | grep -v -e "root privileges" -e "^$" || true)"
+echo "${report:-no tags}"
 
 step "install"
 "${apt_get[@]}" install "$deb" >/dev/null
