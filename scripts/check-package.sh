@@ -39,6 +39,10 @@ expected="$work/expected"
 } | sort >"$expected"
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {sub(/^\./, "", $6); print $6}' | sort >"$work/files"
 diff -u "$expected" "$work/files" || fail "the package holds other files than these"
+# The install rules alone, without CPack: the tests, benchmarks and fuzzers have none.
+DESTDIR="$work/destdir" cmake --install "$build" --prefix /usr >/dev/null
+(cd "$work/destdir" && find . ! -type d | sed 's/^\.//' | sort) >"$work/installed-files"
+diff -u "$expected" "$work/installed-files" || fail "cmake --install installs other files than these"
 
 dpkg-deb -x "$deb" "$work/root"
 for program in "$work"/root/usr/bin/*; do

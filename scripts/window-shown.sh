@@ -28,7 +28,7 @@ viewable_window() {
 }
 
 window=""
-for _ in $(seq 1 100); do
+for _ in $(seq 1 150); do
     kill -0 "$wizard" 2>/dev/null || { echo "the wizard ended before its window showed" >&2; exit 1; }
     window="$(viewable_window "$title")" && break
     if viewable_window "ВЕРТАЛ-КП" >/dev/null; then
@@ -37,7 +37,7 @@ for _ in $(seq 1 100); do
     fi
     sleep 0.2
 done
-[ -n "$window" ] || { echo "no window titled '$title' within 20 s" >&2; exit 1; }
+[ -n "$window" ] || { echo "no window titled '$title' within 30 s" >&2; exit 1; }
 
 # On X11 the desktop finds the launcher entry through the window class.
 wm_class="$(grep '^StartupWMClass=' /usr/share/applications/io.github.vertal.Wizard.desktop | cut -d= -f2)"
