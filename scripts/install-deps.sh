@@ -8,7 +8,10 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
     clang libclang-rt-14-dev
     xvfb xauth
+    librsvg2-bin
 )
+# Packages a script needs beyond these (packaging, validation), named as arguments.
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

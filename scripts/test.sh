@@ -9,6 +9,10 @@ bash "$root/scripts/build.sh" "$build"
 bash "$root/scripts/fuzz.sh" 30
 bash "$root/scripts/sanitize.sh" all
 
+# The Debian package of this build: validated, installed, started, removed.
+deb="$(bash "$root/scripts/package.sh" "$build" | tail -n1)"
+bash "$root/scripts/check-package.sh" "$deb" "$build"
+
 export QT_QPA_PLATFORM=offscreen
 cd "$build"
 ctest --output-on-failure --timeout 600 -j"$(nproc)"

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Checks the Debian package the way a technician's machine meets it: its files and their
+# metadata are valid, lintian finds no error, it installs with apt-get, the installed
+# wizard answers --version and shows its window, and removing it leaves no file behind.
+#   scripts/check-package.sh PACKAGE.deb [BUILD_DIR]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+deb="$(realpath "$1")"
+build="$(realpath "${2:-$root/build}")"
+id=io.github.vertal.Wizard
+export LC_ALL=C.UTF-8 DEBIAN_FRONTEND=noninteractive
+apt_get=(apt-get -o DPkg::Lock::Timeout=600 -y -qq)
+
+bash "$root/scripts/install-deps.sh" desktop-file-utils appstream lintian x11-utils xvfb xauth
+
+work="$(mktemp -d)"
+cleanup() {
+    rm -rf "$work"
+    if dpkg -s vertal-wizard >/dev/null 2>&1; then "${apt_get[@]}" purge vertal-wizard >/dev/null; fi
+}
+trap cleanup EXIT
+fail() {
+    echo "check-package: $*" >&2
+    exit 1
+}
+step() { echo "== $*"; }
+
+step "contents: exactly the programs, the desktop files, the manual pages and the docs"
+expected="$work/expected"
+{
+    printf '%s\n' /usr/bin/vertal-wizard /usr/bin/vertal-unit-sim \
+        /usr/share/applications/$id.desktop /usr/share/metainfo/$id.metainfo.xml \
+        /usr/share/icons/hicolor/scalable/apps/$id.svg \
+        /usr/share/man/man1/vertal-wizard.1.gz /usr/share/man/man1/vertal-unit-sim.1.gz \
+        /usr/share/doc/vertal-wizard/copyright /usr/share/doc/vertal-wizard/changelog.gz
+    for size in 16 24 32 48 64 128 256; do
+        echo "/usr/share/icons/hicolor/${size}x${size}/apps/$id.png"
+    done
+} | sort >"$expected"
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {sub(/^\./, "", $6); print $6}' | sort >"$work/files"
+diff -u "$expected" "$work/files" || fail "the package holds other files than these"
+# The install rules alone, without CPack: the tests, benchmarks and fuzzers have none.
+DESTDIR="$work/destdir" cmake --install "$build" --prefix /usr >/dev/null
+(cd "$work/destdir" && find . ! -type d | sed 's/^\.//' | sort) >"$work/installed-files"
+diff -u "$expected" "$work/installed-files" || fail "cmake --install installs other files than these"
+
+dpkg-deb -x "$deb" "$work/root"
+for program in "$work"/root/usr/bin/*; do
+    if readelf -d "$program" | grep -qE 'RPATH|RUNPATH'; then fail "$program carries a run path"; fi
+    if readelf -S "$program" | grep -q '\.debug_'; then fail "$program is not stripped"; fi
+done
+# Paths of this machine's build: the build folder, and source files named by the compiler.
+leaks=(-e "$build/")
+for dir in app link sim workflow liveview; do leaks+=(-e "$root/$dir/"); done
+if grep -rlF "${leaks[@]}" "$work/root"; then fail "build or source paths in the files above"; fi
+for size in 16 24 32 48 64 128 256; do
+    file "$work/root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" |
+        grep -q "$size x $size" || fail "icon ${size}x${size} has another size"
+done
+
+step "desktop entry and metainfo"
+desktop-file-validate "$work/root/usr/share/applications/$id.desktop"
+appstreamcli validate --no-net "$work/root/usr/share/metainfo/$id.metainfo.xml"
+# The metainfo together with the desktop entry it launches, as installed.
+appstreamcli validate-tree --no-net "$work/root" >/dev/null
+
+step "lintian (errors fail)"
+if ! report="$(lintian --fail-on error --tag-display-limit 0 "$deb" 2>&1)"; then
+    echo "$report"
+    fail "lintian reports errors"
+fi
+report="$(echo "$report" | grep -v -e "root privileges" -e "^$" || true)"
+echo "${report:-no tags}"
+
+step "install"
+"${apt_get[@]}" install "$deb" >/dev/null
+dpkg -L vertal-wizard | sort >"$work/installed"
+version="$(/usr/bin/vertal-wizard --version)"
+[ "$version" = "vertal-wizard 1.05" ] || fail "--version says '$version'"
+echo "$version"
+/usr/bin/vertal-wizard --help | grep -q -- '--version' || fail "--help lists no --version"
+
+step "the installed wizard shows its window"
+mkfifo "$work/sim-in"
+/usr/bin/vertal-unit-sim <"$work/sim-in" >"$work/sim-out" &
+sim=$!
+exec 3>"$work/sim-in" # the simulator runs while this stays open
+for _ in $(seq 1 50); do
+    [ -s "$work/sim-out" ] && break
+    sleep 0.1
+done
+device="$(head -n1 "$work/sim-out")"
+[ -e "$device" ] || fail "the installed simulator gave no line ('$device')"
+xvfb-run -a -s '-screen 0 1024x768x24' bash "$root/scripts/window-shown.sh" "$device"
+exec 3>&-
+wait "$sim"
+
+step "remove"
+"${apt_get[@]}" remove vertal-wizard >/dev/null
+if dpkg -s vertal-wizard >/dev/null 2>&1; then fail "dpkg still knows the package after removal"; fi
+left=""
+while read -r path; do
+    # Directories such as /usr/share/icons/hicolor/48x48/apps belong to others as well.
+    if [ -d "$path" ] && [ ! -L "$path" ]; then
+        [ "$path" != /usr/share/doc/vertal-wizard ] || left+="$path "
+    elif [ -e "$path" ] || [ -L "$path" ]; then
+        left+="$path "
+    fi
+done <"$work/installed"
+left+="$(ls /var/lib/dpkg/info/vertal-wizard.* 2>/dev/null | tr '\n' ' ' || true)"
+[ -z "$left" ] || fail "left behind: $left"
+echo "package checked: $(basename "$deb"), $(stat -c %s "$deb") bytes"
