@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "fontfit.h"
 #include "mainwindow.h"
 #include "vertalversion.h"
@@ -5,36 +6,21 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLoggingCategory>
+#include <cstdio>
 
 namespace {
-
-// The options the wizard understands. Qt's own options (-platform, -style, ...) begin
-// with a single dash, so single-dash words are taken as long names, not as letter runs.
-void describeCommandLine(QCommandLineParser &parser)
+// Says what is wrong with the command line, as Qt's parser does, and gives the exit status.
+int refuse(const QString &error)
 {
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription(
-        QStringLiteral("Finds a ВЕРТАЛ-КП unit on a serial line and configures it."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    std::fprintf(stderr, "%s\n", qPrintable(error));
+    return 1;
 }
-
-// True when the command line asks for --help or --version: those are answered on the
-// console before the window system is reached, so they work without a display. Options
-// unknown here (Qt's own, such as -platform) do not stand in their way.
-bool asksForTextOnly(QCommandLineParser &parser, int argc, char *argv[])
-{
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    parser.parse(args);
-    return parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"));
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setOrganizationName(QStringLiteral("ВЕРТАЛ"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("vertal.github.io"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VERTAL_VERSION));
     QCommandLineParser parser;
     describeCommandLine(parser);
@@ -44,6 +30,10 @@ int main(int argc, char *argv[])
             parser.showVersion(); // both print their answer and leave with status 0
         parser.showHelp();
     }
+    StartOptions options;
+    QString error;
+    if (!readStartOptions(parser, options, error))
+        return refuse(error);
     QApplication app(argc, argv);
     // The launcher entry this window belongs to: its icon and its place in the task bar.
     QGuiApplication::setDesktopFileName(QStringLiteral(VERTAL_DESKTOP_ID));
@@ -53,6 +43,7 @@ int main(int argc, char *argv[])
     QLoggingCategory::setFilterRules(
         QStringLiteral("qt.core.qmetaobject.connectslotsbyname.warning=false"));
     MainWindow window; // destroyed before the application object
+    window.applyStartOptions(options);
     // The value dialog and the message boxes are windows of their own: give them the
     // family the main window settled on.
     QFont font = QApplication::font();

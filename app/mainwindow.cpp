@@ -4,6 +4,7 @@
 #include "portlistrefresh.h"
 #include "statuslooks.h"
 #include "ui_mainwindow.h"
+#include "vertalversion.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -21,7 +22,7 @@ MainWindow::MainWindow(QWidget *parent, PortLister listPorts)
 {
     ui->setupUi(this);
     QCoreApplication::setApplicationName(QStringLiteral("ВЕРТАЛ-КП"));
-    setWindowTitle(QStringLiteral("ВЕРТАЛ-КП Визард v.1.05"));
+    setWindowTitle(QStringLiteral("ВЕРТАЛ-КП Визард v.") + QStringLiteral(VERTAL_VERSION));
     showStatus(0);
     connect(&pollTimer, &QTimer::timeout, this, &MainWindow::_time_out);
     port = nullptr;

@@ -8,6 +8,7 @@
 #include <functional>
 
 class cComPort;
+struct StartOptions;
 class PortListRefresh;
 class QProgressDialog;
 namespace Ui {
@@ -34,6 +35,10 @@ public:
 
     explicit MainWindow(QWidget *parent = nullptr, PortLister listPorts = {});
     ~MainWindow() override;
+
+    // Takes what the command line asked for: the port chosen (and listed), the address,
+    // the line speed the search tries first, the trace file.
+    void applyStartOptions(const StartOptions &options);
 
     // Applies a control mask: each bit enables (or, bit 10, makes editable) a control group.
     void enableControls(int mask);
@@ -113,4 +118,5 @@ private:
     // Workers taken out of service whose exchange call is still open up the stack.
     QList<cComPort *> retiredWorkers;
     PortListRefresh *portList = nullptr; // keeps `com_port` current; owned by the combo
+    int firstSpeed = 0;                  // line speed the search tries first (0: the usual order)
 };

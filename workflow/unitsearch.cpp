@@ -6,6 +6,7 @@
 #include "commandcodes.h"
 #include "commandset.h"
 #include "exchangeresult.h"
+#include "linespeeds.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
@@ -15,9 +16,22 @@
 
 namespace {
 
-// Line speeds the unit may be set to, tried in this order.
-constexpr std::array<int, 6> baudRates{4800, 9600, 19200, 38400, 57600, 115200};
 constexpr int progressMaximum = 7;
+
+// The unit's line speeds in the order the search tries them: `first` (when it is one of
+// them) and then the others in their usual order.
+std::array<int, unitLineSpeeds.size()> searchOrder(int first)
+{
+    std::array<int, unitLineSpeeds.size()> order{};
+    std::size_t next = 0;
+    if (isUnitLineSpeed(first))
+        order[next++] = first;
+    for (const int speed : unitLineSpeeds) {
+        if (speed != first || !isUnitLineSpeed(first))
+            order[next++] = speed;
+    }
+    return order;
+}
 
 } // namespace
 
@@ -91,6 +105,7 @@ void MainWindow::searchUnit()
 MainWindow::SpeedScan MainWindow::scanLineSpeeds(QProgressDialog &progress, QByteArray &reply,
                                                  int generation)
 {
+    const auto baudRates = searchOrder(firstSpeed);
     for (std::size_t i = 0; i < baudRates.size(); ++i) {
         reply = command::readBoards(unitAddress);
         if (progress.wasCanceled() || connectionEnded(generation))

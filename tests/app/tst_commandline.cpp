@@ -46,6 +46,8 @@ private slots:
     void helpWithoutDisplay_data();
     void helpWithoutDisplay();
     void wrongOptionEnds();
+    void wrongValueEnds_data();
+    void wrongValueEnds();
 };
 
 // The version comes from the build's project version; Qt's own options before it
@@ -82,6 +84,9 @@ void TestCommandLine::helpWithoutDisplay()
     QVERIFY2(run.out.contains(QLatin1String("--version")), qPrintable(run.out));
     QVERIFY2(run.out.contains(QLatin1String("--help")), qPrintable(run.out));
     QVERIFY2(run.out.contains(QStringLiteral("ВЕРТАЛ-КП")), qPrintable(run.out));
+    for (const char *listed :
+         {"--port <NAME>", "--address <N>", "--speed <BAUD>", "--trace <FILE>"})
+        QVERIFY2(run.out.contains(QLatin1String(listed)), listed);
 }
 
 // Rejected before the window is built: no box, no window, status 1 even on a machine with
@@ -93,6 +98,29 @@ void TestCommandLine::wrongOptionEnds()
     qunsetenv("VERTAL_EXTRA_PORTS");
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(QLatin1String("no-such-option")), qPrintable(run.err));
+}
+
+// A value out of range is refused the same way, and says which option it was; nothing is
+// shown and no port is touched.
+void TestCommandLine::wrongValueEnds_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("address 256") << QStringList{"--address", "256"} << "--address";
+    QTest::newRow("address -1") << QStringList{"--address=-1"} << "--address";
+    QTest::newRow("address text") << QStringList{"--address", "one"} << "--address";
+    QTest::newRow("speed 1200") << QStringList{"--speed", "1200"} << "--speed";
+    QTest::newRow("speed text") << QStringList{"--speed", "fast"} << "--speed";
+}
+
+void TestCommandLine::wrongValueEnds()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, named);
+    const Run run = runWizard(args);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(named), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

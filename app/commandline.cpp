@@ -1,0 +1,81 @@
+#include "commandline.h"
+
+#include "linespeeds.h"
+
+#include <QCommandLineParser>
+#include <QStringList>
+
+namespace {
+const QString portOption = QStringLiteral("port");
+const QString addressOption = QStringLiteral("address");
+const QString speedOption = QStringLiteral("speed");
+const QString traceOption = QStringLiteral("trace");
+
+// A whole decimal number in [low, high]; -1 otherwise.
+int numberIn(const QString &text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok && value >= low && value <= high ? value : -1;
+}
+} // namespace
+
+void describeCommandLine(QCommandLineParser &parser)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(
+        QStringLiteral("Finds a ВЕРТАЛ-КП unit on a serial line and configures it.\n"
+                       "Without options the window starts with the first port chosen."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {portOption,
+         QStringLiteral("Chooses port NAME (ttyUSB0, COM3, or a device path such as "
+                        "/dev/serial/by-id/...; a path is added to the list)."),
+         QStringLiteral("NAME")},
+        {addressOption, QStringLiteral("Sets the unit address, 0..255 (0 asks the unit)."),
+         QStringLiteral("N")},
+        {speedOption,
+         QStringLiteral("Tries line speed BAUD first when searching (4800, 9600, 19200, "
+                        "38400, 57600 or 115200), then the others."),
+         QStringLiteral("BAUD")},
+        {traceOption,
+         QStringLiteral("Appends every frame sent and received, with date and time, to "
+                        "FILE (for whoever supports the unit)."),
+         QStringLiteral("FILE")},
+    });
+}
+
+bool asksForTextOnly(QCommandLineParser &parser, int argc, char *argv[])
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    parser.parse(args);
+    return parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"));
+}
+
+bool readStartOptions(const QCommandLineParser &parser, StartOptions &options, QString &error)
+{
+    options = StartOptions();
+    options.port = parser.value(portOption);
+    options.trace = parser.value(traceOption);
+    if (parser.isSet(addressOption)) {
+        options.address = numberIn(parser.value(addressOption), 0, 255);
+        if (options.address < 0) {
+            error = QStringLiteral("--address takes a number from 0 to 255, not \"%1\".")
+                        .arg(parser.value(addressOption));
+            return false;
+        }
+    }
+    if (parser.isSet(speedOption)) {
+        options.speed = numberIn(parser.value(speedOption), 1, 1000000);
+        if (!isUnitLineSpeed(options.speed)) {
+            error = QStringLiteral("--speed takes 4800, 9600, 19200, 38400, 57600 or 115200, "
+                                   "not \"%1\".")
+                        .arg(parser.value(speedOption));
+            return false;
+        }
+    }
+    return true;
+}
