@@ -1,10 +1,56 @@
 #include "interrupt.h"
 
 #include <QEventLoop>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
+
+#ifdef Q_OS_WIN
+// No pipe to wake the event loop: the waits look at the flag every few milliseconds.
+namespace {
+
+std::atomic<bool> raised{false};
+constexpr int flagCheckMs = 50;
+
+void onSignal(int)
+{
+    raised.store(true);
+}
+
+} // namespace
+
+namespace interrupt {
+
+void install()
+{
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+}
+
+bool requested()
+{
+    return raised.load();
+}
+
+bool wait(int ms)
+{
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&loop] {
+        if (requested())
+            loop.quit();
+    });
+    check.start(flagCheckMs);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    if (!requested())
+        loop.exec();
+    return !requested();
+}
+
+} // namespace interrupt
+
+#else
+#include <QSocketNotifier>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,6 +60,7 @@ int signalPipe[2] = {-1, -1};
 std::atomic<bool> raised{false};
 QSocketNotifier *notifier = nullptr;
 
+// Only what is safe in a signal handler: a flag and one byte into the pipe.
 void onSignal(int)
 {
     raised.store(true);
@@ -54,12 +101,13 @@ bool wait(int ms)
         return false;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    QMetaObject::Connection stop;
-    if (notifier)
-        stop = QObject::connect(notifier, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    const QMetaObject::Connection stop =
+        notifier ? QObject::connect(notifier, &QSocketNotifier::activated, &loop, &QEventLoop::quit)
+                 : QMetaObject::Connection();
     loop.exec();
     QObject::disconnect(stop);
     return !requested();
 }
 
 } // namespace interrupt
+#endif
