@@ -5,7 +5,8 @@
 // waits between readings end at once.
 namespace interrupt {
 
-// Installs the handlers; call once, after the application object exists.
+// Installs the handlers, after the application object exists; until then (and in the
+// commands that never install them) Ctrl-C ends the program at once, as usual.
 void install();
 // True once a signal has come.
 bool requested();

@@ -4,7 +4,6 @@
 #include "clioptions.h"
 #include "commands.h"
 #include "exitcodes.h"
-#include "interrupt.h"
 #include "output.h"
 #include "session.h"
 
@@ -46,6 +45,5 @@ int main(int argc, char *argv[])
         Output::error(error + QStringLiteral(" (try --help)"));
         return ExitUsage;
     }
-    interrupt::install();
     return runCommand(options);
 }

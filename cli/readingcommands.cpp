@@ -18,6 +18,8 @@ namespace {
 int repeat(const Session &session, const std::function<int()> &reading)
 {
     const CliOptions &o = session.options();
+    if (o.watch)
+        interrupt::install();
     do {
         if (const int code = reading())
             return code;

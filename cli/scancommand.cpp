@@ -58,6 +58,7 @@ int runScan(Session &session, const Output &out)
     const QList<int> &addresses = session.options().addresses;
     QStringList answered;
     int probed = 0;
+    interrupt::install(); // Ctrl-C ends the scan with what it has found so far
     for (const int address : addresses) {
         if (interrupt::requested())
             break;

@@ -54,6 +54,7 @@ private slots:
     void noUnitAnswers();
     void exchangeFailsMidway();
     void scanFindsThreeUnitsAndTwoGaps();
+    void scanStopsOnInterrupt();
     void findOnASharedLine();
     void traceRecordsTheFrames();
 };
@@ -359,6 +360,27 @@ void TestCli::scanFindsThreeUnitsAndTwoGaps()
     const CliRun none =
         runCli(QStringList{"scan", "--port", line.path(), "--addresses", "6-7"} + fast);
     QCOMPARE(none.exitCode, 4);
+}
+
+// Ctrl-C ends a scan between two addresses, with what it has found so far.
+void TestCli::scanStopsOnInterrupt()
+{
+    CliLine line({cliUnit(1)});
+    QVERIFY(line.isReady());
+    QProcess cli;
+    startCli(cli, QStringList{"scan", "--port", line.path(), "--addresses", "1-32"} + fast);
+    QByteArray out;
+    while (!out.contains("address 1:") && cli.waitForReadyRead(10000))
+        out += cli.readAllStandardOutput();
+    ::kill(pid_t(cli.processId()), SIGINT);
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 0);
+    out += cli.readAllStandardOutput();
+    const QRegularExpression summary(R"(\n1 of (\d+) addresses answered at 4800 baud: 1\n$)");
+    const QRegularExpressionMatch match = summary.match(QString::fromUtf8(out));
+    QVERIFY2(match.hasMatch(), out.constData());
+    QVERIFY(match.captured(1).toInt() < 32);
 }
 
 // The simulator program with three units: address 0 is answered by all at once and the
