@@ -41,7 +41,7 @@ class TestExchangeWorker : public QObject
     Q_OBJECT
 private slots:
     void noPortSendsNothing();
-    void openFailureIsShown();
+    void openFailureIsReported();
     void replyShapes_data();
     void replyShapes();
     void noAnswerSendsNineCopies();
@@ -67,7 +67,7 @@ void TestExchangeWorker::noPortSendsNothing()
 // A port that does not open tells why, and shows nothing itself (the link knows no
 // widgets: the window shows its box); the worker lives on, and its exchanges fail at once
 // instead of waiting out nine attempts on a closed port.
-void TestExchangeWorker::openFailureIsShown()
+void TestExchangeWorker::openFailureIsReported()
 {
     ModalWatcher watcher;
     cComPort worker(QStringLiteral("/dev/vertal-no-such-port"));
