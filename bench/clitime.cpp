@@ -20,7 +20,10 @@
 #include "simchild.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -75,6 +78,27 @@ double findRoundTripsMs(const QString &path)
     return summarize(sums).median;
 }
 
+// From a trace of one find: milliseconds from the connection header to the first frame
+// out (`toFirst`) and from there to the last reply in (`onLine`); false if unreadable.
+bool traceSpans(const QString &path, double &toFirst, double &onLine)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    auto stampOf = [](const QString &line, int at) {
+        return QDateTime::fromString(line.mid(at, 23), QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    };
+    if (lines.size() < 3 || !lines.first().startsWith('#'))
+        return false;
+    const QDateTime header = stampOf(lines.first(), int(lines.first().size()) - 23);
+    const QDateTime first = stampOf(lines[1], 0);
+    const QDateTime last = stampOf(lines.last(), 0);
+    toFirst = double(header.msecsTo(first));
+    onLine = double(first.msecsTo(last));
+    return header.isValid() && first.isValid() && last.isValid();
+}
+
 bool benchFind(int runs)
 {
     SimChild sim;
@@ -87,11 +111,19 @@ bool benchFind(int runs)
     const double find = medianOfRuns(runs, {"find", "--port", path});
     const double startOnly = medianOfRuns(runs, {"--version"});
     const double roundTrips = findRoundTripsMs(path);
+    QTemporaryDir dir;
+    const QString trace = dir.filePath("find.trace");
+    double toFirst = -1;
+    double onLine = -1;
+    if (timeCli({"find", "--port", path, "--trace", trace}) > 0)
+        traceSpans(trace, toFirst, onLine);
     report("cli.runs", runs, "", 0);
     report("cli.find_4800", find, "ms", 2);
     report("cli.start_and_exit", startOnly, "ms", 2);
     report("cli.find_round_trips", roundTrips, "ms", 3);
     report("cli.find_rest", find - startOnly - roundTrips, "ms", 2);
+    report("cli.find_trace_to_first_frame", toFirst, "ms", 0);
+    report("cli.find_trace_first_to_last_frame", onLine, "ms", 0);
     return find > 0 && startOnly > 0 && roundTrips > 0;
 }
 
