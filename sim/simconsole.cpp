@@ -245,6 +245,8 @@ QString SimConsole::showState() const
 {
     const UnitState s = units[picked]->state();
     QString text;
+    if (units.size() > 1)
+        text = unitList(); // which of the units on the line this is
     QTextStream out(&text);
     out << "address " << s.address << ", speed " << s.lineSpeed << ", version " << s.versionMajor
         << '.' << s.versionMinor << ", boards " << hex2(s.boardMap) << ", case "
@@ -301,6 +303,11 @@ QString SimConsole::pickUnit(const QStringList &args)
             picked = i;
     if (address >= 0 && units[picked]->state().address != address)
         return QStringLiteral("no unit at address %1\n").arg(address);
+    return unitList();
+}
+
+QString SimConsole::unitList() const
+{
     QStringList list;
     for (int i = 0; i < units.size(); ++i)
         list << QStringLiteral("%1%2").arg(units[i]->state().address).arg(i == picked ? "*" : "");

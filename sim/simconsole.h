@@ -33,6 +33,7 @@ private:
     QString showState() const;
     QString showLog(const QStringList &args);
     QString pickUnit(const QStringList &args);
+    QString unitList() const; // "units 1 2* 5": the addresses, * the picked one
 
     QList<SimUnit *> units;
     int picked = 0; // index into units
