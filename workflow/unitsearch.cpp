@@ -7,6 +7,7 @@
 #include "commandset.h"
 #include "exchangeresult.h"
 #include "mainwindow.h"
+#include "portopenfailure.h"
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
 
@@ -42,6 +43,8 @@ void MainWindow::searchUnit()
     const QString portName = ui->com_port->currentText();
     releaseWorkers();
     port = new cComPort(portName);
+    if (port->openFailed())
+        showPortOpenFailure();
 
     QProgressDialog progress(QStringLiteral("Поиск блока..."), workflow::stopText(), 0,
                              progressMaximum, this);
