@@ -3,12 +3,12 @@
 #include "exchangeresult.h"
 #include "framecodec.h"
 #include "linklog.h"
-#include "portopenfailure.h"
 #include "serialport.h"
 
 #include <QEventLoop>
 #include <QSerialPortInfo>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 
 std::atomic<int> linkBusy{0};
@@ -18,7 +18,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr int sendAttempts = 9;
 constexpr int countedPollsPerAttempt = 21;
 constexpr auto pollInterval = 15ms;      // listening without useful bytes that counts as one poll
 constexpr auto settleAfterSend = 600ms;  // optional pause before listening
@@ -65,8 +64,10 @@ cComPort::cComPort(const QString &portName) : QThread(nullptr), ownsPort(true)
     serial = new SerialPort;
     const QString path = devicePathFor(portName);
     if (!serial->open(path)) {
-        qCDebug(lcLink) << "cannot open" << path << serial->lastErrorString();
-        showPortOpenFailure();
+        openFailure = serial->lastErrorString();
+        if (openFailure.isEmpty())
+            openFailure = QStringLiteral("cannot open %1").arg(path);
+        qCDebug(lcLink) << "cannot open" << path << openFailure;
     }
 }
 
@@ -115,6 +116,11 @@ int cComPort::exchange(QByteArray &request, bool pauseBeforeRead)
     return result;
 }
 
+void cComPort::setSendsPerExchange(int count)
+{
+    sends = std::max(count, 1);
+}
+
 void cComPort::setBaudRate(int baud)
 {
     if (serial)
@@ -143,7 +149,7 @@ int cComPort::talk(const QByteArray &frame)
     // nine attempts on it would only freeze the operator's window for nothing.
     if (!serial->isOpen() || serial->isGone())
         return NoReply;
-    for (int attempt = 0; attempt < sendAttempts; ++attempt) {
+    for (int attempt = 0; attempt < sends; ++attempt) {
         send(frame);
         if (serial->isGone())
             return NoReply;

@@ -23,8 +23,8 @@ class cComPort : public QThread
     Q_OBJECT
 public:
     // Owning: creates and opens the port named `portName` (a listed port name, resolved to
-    // its device, or a device path) at 4800 8N1. On failure shows "Не возможно открыть
-    // выбранный порт!" and is constructed all the same; its exchanges then fail.
+    // its device, or a device path) at 4800 8N1. On failure it is constructed all the same
+    // (openFailed() tells, the window shows its box); its exchanges then fail.
     explicit cComPort(const QString &portName);
     // Sharing: uses `sharedPort` as it is; never opens, closes or deletes it.
     explicit cComPort(SerialPort *sharedPort);
@@ -47,6 +47,16 @@ public:
     // (always a fault of the caller).
     static int exchangesStarted() { return startedCount; }
     static int exchangesRefused() { return refusedCount; }
+
+    // True when the owning constructor could not open the port; openError() is the
+    // system's reason (empty when the port opened or is shared).
+    bool openFailed() const { return !openFailure.isEmpty(); }
+    QString openError() const { return openFailure; }
+
+    // Copies of the request sent before an exchange gives up with NoReply: nine unless
+    // set (at least one). Set only between exchanges.
+    void setSendsPerExchange(int sends);
+    int sendsPerExchange() const { return sends; }
 
     void setBaudRate(int baud);
     SerialPort *serialPort() const { return serial; }
@@ -76,6 +86,8 @@ private:
     int *resultSlot = nullptr;
     bool waitBeforeRead = false;
     bool exchanging = false;
+    int sends = 9;
+    QString openFailure;
     static inline int startedCount = 0;
     static inline int refusedCount = 0;
 };

@@ -7,5 +7,6 @@
 // QT_LOGGING_RULES="vertal.link.debug=true".
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
-// Logs one frame as hex with a time stamp; `direction` is "out" or "in".
+// Logs one frame as hex with a time stamp, and hands it to the installed FrameTrace;
+// `direction` is "out" or "in".
 void logFrame(const char *direction, const QByteArray &bytes);

@@ -34,6 +34,7 @@ run "$bin/vertal-bench-connect" --runs "$connect_runs" 4800
 [ $quick = 1 ] || run "$bin/vertal-bench-connect" 115200
 run "$bin/vertal-bench-idle" --seconds "$idle"
 run "$bin/vertal-bench-idle" --seconds "$idle" --dialog
+run "$bin/vertal-bench-cli" --runs 10
 
 
 declare -A v
@@ -86,6 +87,11 @@ for mode in main dialog; do
 | resident memory, same window | start $(get $i.rss_start) MiB, end $(get $i.rss_end) MiB, most $(get $i.rss_max) MiB | — | flat (end within 0.5 MiB of start) — $(verdict "$(diffof "$(get $i.rss_end)" "$(get $i.rss_start)")" "<=" 0.5) |
 TABLE
 done
+scan_over=$(get cli.scan_32_over_budget)
+cat <<TABLE
+| vertal-cli find, unit at 4800, address 0 (median of $(get cli.runs) runs of the program) | $(get cli.find_4800) ms | start and exit alone (\`--version\`): $(get cli.start_and_exit) ms; round trips of its 3 requests: $(get cli.find_round_trips) ms; rest, the program's own work: $(get cli.find_rest) ms (its trace: $(get cli.find_trace_to_first_frame) ms from the connection header to the first frame, $(get cli.find_trace_first_to_last_frame) ms from there to the last reply) | — |
+| vertal-cli scan of 32 addresses, --tries 1, three units on the line | $(get cli.scan_32) ms | budget: 29 silent addresses × one attempt of 315 ms = $(get cli.scan_32_budget) ms | within 0.5 s of the budget: $scan_over ms over — $(verdict "$scan_over" "<" 500) |
+TABLE
 cat <<TABLE
 | start-up to the main window shown, offscreen (median of $(get startup.runs)) | $(get startup.median) ms (min $(get startup.min), max $(get startup.max)); before main(): $(get startup.before_main_median) ms | — | — |
 TABLE

@@ -5,10 +5,13 @@
 #include "simunit.h"
 #include "unitserver.h"
 
+#include "commandcodes.h"
+
 #include <QStringList>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <deque>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -35,9 +38,12 @@ const char usageText[] =
     "then reads commands on standard input.\n"
     "\n"
     "Options:\n"
-    "  --address N         the unit's address, 0..255 (1)\n"
+    "  --address N[,N...]  the unit's address, 0..255 (1); several addresses put several\n"
+    "                      units on the line (input board p of the unit at address A\n"
+    "                      then starts with the value 100*A+p); \"unit A\" picks one\n"
     "  --speed BAUD        line speed: 4800, 9600, 19200, 38400, 57600, 115200 (19200)\n"
-    "  --boards MAP        board map byte, decimal or 0x-hex (0x29: 1 input, 2-3 relay)\n"
+    "  --boards MAP[,MAP]  board map byte, decimal or 0x-hex (0x29: 1 input, 2-3 relay);\n"
+    "                      one per unit, the last one for the units after it\n"
     "  --version MAJ.MIN   firmware version (1.5)\n"
     "  --link PATH         also reach the line through the symbolic link PATH\n"
     "  --help              this text\n"
@@ -46,6 +52,8 @@ const char usageText[] =
 struct Options
 {
     UnitState unit;
+    QList<int> addresses;
+    QList<int> boardMaps;
     QString link;
     bool help = false;
 };
@@ -64,17 +72,47 @@ bool parseVersion(const QString &text, UnitState &s)
     return true;
 }
 
+// "1,2,5": numbers 0..255 separated by commas; false when one is not.
+bool parseByteList(const QString &text, QList<int> &values)
+{
+    values.clear();
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        int n = -1;
+        if (!parseConsoleNumber(part.trimmed(), n) || n < 0 || n > 255)
+            return false;
+        values << n;
+    }
+    return !values.isEmpty();
+}
+
+// The units on the line: one per address, each with its own boards and values.
+QList<UnitState> unitsOnLine(const Options &o)
+{
+    QList<UnitState> units;
+    const QList<int> addresses = o.addresses.isEmpty() ? QList<int>{o.unit.address} : o.addresses;
+    for (qsizetype i = 0; i < addresses.size(); ++i) {
+        UnitState s = o.unit;
+        s.address = quint8(addresses[i]);
+        if (!o.boardMaps.isEmpty())
+            s.boardMap = quint8(o.boardMaps.value(i, o.boardMaps.last()));
+        for (int p = 1; addresses.size() > 1 && p <= boardPositions; ++p)
+            s.value[p - 1] = quint16(100 * s.address + p);
+        units << s;
+    }
+    return units;
+}
+
 // Applies one option and its value; false when either is wrong.
 bool applyOption(Options &o, const QString &name, const QString &value)
 {
     int n = -1;
     const bool number = parseConsoleNumber(value, n);
-    if (name == QLatin1String("--address") && number && n >= 0 && n <= 255)
-        o.unit.address = quint8(n);
-    else if (name == QLatin1String("--speed") && number && SimUnit::isLineSpeed(n))
+    if (name == QLatin1String("--address"))
+        return parseByteList(value, o.addresses);
+    if (name == QLatin1String("--boards"))
+        return parseByteList(value, o.boardMaps);
+    if (name == QLatin1String("--speed") && number && SimUnit::isLineSpeed(n))
         o.unit.lineSpeed = n;
-    else if (name == QLatin1String("--boards") && number && n >= 0 && n <= 255)
-        o.unit.boardMap = quint8(n);
     else if (name == QLatin1String("--version"))
         return parseVersion(value, o.unit);
     else if (name == QLatin1String("--link") && !value.isEmpty())
@@ -158,14 +196,20 @@ int main(int argc, char *argv[])
         return 0;
     }
     catchSignals();
-    SimUnit unit(options.unit);
-    UnitServer server(unit);
+    std::deque<SimUnit> units; // SimUnit holds a mutex: it never moves
+    for (const UnitState &state : unitsOnLine(options))
+        units.emplace_back(state);
+    UnitServer server(units.front());
+    for (std::size_t i = 1; i < units.size(); ++i)
+        server.addUnit(units[i]);
     if (!server.start(options.link)) {
         std::fprintf(stderr, "vertal-unit-sim: %s\n", qPrintable(server.errorString()));
         return 1;
     }
     print(server.devicePath() + QLatin1Char('\n'));
-    SimConsole console(unit, server);
+    SimConsole console(units.front(), server);
+    for (std::size_t i = 1; i < units.size(); ++i)
+        console.addUnit(units[i]);
     runConsole(console);
     server.stop();
     return 0;

@@ -17,4 +17,5 @@ struct ReceivedFrame
     int lineSpeed = 0;        // the speed the far end had set when it arrived
     bool answered = false;    // bytes went out in answer (a reply, maybe mangled by a fault)
     FaultKind fault = FaultKind::None; // the fault played on it
+    bool collided = false;             // several units answered at once
 };

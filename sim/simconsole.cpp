@@ -82,6 +82,8 @@ QString describeFrame(const ReceivedFrame &f, std::chrono::steady_clock::time_po
                          f.checkOk ? QStringLiteral("ok") : QStringLiteral("bad"));
     text +=
         QStringLiteral(" at %1 baud, %2").arg(f.lineSpeed).arg(f.answered ? "answered" : "silent");
+    if (f.collided)
+        text += QStringLiteral(" by several units (collided)");
     if (f.fault != FaultKind::None)
         text += QStringLiteral(" [%1]").arg(faultKindName(f.fault));
     return text + QLatin1Char('\n');
@@ -106,6 +108,8 @@ QString SimConsole::help()
         "  value N V                              set the current value of board N (0..65535)\n"
         "  kind N none|input|relay|unused         set the kind of the board at position N\n"
         "  show                                   print the unit's state\n"
+        "  unit [ADDRESS]                         list the units on the line, or pick the\n"
+        "                                         one the board commands act on\n"
         "  fault KIND [sticky] [PARAM]            play KIND on the next answered request,\n"
         "                                         or on every one with 'sticky':\n"
         "      noanswer        handle the request, send nothing\n"
@@ -149,6 +153,8 @@ QString SimConsole::execute(const QString &line, bool &quit)
         return setKind(args);
     if (command == QLatin1String("show"))
         return showState();
+    if (command == QLatin1String("unit"))
+        return pickUnit(args);
     if (command == QLatin1String("fault"))
         return setFault(args);
     if (command == QLatin1String("log"))
@@ -171,7 +177,7 @@ QString SimConsole::setStatus(const QStringList &args)
     const int n = args.size() == 2 ? position(args[0]) : 0;
     if (n == 0 || !parseStatus(args[1].toLower(), status))
         return usage("status N normal|alarm|fault|both|BYTE");
-    unit.modify([&](UnitState &s) { s.status[n - 1] = quint8(status); });
+    units[picked]->modify([&](UnitState &s) { s.status[n - 1] = quint8(status); });
     return QStringLiteral("board %1 status %2\n").arg(n).arg(hex2(status));
 }
 
@@ -181,7 +187,7 @@ QString SimConsole::setCase(const QStringList &args)
     if (args.size() != 1 || (what != QLatin1String("open") && what != QLatin1String("close")))
         return usage("case open|close");
     const bool open = what == QLatin1String("open");
-    unit.modify([&](UnitState &s) { s.caseOpen = open; });
+    units[picked]->modify([&](UnitState &s) { s.caseOpen = open; });
     return open ? QStringLiteral("case open\n") : QStringLiteral("case closed\n");
 }
 
@@ -191,7 +197,7 @@ QString SimConsole::setValue(const QStringList &args)
     const int n = args.size() == 2 ? position(args[0]) : 0;
     if (n == 0 || !parseConsoleNumber(args[1], value) || value < 0 || value > 0xFFFF)
         return usage("value N 0..65535");
-    unit.modify([&](UnitState &s) { s.value[n - 1] = quint16(value); });
+    units[picked]->modify([&](UnitState &s) { s.value[n - 1] = quint16(value); });
     return QStringLiteral("board %1 value %2\n").arg(n).arg(value);
 }
 
@@ -211,7 +217,7 @@ QString SimConsole::setKind(const QStringList &args)
     const int kind = n != 0 ? parseKind(args[1]) : -1;
     if (kind < 0)
         return usage("kind N none|input|relay|unused");
-    unit.modify([&](UnitState &s) { s.setBoardKind(n, kind); });
+    units[picked]->modify([&](UnitState &s) { s.setBoardKind(n, kind); });
     return QStringLiteral("board %1 %2\n").arg(n).arg(QLatin1String(kindNames[kind]));
 }
 
@@ -237,8 +243,10 @@ QString SimConsole::setFault(const QStringList &args)
 
 QString SimConsole::showState() const
 {
-    const UnitState s = unit.state();
+    const UnitState s = units[picked]->state();
     QString text;
+    if (units.size() > 1)
+        text = unitList(); // which of the units on the line this is
     QTextStream out(&text);
     out << "address " << s.address << ", speed " << s.lineSpeed << ", version " << s.versionMajor
         << '.' << s.versionMinor << ", boards " << hex2(s.boardMap) << ", case "
@@ -283,4 +291,25 @@ QString SimConsole::showLog(const QStringList &args)
                 .arg(frames.size())
                 .arg(server.interleavedFrames());
     return text;
+}
+
+QString SimConsole::pickUnit(const QStringList &args)
+{
+    int address = -1;
+    if (args.size() > 1 || (args.size() == 1 && !parseConsoleNumber(args[0], address)))
+        return usage("unit [ADDRESS]");
+    for (int i = 0; i < units.size() && address >= 0; ++i)
+        if (units[i]->state().address == address)
+            picked = i;
+    if (address >= 0 && units[picked]->state().address != address)
+        return QStringLiteral("no unit at address %1\n").arg(address);
+    return unitList();
+}
+
+QString SimConsole::unitList() const
+{
+    QStringList list;
+    for (int i = 0; i < units.size(); ++i)
+        list << QStringLiteral("%1%2").arg(units[i]->state().address).arg(i == picked ? "*" : "");
+    return QStringLiteral("units %1\n").arg(list.join(QLatin1Char(' ')));
 }

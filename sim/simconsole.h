@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -11,7 +12,11 @@ class UnitServer;
 class SimConsole
 {
 public:
-    SimConsole(SimUnit &unit, UnitServer &server) : unit(unit), server(server) {}
+    SimConsole(SimUnit &unit, UnitServer &server) : units{&unit}, server(server) {}
+
+    // One more unit on the line; the board commands act on the one picked with
+    // "unit ADDRESS" (the first at the start).
+    void addUnit(SimUnit &another) { units.append(&another); }
 
     // Runs `line`; sets `quit` when the operator asked to leave. The text ends with a
     // line feed unless it is empty.
@@ -27,8 +32,11 @@ private:
     QString setFault(const QStringList &args);
     QString showState() const;
     QString showLog(const QStringList &args);
+    QString pickUnit(const QStringList &args);
+    QString unitList() const; // "units 1 2* 5": the addresses, * the picked one
 
-    SimUnit &unit;
+    QList<SimUnit *> units;
+    int picked = 0; // index into units
     UnitServer &server;
 };
 

@@ -1,5 +1,6 @@
 #include "unitserver.h"
 
+#include "collision.h"
 #include "devicelink.h"
 #include "hostilereply.h"
 #include "replyframe.h"
@@ -12,7 +13,12 @@
 #include <poll.h>
 #include <unistd.h>
 
-UnitServer::UnitServer(SimUnit &unit) : unit(unit) {}
+UnitServer::UnitServer(SimUnit &unit) : units{&unit} {}
+
+void UnitServer::addUnit(SimUnit &another)
+{
+    units.append(&another);
+}
 
 UnitServer::~UnitServer()
 {
@@ -283,20 +289,33 @@ void UnitServer::handleFrame(const RequestAssembler::Piece &piece, Clock::time_p
     entry.wellFormed = request.status != RequestFrame::Malformed;
     entry.checkOk = request.status == RequestFrame::Good;
     entry.payload = request.payload;
-    if (entry.checkOk && entry.lineSpeed == unit.lineSpeed()) {
-        if (const auto reply = unit.handleRequest(request.payload)) {
-            const Fault fault = takeFault();
-            entry.fault = fault.kind;
-            entry.answered = respond(*reply, fault, now);
-        }
+    const QList<QByteArray> answers =
+        entry.checkOk ? answersAt(entry.lineSpeed, request.payload) : QList<QByteArray>();
+    if (!answers.isEmpty()) {
+        const Fault fault = takeFault();
+        entry.fault = fault.kind;
+        entry.collided = answers.size() > 1;
+        entry.answered = respond(collideFrames(answers), fault, now);
     }
     record(entry);
 }
 
-// Sends `reply` as `fault` shapes it; false when nothing goes out.
-bool UnitServer::respond(const QByteArray &reply, const Fault &fault, Clock::time_point now)
+// The reply frames of the units that listen at `lineSpeed` and answer `request`.
+QList<QByteArray> UnitServer::answersAt(int lineSpeed, const QByteArray &request)
 {
-    QByteArray frame = encodeReplyFrame(reply);
+    QList<QByteArray> frames;
+    for (SimUnit *unit : units) {
+        if (unit->lineSpeed() != lineSpeed)
+            continue;
+        if (const auto reply = unit->handleRequest(request))
+            frames.append(encodeReplyFrame(*reply));
+    }
+    return frames;
+}
+
+// Sends `frame` as `fault` shapes it; false when nothing goes out.
+bool UnitServer::respond(QByteArray frame, const Fault &fault, Clock::time_point now)
+{
     switch (fault.kind) {
     case FaultKind::NoAnswer:
         return false;

@@ -14,7 +14,10 @@
 
 class SimUnit;
 
-// Serves a SimUnit on a pseudo-terminal, on a thread of its own.
+// Serves a SimUnit on a pseudo-terminal, on a thread of its own; with addUnit(), several
+// units on one multi-drop line, each answering its own address. A request that more than
+// one of them answers (address 0) gets all their replies at once: they collide on the line
+// (collideFrames()).
 //
 // It reads request frames from the master side, and answers a frame only when it is well
 // formed, its check byte is right, the line speed the wizard set on the slave equals the
@@ -26,8 +29,8 @@ class SimUnit;
 // hang-up; the server then looks at the line again every `idleLineNap` instead of
 // spinning on it.
 //
-// Threads: every public member may be called from any thread, except that start() and
-// stop() belong to the owner. The SimUnit must outlive the server.
+// Threads: every public member may be called from any thread, except that start(), stop()
+// and addUnit() belong to the owner. The SimUnits must outlive the server.
 class UnitServer
 {
 public:
@@ -42,6 +45,8 @@ public:
     // Opens a pseudo-terminal, points `linkPath` (if given) at its slave, and starts
     // serving. False with errorString() set when the line or the link cannot be made.
     bool start(const QString &linkPath = QString());
+    // Puts one more unit on the line; before start() only.
+    void addUnit(SimUnit &another);
     void stop();
 
     QString devicePath() const; // the slave's path; empty while unplugged
@@ -87,11 +92,12 @@ private:
     void drainWake();
     void readLine(short revents);
     void handleFrame(const RequestAssembler::Piece &piece, Clock::time_point now);
-    bool respond(const QByteArray &reply, const Fault &fault, Clock::time_point now);
+    QList<QByteArray> answersAt(int lineSpeed, const QByteArray &request);
+    bool respond(QByteArray frame, const Fault &fault, Clock::time_point now);
     Fault takeFault();
     void record(const ReceivedFrame &frame);
 
-    SimUnit &unit;
+    QList<SimUnit *> units; // the first is the one given to the constructor
 
     // Shared, under `mutex`.
     mutable std::mutex mutex;

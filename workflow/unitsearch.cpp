@@ -8,6 +8,7 @@
 #include "exchangeresult.h"
 #include "linespeeds.h"
 #include "mainwindow.h"
+#include "portopenfailure.h"
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
 
@@ -56,6 +57,8 @@ void MainWindow::searchUnit()
     const QString portName = ui->com_port->currentText();
     releaseWorkers();
     port = new cComPort(portName);
+    if (port->openFailed())
+        showPortOpenFailure();
 
     QProgressDialog progress(QStringLiteral("Поиск блока..."), workflow::stopText(), 0,
                              progressMaximum, this);

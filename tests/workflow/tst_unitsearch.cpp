@@ -249,6 +249,11 @@ void TestUnitSearch::openFailure()
     QVERIFY(!bench.connectUnit(1));
     QCOMPARE(bench.watcher.texts(),
              (QStringList{"Не возможно открыть выбранный порт!", "Блок не обнаружен!"}));
+    const ModalWatcher::Box box = bench.watcher.boxes().first();
+    QCOMPARE(box.title, QStringLiteral("ВЕРТАЛ-КП"));
+    QCOMPARE(box.standardButtons, int(QMessageBox::Yes));
+    QVERIFY(!box.hasDefaultButton);
+    QCOMPARE(box.parent, nullptr);
     QCOMPARE(bench.startText(), QStringLiteral("Старт"));
     QVERIFY(!bench.window->primaryWorker());
 }

@@ -1,0 +1,202 @@
+#include "clioptions.h"
+
+#include "linespeeds.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <algorithm>
+
+namespace {
+
+const char description[] =
+    "Talks to a ВЕРТАЛ-КП unit on a serial line, for scripts, commissioning and monitoring.\n"
+    "\n"
+    "Commands:\n"
+    "  ports                                  the serial ports and what the system knows\n"
+    "  find --port P [--address A]            find the unit (six line speeds; address 0\n"
+    "                                         asks the unit): speed, address, version, boards\n"
+    "  info --port P                          version, boards, each input board's status\n"
+    "                                         and alarm relay\n"
+    "  status --port P [--board N] [--watch [--interval MS]]\n"
+    "                                         input board status, once or until Ctrl-C\n"
+    "  value --port P --board N [--watch [--interval MS]]\n"
+    "                                         current value of an input board\n"
+    "  relay get --port P --board N           the relay an input board switches on alarm\n"
+    "  relay set --port P --board N --relay R --time S --period S\n"
+    "                                         sets it (relay 0..4, 0 none; time 0..300 s,\n"
+    "                                         period 0..120 s; a time above 0 must be\n"
+    "                                         greater than the period)\n"
+    "  relay switch --port P --relay R        switches relay 1..4 by hand\n"
+    "  scan --port P --speed B --addresses 1-32\n"
+    "                                         which addresses answer on a multi-drop line\n"
+    "\n"
+    "Every command but ports and scan first finds the unit as find does; --speed keeps\n"
+    "the search to that speed. Results go to standard output (one JSON object per line\n"
+    "with --json), errors to standard error.\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  done (a --watch stream or a scan ended by Ctrl-C included; elsewhere\n"
+    "     Ctrl-C ends the program at once)\n"
+    "  2  usage error\n"
+    "  3  the port cannot be opened (the system's reason is given)\n"
+    "  4  no unit answered (or several answered at once and their replies collided)\n"
+    "  5  an exchange failed midway, after the unit had answered\n"
+    "  6  the unit refused, or the values are out of range";
+
+struct Number
+{
+    const char *name;
+    int *target;
+};
+
+bool readNumber(const QCommandLineParser &parser, const Number &option, QString &error)
+{
+    if (!parser.isSet(QLatin1String(option.name)))
+        return true;
+    const QString text = parser.value(QLatin1String(option.name));
+    bool ok = false;
+    const int value = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
+                          ? text.mid(2).toInt(&ok, 16)
+                          : text.toInt(&ok, 10);
+    if (!ok)
+        error = QStringLiteral("--%1: not a number: '%2'").arg(QLatin1String(option.name), text);
+    else
+        *option.target = value;
+    return ok;
+}
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.addOptions({
+        {"port", "Serial port: a listed name (ttyUSB0) or a device path.", "P"},
+        {"speed", "Line speed: 4800 ... 115200; skips the search.", "B"},
+        {"address", "Unit address 0..255; 0 asks the unit (default 0).", "A"},
+        {"tries", "Sends per exchange (default 9).", "N"},
+        {"json", "One JSON object per result, one per line."},
+        {"trace", "Append a trace of the frames on the line to FILE.", "FILE"},
+        {"board", "Input board position 1..4.", "N"},
+        {"relay", "Relay board position, 0 none (relay set) or 1..4.", "R"},
+        {"time", "Relay on-time in seconds, 0..300.", "S"},
+        {"period", "Relay period in seconds, 0..120.", "S"},
+        {"watch", "Read again and again until interrupted (Ctrl-C)."},
+        {"interval", "Milliseconds between readings with --watch (default 500).", "MS"},
+        {"addresses", "Addresses to scan: 1-32, 1,3,5-7.", "LIST"},
+    });
+}
+
+// The options each command cannot do without.
+QString missingOption(const CliOptions &o)
+{
+    const bool needsPort = o.command != QLatin1String("ports");
+    if (needsPort && o.port.isEmpty())
+        return QStringLiteral("--port is needed");
+    const bool value = o.command == QLatin1String("value");
+    const bool relayGetSet = o.command == QLatin1String("relay") &&
+                             (o.action == QLatin1String("get") || o.action == QLatin1String("set"));
+    if ((value || relayGetSet) && o.board < 0)
+        return QStringLiteral("--board is needed");
+    if (o.command == QLatin1String("relay") && o.action != QLatin1String("get") && o.relay < 0)
+        return QStringLiteral("--relay is needed");
+    if (o.command == QLatin1String("relay") && o.action == QLatin1String("set") &&
+        (o.onTime < 0 || o.period < 0))
+        return QStringLiteral("--time and --period are needed");
+    if (o.command == QLatin1String("scan") && (o.speed == 0 || o.addresses.isEmpty()))
+        return QStringLiteral("scan needs --speed and --addresses");
+    return QString();
+}
+
+bool checkCommand(const QStringList &words, CliOptions &o, QString &error)
+{
+    static const QStringList commands{"ports", "find", "info", "status", "value", "relay", "scan"};
+    static const QStringList actions{"get", "set", "switch"};
+    o.command = words.value(0);
+    o.action = words.value(1);
+    const int expected = o.command == QLatin1String("relay") ? 2 : 1;
+    if (words.isEmpty())
+        error = QStringLiteral("a command is needed (try --help)");
+    else if (!commands.contains(o.command))
+        error = QStringLiteral("unknown command '%1' (try --help)").arg(o.command);
+    else if (expected == 2 && !actions.contains(o.action))
+        error = QStringLiteral("relay needs get, set or switch");
+    else if (words.size() != expected)
+        error = QStringLiteral("unexpected argument '%1'").arg(words.value(expected));
+    return error.isEmpty();
+}
+
+bool checkRanges(const CliOptions &o, QString &error)
+{
+    if (o.speed != 0 && !isUnitLineSpeed(o.speed))
+        error = QStringLiteral("--speed: 4800, 9600, 19200, 38400, 57600 or 115200");
+    else if (o.address < 0 || o.address > 255)
+        error = QStringLiteral("--address: 0..255");
+    else if (o.tries < 1 || o.tries > 100)
+        error = QStringLiteral("--tries: 1..100");
+    else if (o.intervalMs < 1)
+        error = QStringLiteral("--interval: at least 1 ms");
+    return error.isEmpty();
+}
+
+} // namespace
+
+QList<int> parseAddressList(const QString &text)
+{
+    QList<int> addresses;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const QStringList ends = part.split(QLatin1Char('-'));
+        bool okFirst = false;
+        bool okLast = false;
+        const int first = ends.value(0).trimmed().toInt(&okFirst);
+        const int last = ends.size() == 2 ? ends[1].trimmed().toInt(&okLast) : first;
+        okLast = ends.size() == 1 ? okFirst : okLast;
+        if (ends.size() > 2 || !okFirst || !okLast || first < 0 || last > 255 || first > last)
+            return {};
+        for (int a = first; a <= last; ++a)
+            addresses << a;
+    }
+    std::sort(addresses.begin(), addresses.end());
+    addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
+    return addresses;
+}
+
+bool parseCommandLine(const QStringList &arguments, CliOptions &o, QString &error)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(description));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    addOptions(parser);
+    parser.addPositionalArgument("command", "ports, find, info, status, value, relay, scan");
+    parser.addPositionalArgument("action", "relay only: get, set or switch", "[action]");
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!checkCommand(parser.positionalArguments(), o, error))
+        return false;
+    o.port = parser.value(QStringLiteral("port"));
+    o.json = parser.isSet(QStringLiteral("json"));
+    o.trace = parser.value(QStringLiteral("trace"));
+    o.watch = parser.isSet(QStringLiteral("watch"));
+    const Number numbers[] = {{"speed", &o.speed},   {"address", &o.address},
+                              {"tries", &o.tries},   {"board", &o.board},
+                              {"relay", &o.relay},   {"time", &o.onTime},
+                              {"period", &o.period}, {"interval", &o.intervalMs}};
+    for (const Number &n : numbers)
+        if (!readNumber(parser, n, error))
+            return false;
+    if (parser.isSet(QStringLiteral("addresses"))) {
+        o.addresses = parseAddressList(parser.value(QStringLiteral("addresses")));
+        if (o.addresses.isEmpty()) {
+            error = QStringLiteral("--addresses: a list such as 1-32 or 1,3,5-7 (0..255)");
+            return false;
+        }
+    }
+    if (!checkRanges(o, error))
+        return false;
+    error = missingOption(o);
+    return error.isEmpty();
+}

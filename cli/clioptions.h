@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for. Numbers not given stay at their "not given" values.
+struct CliOptions
+{
+    QString command; // ports, find, info, status, value, relay, scan
+    QString action;  // relay: get, set, switch
+    QString port;    // a listed port name or a device path
+    int speed = 0;   // 0: search the six line speeds
+    int address = 0; // 0: ask the unit
+    int tries = 9;   // sends per exchange
+    bool json = false;
+    QString trace;  // file for the frame trace, empty for none
+    int board = -1; // -1: not given
+    int relay = -1;
+    int onTime = -1;
+    int period = -1;
+    bool watch = false;
+    int intervalMs = 500;
+    QList<int> addresses; // scan
+};
+
+// Parses the arguments (program name first). Prints --help or --version and exits itself.
+// Returns false with `error` set when the command line is wrong (exit code 2).
+bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString &error);
+
+// "1-32", "1,3,5-7": addresses 0..255, ascending, without repeats; empty when malformed.
+QList<int> parseAddressList(const QString &text);

@@ -1,0 +1,99 @@
+#include "describe.h"
+
+#include "commandcodes.h"
+#include "commandset.h"
+#include "unitfinder.h"
+
+#include <QStringList>
+
+QString boardKindName(int kind)
+{
+    static const char *const names[] = {"none", "input", "relay", "unused"};
+    return QLatin1String(names[kind & 3]);
+}
+
+QString boardsText(int boardMap)
+{
+    QStringList parts;
+    for (int p = 1; p <= boardPositions; ++p)
+        parts << QStringLiteral("%1 %2").arg(p).arg(boardKindName(command::boardKind(boardMap, p)));
+    return parts.join(QLatin1String(", "));
+}
+
+QJsonArray boardsJson(int boardMap)
+{
+    QJsonArray boards;
+    for (int p = 1; p <= boardPositions; ++p)
+        boards.append(
+            QJsonObject{{"position", p}, {"kind", boardKindName(command::boardKind(boardMap, p))}});
+    return boards;
+}
+
+QString statusName(int statusByte)
+{
+    if (statusByte & StatusAlarm)
+        return QStringLiteral("alarm");
+    if (statusByte & StatusFault)
+        return QStringLiteral("fault");
+    return QStringLiteral("normal");
+}
+
+QString statusText(int statusByte)
+{
+    QString text = statusName(statusByte);
+    if ((statusByte & StatusAlarm) && (statusByte & StatusFault))
+        text += QStringLiteral(", fault");
+    if (statusByte & StatusTamper)
+        text += QStringLiteral(", case open");
+    return text;
+}
+
+QJsonObject statusJson(int board, int statusByte)
+{
+    return QJsonObject{{"board", board},
+                       {"state", statusName(statusByte)},
+                       {"status", statusByte},
+                       {"alarm", bool(statusByte & StatusAlarm)},
+                       {"fault", bool(statusByte & StatusFault)},
+                       {"tamper", bool(statusByte & StatusTamper)}};
+}
+
+QJsonObject alarmReleJson(int board, int relay, int onTime, int period)
+{
+    return QJsonObject{{"board", board}, {"relay", relay}, {"time", onTime}, {"period", period}};
+}
+
+QString alarmReleText(int board, int relay, int onTime, int period)
+{
+    if (relay == 0)
+        return QStringLiteral("board %1 alarm relay: none (time %2 s, period %3 s)")
+            .arg(board)
+            .arg(onTime)
+            .arg(period);
+    return QStringLiteral("board %1 alarm relay: %2 for %3 s every %4 s")
+        .arg(board)
+        .arg(relay)
+        .arg(onTime)
+        .arg(period);
+}
+
+QJsonObject unitJson(const QString &port, const FoundUnit &unit)
+{
+    return QJsonObject{
+        {"port", port},
+        {"speed", unit.speed},
+        {"address", unit.address},
+        {"version", QStringLiteral("%1.%2").arg(unit.versionMajor).arg(unit.versionMinor)},
+        {"boards", boardsJson(unit.boardMap)}};
+}
+
+QString unitText(const QString &port, const FoundUnit &unit)
+{
+    return QStringLiteral("port %1\nspeed %2\naddress %3\nversion %4.%5\nboards %6")
+        .arg(port)
+        .arg(unit.speed)
+        .arg(unit.address)
+        .arg(unit.versionMajor)
+        .arg(unit.versionMinor)
+        .arg(boardsText(unit.boardMap));
+}

@@ -1,0 +1,49 @@
+// ports: the serial ports the system lists, then the extra device paths of
+// VERTAL_EXTRA_PORTS (as the window offers them).
+#include "clioptions.h"
+#include "commands.h"
+#include "exitcodes.h"
+#include "output.h"
+
+#include <QSerialPortInfo>
+
+namespace {
+
+QString hex4(quint16 id)
+{
+    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
+}
+
+void printPort(const Output &out, const QSerialPortInfo &info)
+{
+    QJsonObject object{{"name", info.portName()},
+                       {"path", info.systemLocation()},
+                       {"description", info.description()},
+                       {"manufacturer", info.manufacturer()},
+                       {"serial", info.serialNumber()}};
+    QString text = info.portName() + QLatin1Char('\t') + info.systemLocation();
+    if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
+        const QString usb =
+            hex4(info.vendorIdentifier()) + QLatin1Char(':') + hex4(info.productIdentifier());
+        object.insert("usb", usb);
+        text += QStringLiteral("\tusb %1").arg(usb);
+    }
+    for (const QString &extra : {info.description(), info.manufacturer()})
+        if (!extra.isEmpty())
+            text += QLatin1Char('\t') + extra;
+    out.result(object, text);
+}
+
+} // namespace
+
+int runPorts(const CliOptions &, const Output &out)
+{
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        printPort(out, info);
+    const QStringList extra =
+        qEnvironmentVariable("VERTAL_EXTRA_PORTS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString &path : extra)
+        out.result(QJsonObject{{"name", path}, {"path", path}, {"description", "extra port"}},
+                   path + QLatin1Char('\t') + path + QStringLiteral("\textra port"));
+    return ExitDone;
+}

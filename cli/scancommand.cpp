@@ -1,0 +1,84 @@
+// scan: which addresses answer the board request on a multi-drop line, at one speed.
+// Every address gets the same exchange as the search's probe (--tries sends at most).
+#include "ccomport.h"
+#include "clioptions.h"
+#include "commands.h"
+#include "commandset.h"
+#include "describe.h"
+#include "exchangeresult.h"
+#include "exitcodes.h"
+#include "interrupt.h"
+#include "output.h"
+#include "session.h"
+#include "unitfinder.h"
+
+#include <QStringList>
+
+namespace {
+
+enum class Probe
+{
+    Silent,
+    Answered,
+    Garbled, // bytes came, but no readable reply: two units with one address?
+};
+
+Probe probe(Session &session, int address, int &boardMap)
+{
+    session.setSpeed(session.options().speed, address);
+    QByteArray reply = command::readBoards(address);
+    const int result = session.port().exchange(reply, false);
+    if (result == Ok)
+        boardMap = command::boardMap(reply);
+    return result == Ok ? Probe::Answered : isGarbled(result) ? Probe::Garbled : Probe::Silent;
+}
+
+void report(const Output &out, int address, Probe heard, int boardMap)
+{
+    QJsonObject object{{"address", address},
+                       {"answered", heard == Probe::Answered},
+                       {"garbled", heard == Probe::Garbled}};
+    if (heard == Probe::Answered)
+        object.insert("boards", boardsJson(boardMap));
+    if (out.json())
+        out.result(object, QString());
+    else if (heard == Probe::Answered)
+        out.result(object,
+                   QStringLiteral("address %1: boards %2").arg(address).arg(boardsText(boardMap)));
+    else if (heard == Probe::Garbled)
+        out.result(
+            object,
+            QStringLiteral("address %1: garbled reply (two units at one address?)").arg(address));
+}
+
+} // namespace
+
+int runScan(Session &session, const Output &out)
+{
+    const QList<int> &addresses = session.options().addresses;
+    QStringList answered;
+    int probed = 0;
+    interrupt::install(); // Ctrl-C ends the scan with what it has found so far
+    for (const int address : addresses) {
+        if (interrupt::requested())
+            break;
+        int boardMap = 0;
+        const Probe heard = probe(session, address, boardMap);
+        report(out, address, heard, boardMap);
+        ++probed;
+        if (heard == Probe::Answered)
+            answered << QString::number(address);
+    }
+    if (!out.json())
+        out.result({}, QStringLiteral("%1 of %2 addresses answered at %3 baud%4%5")
+                           .arg(answered.size())
+                           .arg(probed)
+                           .arg(session.options().speed)
+                           .arg(answered.isEmpty() ? QString() : QStringLiteral(": "))
+                           .arg(answered.join(QLatin1String(", "))));
+    if (answered.isEmpty()) {
+        Output::error(QStringLiteral("no unit answered at %1 baud").arg(session.options().speed));
+        return ExitNoUnit;
+    }
+    return ExitDone;
+}

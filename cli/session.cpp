@@ -1,0 +1,113 @@
+#include "session.h"
+
+#include "ccomport.h"
+#include "exchangeresult.h"
+#include "exitcodes.h"
+#include "linespeeds.h"
+#include "output.h"
+
+#include <QCoreApplication>
+
+Session::Session(const CliOptions &options) : opts(options) {}
+
+Session::~Session()
+{
+    worker.reset(); // waits for a free link and closes the port while the trace is live
+    FrameTrace::install(nullptr);
+}
+
+int Session::open()
+{
+    if (!opts.trace.isEmpty()) {
+        if (!trace.open(opts.trace)) {
+            Output::error(QStringLiteral("cannot write the trace %1: %2")
+                              .arg(opts.trace, trace.errorString()));
+            return ExitUsage;
+        }
+        FrameTrace::install(&trace);
+    }
+    worker = std::make_unique<cComPort>(opts.port);
+    if (worker->openFailed()) {
+        Output::error(
+            QStringLiteral("cannot open the port %1: %2").arg(opts.port, worker->openError()));
+        return ExitPortFailed;
+    }
+    worker->setSendsPerExchange(opts.tries);
+    return ExitDone;
+}
+
+void Session::setSpeed(int baud, int address)
+{
+    worker->setBaudRate(baud);
+    if (FrameTrace::installed())
+        trace.connection(QStringLiteral("vertal-cli ") + QCoreApplication::applicationVersion(),
+                         opts.port, baud, address);
+}
+
+int Session::connect()
+{
+    QList<int> speeds;
+    if (opts.speed != 0)
+        speeds << opts.speed;
+    else
+        speeds = QList<int>(unitLineSpeeds.begin(), unitLineSpeeds.end());
+    found = findUnit(*worker, opts.address, speeds,
+                     [this](int speed, int address) { setSpeed(speed, address); });
+    if (!found.answered)
+        return reportSearchFailure();
+    heardUnit = true;
+    if (found.result == Ok)
+        return ExitDone;
+    QString text = QStringLiteral("the unit answered at %1 baud, then reading its %2 failed: %3")
+                       .arg(found.speed)
+                       .arg(QString::fromLatin1(found.failedStep), describeFailure(found.result));
+    if (opts.address == 0 && isGarbled(found.result))
+        text += QStringLiteral(" (several units answering address 0? give --address)");
+    Output::error(text);
+    return ExitExchangeFailed;
+}
+
+int Session::reportSearchFailure() const
+{
+    if (!found.garbledAt.isEmpty() && opts.address == 0) {
+        Output::error(QStringLiteral("several units answered address 0 at once at %1 baud: their "
+                                     "replies collided on the line. Give the unit's address with "
+                                     "--address, or list the units with scan.")
+                          .arg(found.garbledAt.first()));
+    } else if (!found.garbledAt.isEmpty()) {
+        Output::error(QStringLiteral("only garbled replies from address %1 (at %2 baud): two "
+                                     "units with one address?")
+                          .arg(opts.address)
+                          .arg(found.garbledAt.first()));
+    } else {
+        Output::error(QStringLiteral("no unit answered on %1 at address %2 (%3)")
+                          .arg(opts.port)
+                          .arg(opts.address)
+                          .arg(opts.speed ? QStringLiteral("%1 baud").arg(opts.speed)
+                                          : QStringLiteral("six line speeds tried")));
+    }
+    return ExitNoUnit;
+}
+
+int Session::call(QByteArray &payload, const QString &what)
+{
+    const int result = worker->exchange(payload, false);
+    if (result == Ok) {
+        heardUnit = true;
+        return ExitDone;
+    }
+    Output::error(QStringLiteral("%1: %2").arg(what, describeFailure(result)));
+    return heardUnit ? ExitExchangeFailed : ExitNoUnit;
+}
+
+QString describeFailure(int exchangeResult)
+{
+    switch (exchangeResult) {
+    case NoReply:
+        return QStringLiteral("no reply");
+    case NoPort:
+        return QStringLiteral("no port");
+    default:
+        return QStringLiteral("garbled reply (code %1)").arg(exchangeResult);
+    }
+}

@@ -1,0 +1,82 @@
+#include "frametrace.h"
+
+#include <QDateTime>
+#include <atomic>
+
+namespace {
+
+std::atomic<FrameTrace *> current{nullptr};
+
+QString stamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+}
+
+} // namespace
+
+FrameTrace::~FrameTrace()
+{
+    FrameTrace *self = this;
+    current.compare_exchange_strong(self, nullptr);
+}
+
+bool FrameTrace::open(const QString &path)
+{
+    file.setFileName(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+}
+
+void FrameTrace::connection(const QString &program, const QString &port, int speed, int address)
+{
+    writeLine(QStringLiteral("# %1 port %2 speed %3 address %4 at %5")
+                  .arg(program, port)
+                  .arg(speed)
+                  .arg(address)
+                  .arg(stamp()));
+}
+
+void FrameTrace::record(const char *direction, const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    writeLine(QStringLiteral("%1 %2 %3").arg(stamp(), QLatin1String(direction), escaped(bytes)));
+}
+
+void FrameTrace::install(FrameTrace *trace)
+{
+    current.store(trace);
+}
+
+FrameTrace *FrameTrace::installed()
+{
+    return current.load();
+}
+
+QString FrameTrace::escaped(const QByteArray &bytes)
+{
+    QString text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r')
+            text += QLatin1String("\\r");
+        else if (c == '\n')
+            text += QLatin1String("\\n");
+        else if (c == '\\')
+            text += QLatin1String("\\\\");
+        else if (byte >= 0x20 && byte < 0x7F)
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
+
+// Each line is flushed at once: a trace must hold everything up to a crash or a Ctrl-C.
+void FrameTrace::writeLine(const QString &line)
+{
+    QMutexLocker guard(&lock);
+    if (!file.isOpen())
+        return;
+    file.write(line.toUtf8() + '\n');
+    file.flush();
+}

@@ -1,0 +1,76 @@
+#include "clirunner.h"
+
+#include <QJsonDocument>
+#include <QProcessEnvironment>
+
+namespace {
+constexpr int runLimitMs = 60000;
+}
+
+CliLine::CliLine(const QList<UnitState> &states)
+{
+    for (const UnitState &state : states)
+        units.emplace_back(state);
+    server = std::make_unique<UnitServer>(units.front());
+    for (std::size_t i = 1; i < units.size(); ++i)
+        server->addUnit(units[i]);
+    ready = server->start();
+}
+
+QList<QByteArray> CliRun::lines() const
+{
+    QList<QByteArray> result = out.split('\n');
+    while (!result.isEmpty() && result.last().isEmpty())
+        result.removeLast();
+    return result;
+}
+
+QList<QJsonObject> CliRun::json() const
+{
+    QList<QJsonObject> objects;
+    for (const QByteArray &line : lines()) {
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+        if (error.error != QJsonParseError::NoError || !doc.isObject())
+            return {};
+        objects << doc.object();
+    }
+    return objects;
+}
+
+void startCli(QProcess &process, const QStringList &args)
+{
+    process.start(QStringLiteral(CLI_PROGRAM), args);
+    process.waitForStarted(runLimitMs);
+}
+
+CliRun runCli(const QStringList &args, const QStringList &extraEnvironment)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &entry : extraEnvironment)
+        env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    process.setProcessEnvironment(env);
+    startCli(process, args);
+    CliRun run;
+    if (!process.waitForFinished(runLimitMs)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    run.crashed = process.exitStatus() != QProcess::NormalExit;
+    run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+UnitState cliUnit(int address)
+{
+    UnitState s;
+    s.address = quint8(address);
+    s.lineSpeed = 4800;
+    s.boardMap = 0x19;
+    s.versionMajor = 2;
+    s.versionMinor = 15;
+    return s;
+}

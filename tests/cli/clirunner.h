@@ -1,0 +1,50 @@
+#pragma once
+
+#include "simunit.h"
+#include "unitserver.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QStringList>
+#include <deque>
+#include <memory>
+
+// Units on one simulated line (a real pseudo-terminal served by UnitServer), for running
+// vertal-cli against them.
+class CliLine
+{
+public:
+    explicit CliLine(const QList<UnitState> &states);
+    bool isReady() const { return ready; }
+    QString path() const { return server->devicePath(); }
+    SimUnit &unit(int index = 0) { return units[std::size_t(index)]; }
+
+    std::deque<SimUnit> units;
+    std::unique_ptr<UnitServer> server;
+
+private:
+    bool ready = false;
+};
+
+// One finished run of vertal-cli.
+struct CliRun
+{
+    int exitCode = -1;
+    bool crashed = false;
+    QByteArray out;
+    QByteArray err;
+
+    QList<QByteArray> lines() const;
+    // Every line of standard output as a JSON object; empty when one is not.
+    QList<QJsonObject> json() const;
+};
+
+// Runs vertal-cli with `args` and waits for its end (bounded).
+CliRun runCli(const QStringList &args, const QStringList &extraEnvironment = {});
+// Starts vertal-cli with `args` without waiting.
+void startCli(QProcess &process, const QStringList &args);
+
+// A unit at `address`, 4800 baud, input boards at 1 and 3, a relay board at 2 (0x19).
+UnitState cliUnit(int address = 1);

@@ -1,0 +1,448 @@
+// vertal-cli as a child process, against the simulated unit on a real pseudo-terminal:
+// every command, human and JSON output, the exit codes, Ctrl-C, the multi-drop line.
+#include "clirunner.h"
+#include "commandcodes.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+namespace {
+
+// Speed and tries for runs where silence is expected: one 315 ms listen per address.
+const QStringList fast{"--speed", "4800", "--tries", "1"};
+
+QStringList kinds(const QJsonObject &unit)
+{
+    QStringList result;
+    for (const QJsonValue &board : unit.value("boards").toArray())
+        result << board.toObject().value("kind").toString();
+    return result;
+}
+
+int framesFor(UnitServer &server, quint8 command)
+{
+    int count = 0;
+    for (const ReceivedFrame &f : server.receivedFrames())
+        count += f.payload.size() > 1 && quint8(f.payload[1]) == command ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+private slots:
+    void helpListsExitCodes();
+    void usageErrors_data();
+    void usageErrors();
+    void portsListsTheLine();
+    void findReportsTheUnit();
+    void findTriesTheSpeedsInTurn();
+    void infoShowsInputBoards();
+    void statusAndValueReadings();
+    void watchEndsOnInterrupt();
+    void relayGetSetSwitch();
+    void refusedOrOutOfRange_data();
+    void refusedOrOutOfRange();
+    void portCannotBeOpened();
+    void noUnitAnswers();
+    void exchangeFailsMidway();
+    void scanFindsThreeUnitsAndTwoGaps();
+    void scanStopsOnInterrupt();
+    void findOnASharedLine();
+    void traceRecordsTheFrames();
+};
+
+void TestCli::helpListsExitCodes()
+{
+    const CliRun run = runCli({"--help"});
+    QCOMPARE(run.exitCode, 0);
+    for (const char *text : {"Exit codes", "  0  done", "  2  usage", "  3  the port",
+                             "  4  no unit", "  5  an exchange", "  6  the unit refused", "--watch",
+                             "--trace", "--tries", "scan --port P --speed B --addresses 1-32"})
+        QVERIFY2(run.out.contains(text), text);
+}
+
+void TestCli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("no command") << QStringList{};
+    QTest::newRow("unknown command") << QStringList{"fly", "--port", "x"};
+    QTest::newRow("no port") << QStringList{"find"};
+    QTest::newRow("bad speed") << QStringList{"find", "--port", "x", "--speed", "1200"};
+    QTest::newRow("speed not a number") << QStringList{"find", "--port", "x", "--speed", "fast"};
+    QTest::newRow("relay without action") << QStringList{"relay", "--port", "x"};
+    QTest::newRow("value without board") << QStringList{"value", "--port", "x"};
+    QTest::newRow("set without period") << QStringList{
+        "relay", "set", "--port", "x", "--board", "1", "--relay", "2", "--time", "9"};
+    QTest::newRow("scan without speed") << QStringList{"scan", "--port", "x", "--addresses", "1-3"};
+    QTest::newRow("bad address list")
+        << QStringList{"scan", "--port", "x", "--speed", "4800", "--addresses", "5-1"};
+    QTest::newRow("unknown option") << QStringList{"find", "--port", "x", "--colour"};
+}
+
+// Wrong command lines end with 2 before any port is touched.
+void TestCli::usageErrors()
+{
+    QFETCH(QStringList, args);
+    const CliRun run = runCli(args);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(run.err.startsWith("vertal-cli: "));
+}
+
+void TestCli::portsListsTheLine()
+{
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    const QStringList env{"VERTAL_EXTRA_PORTS=" + line.path()};
+    const CliRun human = runCli({"ports"}, env);
+    QCOMPARE(human.exitCode, 0);
+    QVERIFY(human.lines().last().startsWith(line.path().toUtf8()));
+    const CliRun json = runCli({"ports", "--json"}, env);
+    QCOMPARE(json.exitCode, 0);
+    QVERIFY(!json.json().isEmpty());
+    QCOMPARE(json.json().last().value("path").toString(), line.path());
+}
+
+// Address 0 asks the unit: the unit's own address comes back with its version and boards.
+void TestCli::findReportsTheUnit()
+{
+    CliLine line({cliUnit(7)});
+    QVERIFY(line.isReady());
+    const CliRun human = runCli({"find", "--port", line.path()});
+    QCOMPARE(human.exitCode, 0);
+    QCOMPARE(human.lines(),
+             (QList<QByteArray>{"port " + line.path().toUtf8(), "speed 4800", "address 7",
+                                "version 2.15", "boards 1 input, 2 relay, 3 input, 4 none"}));
+    QVERIFY(human.err.isEmpty());
+    QCOMPARE(framesFor(*line.server, CMD_READ_ADDRESS), 1);
+
+    const CliRun json = runCli({"find", "--port", line.path(), "--address", "7", "--json"});
+    QCOMPARE(json.exitCode, 0);
+    QCOMPARE(json.json().size(), 1);
+    const QJsonObject unit = json.json().first();
+    QCOMPARE(unit.value("speed").toInt(), 4800);
+    QCOMPARE(unit.value("address").toInt(), 7);
+    QCOMPARE(unit.value("version").toString(), QStringLiteral("2.15"));
+    QCOMPARE(kinds(unit), (QStringList{"input", "relay", "input", "none"}));
+    QCOMPARE(framesFor(*line.server, CMD_READ_ADDRESS), 1); // a given address is not asked
+}
+
+// The search's order of speeds and its sends per speed, as the window's.
+void TestCli::findTriesTheSpeedsInTurn()
+{
+    UnitState state = cliUnit();
+    state.lineSpeed = 19200;
+    CliLine line({state});
+    QVERIFY(line.isReady());
+    const CliRun run = runCli({"find", "--port", line.path(), "--tries", "2", "--json"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.json().first().value("speed").toInt(), 19200);
+    QList<int> speeds;
+    for (const ReceivedFrame &f : line.server->receivedFrames())
+        if (f.payload.size() > 1 && quint8(f.payload[1]) == CMD_READ_BOARDS)
+            speeds << f.lineSpeed;
+    QCOMPARE(speeds, (QList<int>{4800, 4800, 9600, 9600, 19200}));
+}
+
+void TestCli::infoShowsInputBoards()
+{
+    UnitState state = cliUnit();
+    state.status = {0x01, 0, 0x02, 0};
+    state.caseOpen = true;
+    state.alarmRelay[0] = {2, 300, 60};
+    CliLine line({state});
+    QVERIFY(line.isReady());
+    const CliRun json = runCli({"info", "--port", line.path(), "--address", "1", "--json"});
+    QCOMPARE(json.exitCode, 0);
+    const QJsonArray inputs = json.json().value(0).value("inputs").toArray();
+    QCOMPARE(inputs.size(), 2);
+    const QJsonObject first = inputs[0].toObject();
+    QCOMPARE(first.value("board").toInt(), 1);
+    QCOMPARE(first.value("state").toString(), QStringLiteral("alarm"));
+    QVERIFY(first.value("tamper").toBool());
+    QCOMPARE(first.value("relay").toInt(), 2);
+    QCOMPARE(first.value("time").toInt(), 300);
+    QCOMPARE(first.value("period").toInt(), 60);
+    QCOMPARE(inputs[1].toObject().value("state").toString(), QStringLiteral("fault"));
+
+    const CliRun human = runCli({"info", "--port", line.path(), "--speed", "4800"});
+    QCOMPARE(human.exitCode, 0);
+    QVERIFY(human.out.contains("board 1 alarm, case open; alarm relay: 2 for 300 s every 60 s"));
+    QVERIFY(human.out.contains("board 3 fault, case open; alarm relay: none"));
+}
+
+void TestCli::statusAndValueReadings()
+{
+    UnitState state = cliUnit();
+    state.status = {0, 0, 0x03, 0};
+    state.value = {1234, 0, 65535, 0};
+    CliLine line({state});
+    QVERIFY(line.isReady());
+    const QString port = line.path();
+    const CliRun all = runCli({"status", "--port", port, "--speed", "4800", "--address", "1"});
+    QCOMPARE(all.exitCode, 0);
+    QCOMPARE(all.lines(), (QList<QByteArray>{"board 1 normal", "board 3 alarm, fault"}));
+    const CliRun one = runCli({"status", "--port", port, "--board", "3", "--json"});
+    QCOMPARE(one.exitCode, 0);
+    const QJsonArray boards = one.json().value(0).value("boards").toArray();
+    QCOMPARE(boards.size(), 1);
+    QCOMPARE(boards[0].toObject().value("status").toInt(), 3);
+    QCOMPARE(boards[0].toObject().value("state").toString(), QStringLiteral("alarm"));
+    QVERIFY(!one.json().value(0).value("time").toString().isEmpty());
+
+    const CliRun value = runCli({"value", "--port", port, "--board", "3"});
+    QCOMPARE(value.exitCode, 0);
+    QCOMPARE(value.lines(), (QList<QByteArray>{"board 3 value 65535"}));
+    const CliRun json = runCli({"value", "--port", port, "--board", "1", "--json"});
+    QCOMPARE(json.json().value(0).value("value").toInt(), 1234);
+}
+
+// A stream of readings, one JSON object per line, each line as it comes; Ctrl-C ends it
+// with 0 and closes the port.
+void TestCli::watchEndsOnInterrupt()
+{
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    QProcess cli;
+    startCli(cli, {"value", "--port", line.path(), "--board", "1", "--watch", "--interval", "50",
+                   "--json"});
+    QByteArray out;
+    for (int v = 1; v <= 3; ++v) {
+        line.unit().modify([v](UnitState &s) { s.value[0] = quint16(v); });
+        const QByteArray expected = "\"value\":" + QByteArray::number(v) + "}";
+        while (!out.contains(expected) && cli.waitForReadyRead(10000))
+            out += cli.readAllStandardOutput();
+        QVERIFY2(out.contains(expected), out.constData());
+    }
+    ::kill(pid_t(cli.processId()), SIGINT);
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 0);
+    CliRun run;
+    run.out = out + cli.readAllStandardOutput();
+    QVERIFY(run.json().size() >= 3);
+    QVERIFY(cli.readAllStandardError().isEmpty());
+    // The port is free again: a second program gets it.
+    QCOMPARE(runCli({"find", "--port", line.path(), "--speed", "4800"}).exitCode, 0);
+}
+
+void TestCli::relayGetSetSwitch()
+{
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    const QStringList base{"--port", line.path(), "--speed", "4800", "--address", "1"};
+    const CliRun set = runCli(QStringList{"relay", "set", "--board", "3", "--relay", "2", "--time",
+                                          "300", "--period", "120"} +
+                              base);
+    QCOMPARE(set.exitCode, 0);
+    const UnitState::AlarmRelay stored = line.unit().state().alarmRelay[2];
+    QCOMPARE(int(stored.relay), 2);
+    QCOMPARE(int(stored.onTime), 300);
+    QCOMPARE(int(stored.period), 120);
+
+    const CliRun get = runCli(QStringList{"relay", "get", "--board", "3", "--json"} + base);
+    QCOMPARE(get.exitCode, 0);
+    QCOMPARE(get.json().value(0),
+             (QJsonObject{{"board", 3}, {"relay", 2}, {"time", 300}, {"period", 120}}));
+    const CliRun text = runCli(QStringList{"relay", "get", "--board", "3"} + base);
+    QCOMPARE(text.lines(), (QList<QByteArray>{"board 3 alarm relay: 2 for 300 s every 120 s"}));
+
+    const CliRun toggle = runCli(QStringList{"relay", "switch", "--relay", "2", "--json"} + base);
+    QCOMPARE(toggle.exitCode, 0);
+    QVERIFY(line.unit().state().relayOn[1]);
+    QCOMPARE(toggle.json().value(0).value("switched").toBool(), true);
+}
+
+void TestCli::refusedOrOutOfRange_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("requests"); // requests of the command itself that went out
+    auto set = [](const char *board, const char *relay, const char *time, const char *period) {
+        return QStringList{"relay", "set",    "--board", board,      "--relay",
+                           relay,   "--time", time,      "--period", period};
+    };
+    QTest::newRow("time equals period") << set("1", "2", "10", "10") << 0;
+    QTest::newRow("time below period") << set("1", "2", "10", "20") << 0;
+    QTest::newRow("time beyond 300") << set("1", "2", "301", "0") << 0;
+    QTest::newRow("period beyond 120") << set("1", "2", "0", "121") << 0;
+    QTest::newRow("relay 5") << set("1", "5", "0", "0") << 0;
+    QTest::newRow("relay board as input") << set("2", "2", "0", "0") << 0;
+    QTest::newRow("board 5") << QStringList{"value", "--board", "5"} << 0;
+    QTest::newRow("switch relay 0") << QStringList{"relay", "switch", "--relay", "0"} << 0;
+    // The unit refuses to switch a position that holds no relay board.
+    QTest::newRow("unit refuses") << QStringList{"relay", "switch", "--relay", "1"} << 1;
+}
+
+// The window's own checks, and the unit's refusal: 6.
+void TestCli::refusedOrOutOfRange()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, requests);
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    const CliRun run = runCli(args + QStringList{"--port", line.path(), "--address", "1"});
+    QCOMPARE(run.exitCode, 6);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(!run.err.isEmpty());
+    QCOMPARE(framesFor(*line.server, CMD_SET_ALARM_RELE) +
+                 framesFor(*line.server, CMD_SWITCH_RELE) + framesFor(*line.server, CMD_READ_VALUE),
+             requests);
+}
+
+void TestCli::portCannotBeOpened()
+{
+    const CliRun run = runCli({"find", "--port", "/dev/vertal-no-such-port"});
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY(run.err.contains("/dev/vertal-no-such-port"));
+    QVERIFY(run.err.size() > 50); // the system's reason follows
+    QVERIFY(run.out.isEmpty());
+}
+
+void TestCli::noUnitAnswers()
+{
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    const CliRun run =
+        runCli(QStringList{"status", "--port", line.path(), "--address", "9"} + fast);
+    QCOMPARE(run.exitCode, 4);
+    QVERIFY(run.err.contains("no unit answered"));
+    QVERIFY(run.out.isEmpty());
+}
+
+// The unit answered, then fell silent: 5, with the readings before it on standard output.
+void TestCli::exchangeFailsMidway()
+{
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    QProcess cli;
+    startCli(cli, {"status", "--port", line.path(), "--board", "1", "--watch", "--interval", "50",
+                   "--tries", "1"});
+    QVERIFY(cli.waitForReadyRead(10000));
+    line.server->injectFault(Fault{FaultKind::NoAnswer, true});
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitCode(), 5);
+    QVERIFY(cli.readAllStandardOutput().startsWith("20")); // time-stamped readings
+    QVERIFY(cli.readAllStandardError().contains("no reply"));
+}
+
+// Three units at 1, 3 and 5: the scan of 1-5 finds them and passes over 2 and 4.
+void TestCli::scanFindsThreeUnitsAndTwoGaps()
+{
+    UnitState third = cliUnit(5);
+    third.boardMap = 0x01;
+    CliLine line({cliUnit(1), cliUnit(3), third});
+    QVERIFY(line.isReady());
+    const QStringList args{"scan", "--port", line.path(), "--addresses", "1-5"};
+    const CliRun json = runCli(args + fast + QStringList{"--json"});
+    QCOMPARE(json.exitCode, 0);
+    const QList<QJsonObject> probes = json.json();
+    QCOMPARE(probes.size(), 5);
+    QList<int> answered;
+    for (const QJsonObject &p : probes)
+        if (p.value("answered").toBool())
+            answered << p.value("address").toInt();
+    QCOMPARE(answered, (QList<int>{1, 3, 5}));
+    QCOMPARE(kinds(probes[4]), (QStringList{"input", "none", "none", "none"}));
+
+    const CliRun human = runCli(args + fast);
+    QCOMPARE(human.exitCode, 0);
+    QCOMPARE(human.lines().size(), 4);
+    QCOMPARE(human.lines().last(), QByteArray("3 of 5 addresses answered at 4800 baud: 1, 3, 5"));
+
+    const CliRun none =
+        runCli(QStringList{"scan", "--port", line.path(), "--addresses", "6-7"} + fast);
+    QCOMPARE(none.exitCode, 4);
+}
+
+// Ctrl-C ends a scan between two addresses, with what it has found so far.
+void TestCli::scanStopsOnInterrupt()
+{
+    CliLine line({cliUnit(1)});
+    QVERIFY(line.isReady());
+    QProcess cli;
+    startCli(cli, QStringList{"scan", "--port", line.path(), "--addresses", "1-32"} + fast);
+    QByteArray out;
+    while (!out.contains("address 1:") && cli.waitForReadyRead(10000))
+        out += cli.readAllStandardOutput();
+    ::kill(pid_t(cli.processId()), SIGINT);
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 0);
+    out += cli.readAllStandardOutput();
+    const QRegularExpression summary(R"(\n1 of (\d+) addresses answered at 4800 baud: 1\n$)");
+    const QRegularExpressionMatch match = summary.match(QString::fromUtf8(out));
+    QVERIFY2(match.hasMatch(), out.constData());
+    QVERIFY(match.captured(1).toInt() < 32);
+}
+
+// The simulator program with three units: address 0 is answered by all at once and the
+// program says so instead of reporting a wrong unit; each unit's own address finds it.
+void TestCli::findOnASharedLine()
+{
+    QTemporaryDir dir;
+    QProcess sim;
+    sim.start(QStringLiteral(SIM_PROGRAM),
+              {"--address", "1,2,5", "--boards", "0x19,0x01", "--speed", "4800"});
+    QVERIFY(sim.waitForStarted(10000));
+    while (!sim.canReadLine() && sim.waitForReadyRead(10000)) {
+    }
+    const QString path = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    QVERIFY(path.startsWith("/dev/"));
+
+    const CliRun collided = runCli({"find", "--port", path, "--tries", "1"});
+    QCOMPARE(collided.exitCode, 4);
+    QVERIFY(collided.out.isEmpty());
+    QVERIFY2(collided.err.contains("several units answered address 0") &&
+                 collided.err.contains("collided"),
+             collided.err.constData());
+
+    const CliRun second = runCli({"find", "--port", path, "--address", "2", "--json"});
+    QCOMPARE(second.exitCode, 0);
+    QCOMPARE(kinds(second.json().value(0)), (QStringList{"input", "none", "none", "none"}));
+    const CliRun value = runCli({"value", "--port", path, "--address", "5", "--board", "1"});
+    QCOMPARE(value.lines(), (QList<QByteArray>{"board 1 value 501"}));
+
+    sim.write("unit 5\nvalue 1 77\nlog 1\n");
+    QByteArray said;
+    while (!said.contains("frames") && sim.waitForReadyRead(10000))
+        said += sim.readAll();
+    QVERIFY(said.contains("units 1 2 5*"));
+    QCOMPARE(runCli({"value", "--port", path, "--address", "5", "--board", "1"}).lines().value(0),
+             QByteArray("board 1 value 77"));
+    sim.closeWriteChannel();
+    QVERIFY(sim.waitForFinished(10000));
+}
+
+void TestCli::traceRecordsTheFrames()
+{
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    QTemporaryDir dir;
+    const QString tracePath = dir.filePath("trace.txt");
+    const CliRun run =
+        runCli({"value", "--port", line.path(), "--board", "1", "--trace", tracePath});
+    QCOMPARE(run.exitCode, 0);
+    QFile file(tracePath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QRegularExpression header(
+        R"(^# vertal-cli \S+ port \S+ speed 4800 address 0 at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}$)");
+    const QRegularExpression frame(
+        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (out \$|in !)[0-9A-F]+\\r$)");
+    QVERIFY2(header.match(lines.value(0)).hasMatch(), qPrintable(lines.value(0)));
+    QCOMPARE(lines.size(), 1 + 2 * 4); // boards, address, version, value: out and in each
+    for (int i = 1; i < lines.size(); ++i)
+        QVERIFY2(frame.match(lines[i]).hasMatch(), qPrintable(lines[i]));
+    QVERIFY(lines[1].endsWith("out $0005051\\r") || lines[1].contains("out $0005"));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
