@@ -2,8 +2,60 @@
 
 #include <QMessageBox>
 
-void showPortOpenFailure()
+#ifdef Q_OS_UNIX
+#include <grp.h>
+#include <sys/stat.h>
+#endif
+
+void showPortOpenFailure(const QString &advice)
 {
-    QMessageBox::critical(nullptr, QStringLiteral("ВЕРТАЛ-КП"),
-                          QStringLiteral("Не возможно открыть выбранный порт!"), QMessageBox::Yes);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("ВЕРТАЛ-КП"),
+                    QStringLiteral("Не возможно открыть выбранный порт!"), QMessageBox::Yes);
+    box.setInformativeText(advice);
+    box.exec();
+}
+
+QString deviceGroup(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat info
+    {
+    };
+    if (::stat(path.toLocal8Bit().constData(), &info) != 0)
+        return QString();
+    if (const group *owner = ::getgrgid(info.st_gid))
+        return QString::fromLocal8Bit(owner->gr_name);
+#else
+    Q_UNUSED(path);
+#endif
+    return QString();
+}
+
+QString portOpenAdvice(SerialPort::Error kind, const QString &path, const QString &reason)
+{
+    const QString because = reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason);
+    switch (kind) {
+    case SerialPort::Permission: {
+        const QString group = deviceGroup(path);
+        if (group.isEmpty())
+            return QStringLiteral("Нет прав на порт %1%2.\nЗапустите программу от имени "
+                                  "пользователя с доступом к порту.")
+                .arg(path, because);
+        return QStringLiteral("Нет прав на порт %1%2.\nДобавьте себя в группу %3:\n"
+                              "    sudo usermod -aG %3 $USER\n"
+                              "затем выйдите из системы и войдите снова.")
+            .arg(path, because, group);
+    }
+    case SerialPort::Busy:
+        return QStringLiteral("Порт %1 занят другой программой%2.\nЗакройте её и нажмите "
+                              "«Старт» снова.")
+            .arg(path, because);
+    case SerialPort::NotFound:
+    case SerialPort::Gone:
+        return QStringLiteral("Порт %1 не найден%2: устройство отключено.\nПодключите "
+                              "адаптер и выберите порт в списке заново.")
+            .arg(path, because);
+    default:
+        return QStringLiteral("Порт %1%2.").arg(path, because);
+    }
 }

@@ -62,7 +62,7 @@ struct LinkHold
 cComPort::cComPort(const QString &portName) : QThread(nullptr), ownsPort(true)
 {
     serial = new SerialPort;
-    const QString path = devicePathFor(portName);
+    path = devicePathFor(portName);
     if (!serial->open(path)) {
         openFailure = serial->lastErrorString();
         if (openFailure.isEmpty())

@@ -52,6 +52,8 @@ public:
     // system's reason (empty when the port opened or is shared).
     bool openFailed() const { return !openFailure.isEmpty(); }
     QString openError() const { return openFailure; }
+    // The device the owning constructor opened (or tried to); empty for a sharing worker.
+    QString devicePath() const { return path; }
 
     // Copies of the request sent before an exchange gives up with NoReply: nine unless
     // set (at least one). Set only between exchanges.
@@ -88,6 +90,7 @@ private:
     bool exchanging = false;
     int sends = 9;
     QString openFailure;
+    QString path;
     static inline int startedCount = 0;
     static inline int refusedCount = 0;
 };

@@ -9,6 +9,7 @@
 #include "linespeeds.h"
 #include "mainwindow.h"
 #include "portopenfailure.h"
+#include "serialport.h"
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
 
@@ -57,8 +58,15 @@ void MainWindow::searchUnit()
     const QString portName = ui->com_port->currentText();
     releaseWorkers();
     port = new cComPort(portName);
-    if (port->openFailed())
-        showPortOpenFailure();
+    // A port that cannot be opened ends the search here: no unit could have answered, so
+    // "Блок не обнаружен!" would only mislead.
+    if (port->openFailed()) {
+        showPortOpenFailure(
+            portOpenAdvice(port->serialPort()->error(), port->devicePath(), port->openError()));
+        delete port;
+        port = nullptr;
+        return;
+    }
 
     QProgressDialog progress(QStringLiteral("Поиск блока..."), workflow::stopText(), 0,
                              progressMaximum, this);

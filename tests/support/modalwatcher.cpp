@@ -46,6 +46,7 @@ void ModalWatcher::look()
         Box seen;
         seen.title = box->windowTitle();
         seen.text = box->text();
+        seen.informativeText = box->informativeText();
         seen.standardButtons = int(box->standardButtons());
         seen.hasDefaultButton = box->defaultButton() != nullptr;
         seen.parent = box->parentWidget();

@@ -20,6 +20,7 @@ public:
     {
         QString title;
         QString text;
+        QString informativeText;
         int standardButtons = 0;
         bool hasDefaultButton = false;
         QWidget *parent = nullptr;

@@ -247,8 +247,7 @@ void TestUnitSearch::openFailure()
     QVERIFY(bench.isReady());
     bench.server.unplug();
     QVERIFY(!bench.connectUnit(1));
-    QCOMPARE(bench.watcher.texts(),
-             (QStringList{"Не возможно открыть выбранный порт!", "Блок не обнаружен!"}));
+    QCOMPARE(bench.watcher.texts(), (QStringList{"Не возможно открыть выбранный порт!"}));
     const ModalWatcher::Box box = bench.watcher.boxes().first();
     QCOMPARE(box.title, QStringLiteral("ВЕРТАЛ-КП"));
     QCOMPARE(box.standardButtons, int(QMessageBox::Yes));

@@ -1,0 +1,180 @@
+// A port that will not open: the box says why and what to do, and the search ends there,
+// without the progress dialog and without "Блок не обнаружен!".
+#include "portopenfailure.h"
+#include "serialport.h"
+#include "unitbench.h"
+
+#include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+const char childVariable[] = "VERTAL_TEST_OPEN_CHILD";
+const QString openFailureText = QStringLiteral("Не возможно открыть выбранный порт!");
+
+// Child mode, run as an unprivileged user: presses "Старт" on the line named in the
+// environment and prints each box it sees as one JSON line.
+int runChild()
+{
+    const QString path = qEnvironmentVariable(childVariable);
+    ModalWatcher watcher;
+    watcher.onBox = [](const ModalWatcher::Box &box) {
+        const QJsonObject seen{{"text", box.text}, {"informative", box.informativeText}};
+        std::printf("%s\n", QJsonDocument(seen).toJson(QJsonDocument::Compact).constData());
+        std::fflush(stdout);
+    };
+    MainWindow window(nullptr, [path] { return QStringList{path}; });
+    window.show();
+    QTest::mouseClick(window.findChild<QWidget *>("start"), Qt::LeftButton);
+    return 0;
+}
+
+struct Outcome
+{
+    QList<ModalWatcher::Box> boxes;
+    bool progressShown = false;
+};
+
+// Presses "Старт" on the bench and records what the operator saw.
+Outcome pressStart(UnitBench &bench)
+{
+    Outcome outcome;
+    bench.watcher.otherModal = [&outcome](QWidget *modal) {
+        if (qobject_cast<QProgressDialog *>(modal))
+            outcome.progressShown = true;
+    };
+    bench.connectUnit(1);
+    bench.watcher.waitForBoxes(1, 2000);
+    outcome.boxes = bench.watcher.boxes();
+    return outcome;
+}
+
+void checkEndedAtOnce(const UnitBench &bench, const Outcome &outcome)
+{
+    QCOMPARE(outcome.boxes.size(), 1);
+    QCOMPARE(outcome.boxes.first().text, openFailureText);
+    QCOMPARE(outcome.boxes.first().title, QStringLiteral("ВЕРТАЛ-КП"));
+    QCOMPARE(outcome.boxes.first().standardButtons, int(QMessageBox::Yes));
+    QVERIFY(!outcome.progressShown);
+    QCOMPARE(bench.startText(), QStringLiteral("Старт"));
+    QVERIFY(!bench.window->primaryWorker());
+    QVERIFY(bench.requests().isEmpty());
+}
+} // namespace
+
+class TestPortOpenFailure : public QObject
+{
+    Q_OBJECT
+private slots:
+    void unpluggedPort();
+    void portHeldByAnotherProgram();
+    void noPermission();
+    void adviceForEachCause_data();
+    void adviceForEachCause();
+};
+
+void TestPortOpenFailure::unpluggedPort()
+{
+    UnitBench bench;
+    QVERIFY(bench.isReady());
+    const QString path = bench.server.devicePath();
+    bench.server.unplug();
+    const Outcome outcome = pressStart(bench);
+    checkEndedAtOnce(bench, outcome);
+    if (QTest::currentTestFailed())
+        return;
+    const QString advice = outcome.boxes.first().informativeText;
+    QVERIFY2(advice.contains(path) && advice.contains("не найден") &&
+                 advice.contains("устройство отключено"),
+             qPrintable(advice));
+}
+
+void TestPortOpenFailure::portHeldByAnotherProgram()
+{
+    UnitBench bench;
+    QVERIFY(bench.isReady());
+    SerialPort other;
+    QVERIFY(other.open(bench.server.devicePath()));
+    const Outcome outcome = pressStart(bench);
+    checkEndedAtOnce(bench, outcome);
+    if (QTest::currentTestFailed())
+        return;
+    const QString advice = outcome.boxes.first().informativeText;
+    QVERIFY2(advice.contains("занят другой программой"), qPrintable(advice));
+}
+
+// The pseudo-terminal belongs to root and the group tty: a user outside that group may not
+// open it, and is told which group to join.
+void TestPortOpenFailure::noPermission()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root, to run the wizard as the unprivileged user nobody (runuser)");
+    if (QStandardPaths::findExecutable("runuser").isEmpty())
+        QSKIP("runuser is not installed");
+    UnitBench bench;
+    QVERIFY(bench.isReady());
+    const QString path = bench.server.devicePath();
+    const QString group = deviceGroup(path);
+    QVERIFY(!group.isEmpty());
+
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(childVariable, path);
+    env.insert("HOME", "/tmp");
+    env.remove("XDG_RUNTIME_DIR");
+    child.setProcessEnvironment(env);
+    child.start("runuser", {"-u", "nobody", "--", QCoreApplication::applicationFilePath()});
+    QVERIFY(child.waitForFinished(30000));
+    const QByteArray out = child.readAllStandardOutput().trimmed();
+    if (child.exitCode() != 0 && out.isEmpty())
+        QSKIP(qPrintable("nobody cannot run the test program here: " +
+                         QString::fromLocal8Bit(child.readAllStandardError())));
+    const QList<QByteArray> lines = out.split('\n');
+    QCOMPARE(lines.size(), 1);
+    const QJsonObject box = QJsonDocument::fromJson(lines.first()).object();
+    QCOMPARE(box.value("text").toString(), openFailureText);
+    const QString advice = box.value("informative").toString();
+    QVERIFY2(advice.contains("sudo usermod -aG " + group + " $USER"), qPrintable(advice));
+    QVERIFY2(advice.contains("Нет прав на порт " + path), qPrintable(advice));
+}
+
+void TestPortOpenFailure::adviceForEachCause_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("permission") << int(SerialPort::Permission) << "sudo usermod -aG";
+    QTest::newRow("busy") << int(SerialPort::Busy) << "занят другой программой";
+    QTest::newRow("not found") << int(SerialPort::NotFound) << "устройство отключено";
+    QTest::newRow("gone") << int(SerialPort::Gone) << "устройство отключено";
+    QTest::newRow("other") << int(SerialPort::Unsupported) << "(Inappropriate ioctl for device)";
+}
+
+void TestPortOpenFailure::adviceForEachCause()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, says);
+    const QString advice =
+        portOpenAdvice(SerialPort::Error(kind), "/dev/null", "Inappropriate ioctl for device");
+    QVERIFY2(advice.contains(says), qPrintable(advice));
+    QVERIFY2(advice.contains("/dev/null"), qPrintable(advice));
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(childVariable))
+        return runChild();
+    TestPortOpenFailure test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_portopenfailure.moc"
