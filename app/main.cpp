@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "fontfit.h"
+#include "frametrace.h"
 #include "mainwindow.h"
 #include "vertalversion.h"
 
@@ -34,6 +35,13 @@ int main(int argc, char *argv[])
     QString error;
     if (!readStartOptions(parser, options, error))
         return refuse(error);
+    FrameTrace trace; // kept until the window, and every worker with it, is gone
+    if (!options.trace.isEmpty()) {
+        if (!trace.open(options.trace))
+            return refuse(QStringLiteral("--trace: cannot write %1: %2")
+                              .arg(options.trace, trace.errorString()));
+        FrameTrace::install(&trace);
+    }
     QApplication app(argc, argv);
     // The launcher entry this window belongs to: its icon and its place in the task bar.
     QGuiApplication::setDesktopFileName(QStringLiteral(VERTAL_DESKTOP_ID));

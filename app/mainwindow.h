@@ -96,6 +96,7 @@ private:
     bool finishSearch(int generation);
     void settleAndReload(int generation);
     void showVersion(const QByteArray &reply);
+    void traceConnection();
     bool mustStop(int generation, int result);
     bool askUnit(const std::function<QByteArray()> &buildRequest, QByteArray &reply);
     int selectedInputBoard() const;
@@ -118,5 +119,6 @@ private:
     // Workers taken out of service whose exchange call is still open up the stack.
     QList<cComPort *> retiredWorkers;
     PortListRefresh *portList = nullptr; // keeps `com_port` current; owned by the combo
+    int lineSpeed = 0;                   // the speed set on the line by the search
     int firstSpeed = 0;                  // line speed the search tries first (0: the usual order)
 };

@@ -6,11 +6,13 @@
 #include "commandcodes.h"
 #include "commandset.h"
 #include "exchangeresult.h"
+#include "frametrace.h"
 #include "linespeeds.h"
 #include "mainwindow.h"
 #include "portopenfailure.h"
 #include "serialport.h"
 #include "ui_mainwindow.h"
+#include "vertalversion.h"
 #include "workflowtexts.h"
 
 #include <QProgressDialog>
@@ -123,6 +125,8 @@ MainWindow::SpeedScan MainWindow::scanLineSpeeds(QProgressDialog &progress, QByt
             return SpeedScan::Canceled;
         progress.setValue(int(i));
         port->setBaudRate(baudRates[i]);
+        lineSpeed = baudRates[i];
+        traceConnection();
         if (exchangeOn(port, reply) == Ok)
             return SpeedScan::Found;
     }
@@ -162,6 +166,7 @@ bool MainWindow::finishSearch(int generation)
             return false;
         unitAddress = command::unitAddress(payload);
         ui->addr->setValue(unitAddress);
+        traceConnection(); // from here on the requests go to the address learnt
     }
 
     payload = command::readVersion(unitAddress);
@@ -188,4 +193,13 @@ void MainWindow::showVersion(const QByteArray &reply)
     ui->version->setText(QStringLiteral("Версия прошивки : %1.%2")
                              .arg(command::versionMajor(reply))
                              .arg(command::versionMinor(reply)));
+}
+
+// A header line in the frame trace (when one is kept): what the frames after it were sent
+// to.
+void MainWindow::traceConnection()
+{
+    if (FrameTrace *trace = FrameTrace::installed())
+        trace->connection(QStringLiteral("vertal-wizard " VERTAL_VERSION), port->devicePath(),
+                          lineSpeed, unitAddress);
 }

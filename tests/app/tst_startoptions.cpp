@@ -2,11 +2,15 @@
 // does not list it), the address, and the line speed the search tries first.
 #include "commandcodes.h"
 #include "commandline.h"
+#include "frametrace.h"
 #include "unitbench.h"
 
 #include <QComboBox>
 #include <QCommandLineParser>
+#include <QFile>
+#include <QRegularExpression>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -47,6 +51,7 @@ private slots:
     void listedPortChosenOnce();
     void addressSet();
     void speedTriedFirstThenTheUsualOrder();
+    void traceOfAConnection();
 };
 
 void TestStartOptions::valuesRead()
@@ -128,6 +133,52 @@ void TestStartOptions::speedTriedFirstThenTheUsualOrder()
     QVERIFY(quick.connectUnit(1));
     QCOMPARE(quick.requestsFor(CMD_READ_BOARDS).size(), 1);
     QCOMPARE(speedsOfRequests(quick).first(), 57600);
+}
+
+// Asked for its address (0), the unit at 1 answers at 4800 after nine silent tries at
+// 9600: a header for each speed tried and for the address learnt, then every frame, each
+// with the date and the time to the millisecond.
+void TestStartOptions::traceOfAConnection()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("trace.txt");
+    FrameTrace trace;
+    QVERIFY(trace.open(path));
+    FrameTrace::install(&trace);
+    UnitBench bench;
+    QVERIFY(bench.isReady());
+    bench.window->applyStartOptions(optionsFrom({"--speed", "9600"}));
+    QVERIFY(bench.connectUnit(0));
+    QVERIFY(bench.waitForTicks(1));
+    FrameTrace::install(nullptr);
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QString port = bench.server.devicePath();
+    const QRegularExpression header(
+        "^# vertal-wizard 1\\.05 port (\\S+) speed (\\d+) address (\\d+) at "
+        "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}$");
+    const QRegularExpression frame(
+        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (out|in) (.+)$");
+    QStringList headers;
+    int out = 0, in = 0;
+    for (const QString &line : lines) {
+        const auto h = header.match(line);
+        if (h.hasMatch()) {
+            QCOMPARE(h.captured(1), port);
+            headers << h.captured(2) + "/" + h.captured(3);
+            continue;
+        }
+        const auto f = frame.match(line);
+        QVERIFY2(f.hasMatch(), qPrintable(line));
+        (f.captured(1) == "out" ? out : in) += 1;
+        QVERIFY2(f.captured(2).startsWith(f.captured(1) == "out" ? '$' : '!'), qPrintable(line));
+    }
+    QCOMPARE(headers, (QStringList{"9600/0", "4800/0", "4800/1"}));
+    QVERIFY2(out >= 9 + 1 + 3 + 1, qPrintable(lines.join('\n')));
+    QVERIFY(in >= 4);
+    QVERIFY(lines.first().startsWith("# "));
 }
 
 QTEST_MAIN(TestStartOptions)
