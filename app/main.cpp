@@ -1,5 +1,6 @@
 #include "fontfit.h"
 #include "mainwindow.h"
+#include "quitonsignals.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -7,6 +8,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    quitOnSignals();
     // The window declares a board type slot that no control of the form carries; binding
     // the slots by name would warn about it on every start.
     QLoggingCategory::setFilterRules(
