@@ -23,6 +23,7 @@ MainWindow::MainWindow(QWidget *parent, PortLister listPorts)
     setWindowTitle(QStringLiteral("ВЕРТАЛ-КП Визард v.1.05"));
     showStatus(0);
     connect(&pollTimer, &QTimer::timeout, this, &MainWindow::_time_out);
+    connect(&retiredSweep, &QTimer::timeout, this, &MainWindow::releaseRetiredWorkers);
     port = nullptr;
     pollPort = nullptr;
     fillPortList(listPorts ? listPorts : PortLister(listSerialPorts));

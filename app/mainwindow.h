@@ -78,6 +78,7 @@ private:
     bool connectionEnded(int generation) const { return generation != connectionGeneration; }
     void releaseWorkers();
     void releaseRetiredWorkers();
+    bool retiredPrimaryExchanging() const;
     void watchForQuit();
     enum class SpeedScan
     {
@@ -109,6 +110,14 @@ private:
     int connectionGeneration = 0;
     bool settling = false;     // a tick is in its settle wait before re-reading the unit
     bool watchingQuit = false; // the connection ends when the program's last window closes
-    // Workers taken out of service whose exchange call is still open up the stack.
-    QList<cComPort *> retiredWorkers;
+    // Workers of ended connections, told to stop: their port is closed as soon as their
+    // threads have ended, and they are deleted once no exchange call on them is still open
+    // up the stack. The sweep looks again while some remain.
+    struct RetiredWorkers
+    {
+        cComPort *owner;
+        cComPort *sharer;
+    };
+    QList<RetiredWorkers> retiredWorkers;
+    QTimer retiredSweep;
 };
