@@ -2,6 +2,7 @@
 #include "fontfit.h"
 #include "frametrace.h"
 #include "mainwindow.h"
+#include "quitonsignals.h"
 #include "vertalversion.h"
 
 #include <QApplication>
@@ -46,6 +47,7 @@ int main(int argc, char *argv[])
     // The launcher entry this window belongs to: its icon and its place in the task bar.
     QGuiApplication::setDesktopFileName(QStringLiteral(VERTAL_DESKTOP_ID));
     parser.process(app);
+    quitOnSignals();
     // The window declares a board type slot that no control of the form carries; binding
     // the slots by name would warn about it on every start.
     QLoggingCategory::setFilterRules(

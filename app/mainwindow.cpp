@@ -25,6 +25,7 @@ MainWindow::MainWindow(QWidget *parent, PortLister listPorts)
     setWindowTitle(QStringLiteral("ВЕРТАЛ-КП Визард v.") + QStringLiteral(VERTAL_VERSION));
     showStatus(0);
     connect(&pollTimer, &QTimer::timeout, this, &MainWindow::_time_out);
+    connect(&retiredSweep, &QTimer::timeout, this, &MainWindow::releaseRetiredWorkers);
     port = nullptr;
     pollPort = nullptr;
     fillPortList(listPorts ? listPorts : PortLister(listSerialPorts));

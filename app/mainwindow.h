@@ -84,6 +84,7 @@ private:
     bool connectionEnded(int generation) const { return generation != connectionGeneration; }
     void releaseWorkers();
     void releaseRetiredWorkers();
+    bool retiredPrimaryExchanging() const;
     void watchForQuit();
     enum class SpeedScan
     {
@@ -116,8 +117,16 @@ private:
     int connectionGeneration = 0;
     bool settling = false;     // a tick is in its settle wait before re-reading the unit
     bool watchingQuit = false; // the connection ends when the program's last window closes
-    // Workers taken out of service whose exchange call is still open up the stack.
-    QList<cComPort *> retiredWorkers;
+    // Workers of ended connections, told to stop: their port is closed as soon as their
+    // threads have ended, and they are deleted once no exchange call on them is still open
+    // up the stack. The sweep looks again while some remain.
+    struct RetiredWorkers
+    {
+        cComPort *owner;
+        cComPort *sharer;
+    };
+    QList<RetiredWorkers> retiredWorkers;
+    QTimer retiredSweep;
     PortListRefresh *portList = nullptr; // keeps `com_port` current; owned by the combo
     int lineSpeed = 0;                   // the speed set on the line by the search
     int firstSpeed = 0;                  // line speed the search tries first (0: the usual order)

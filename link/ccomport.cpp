@@ -42,17 +42,26 @@ QString devicePathFor(const QString &portName)
 }
 
 // Holds the link for one run(): taken with an atomic 0 -> 1, released on every way out.
+// A worker told to stop while it waits for the link gives up without taking it.
 struct LinkHold
 {
-    LinkHold()
+    explicit LinkHold(const std::atomic<bool> &stop)
     {
         int expected = 0;
         while (!linkBusy.compare_exchange_strong(expected, 1)) {
+            if (stop.load())
+                return;
             expected = 0;
             QThread::msleep(std::chrono::milliseconds(linkRetry).count());
         }
+        held = true;
     }
-    ~LinkHold() { linkBusy.fetch_sub(1); }
+    ~LinkHold()
+    {
+        if (held)
+            linkBusy.fetch_sub(1);
+    }
+    bool held = false;
     LinkHold(const LinkHold &) = delete;
     LinkHold &operator=(const LinkHold &) = delete;
 };
@@ -77,7 +86,8 @@ cComPort::cComPort(SerialPort *sharedPort) : QThread(nullptr), serial(sharedPort
 
 cComPort::~cComPort()
 {
-    while (linkBusy.load() != 0)
+    // A closed port is no one's any more: nothing to wait for but this worker's own thread.
+    while (serial && serial->isOpen() && linkBusy.load() != 0)
         QThread::msleep(std::chrono::milliseconds(linkWaitOnDestroy).count());
     wait(); // a running thread must never be destroyed
     if (ownsPort)
@@ -88,6 +98,8 @@ int cComPort::exchange(QByteArray &request, bool pauseBeforeRead)
 {
     if (!serial)
         return NoPort;
+    if (stopped)
+        return NoReply;
     // One exchange per worker: a second call while one is in flight would share its buffer.
     if (exchanging || isRunning()) {
         ++refusedCount;
@@ -138,8 +150,8 @@ void cComPort::run()
 {
     QByteArray frame = *buffer;
     encodeFrame(frame);
-    LinkHold hold;
-    *resultSlot = talk(frame);
+    LinkHold hold(stopped);
+    *resultSlot = hold.held ? talk(frame) : NoReply;
 }
 
 // Sends `frame` up to nine times and returns the exchange's result.
@@ -149,7 +161,7 @@ int cComPort::talk(const QByteArray &frame)
     // nine attempts on it would only freeze the operator's window for nothing.
     if (!serial->isOpen() || serial->isGone())
         return NoReply;
-    for (int attempt = 0; attempt < sends; ++attempt) {
+    for (int attempt = 0; attempt < sends && !stopped; ++attempt) {
         send(frame);
         if (serial->isGone())
             return NoReply;
@@ -186,7 +198,7 @@ cComPort::Heard cComPort::collectReply(QByteArray &reply)
 {
     int counted = 0;
     auto windowEnd = Clock::now() + pollInterval;
-    while (counted < countedPollsPerAttempt) {
+    while (counted < countedPollsPerAttempt && !stopped) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(windowEnd - Clock::now());
         if (left.count() > 0 && serial->waitForReadyRead(int(left.count()))) {
             const QByteArray chunk = serial->readAll();

@@ -28,8 +28,9 @@ public:
     explicit cComPort(const QString &portName);
     // Sharing: uses `sharedPort` as it is; never opens, closes or deletes it.
     explicit cComPort(SerialPort *sharedPort);
-    // Waits until the link is free (and this worker's thread has ended); the owning worker
-    // then closes and deletes its port.
+    // Waits until this worker's thread has ended and, while its port is open, until the link
+    // is free (a worker sharing the port may be using it); the owning worker then closes and
+    // deletes its port.
     ~cComPort() override;
 
     // Sends the request payload in `buffer`; returns an ExchangeResult. On Ok `buffer`
@@ -59,6 +60,12 @@ public:
     // set (at least one). Set only between exchanges.
     void setSendsPerExchange(int sends);
     int sendsPerExchange() const { return sends; }
+
+    // Ends this worker's exchanges for good: the one in flight stops within one poll (15 ms)
+    // or before its next send and returns NoReply, and every later exchange() returns
+    // NoReply at once. For a connection that has ended; any thread may call it.
+    void stopExchanges() { stopped = true; }
+    bool exchangesStopped() const { return stopped.load(); }
 
     void setBaudRate(int baud);
     SerialPort *serialPort() const { return serial; }
@@ -91,6 +98,7 @@ private:
     int sends = 9;
     QString openFailure;
     QString path;
+    std::atomic<bool> stopped{false};
     static inline int startedCount = 0;
     static inline int refusedCount = 0;
 };

@@ -7,7 +7,9 @@
 #include <memory>
 
 // One serial line to the unit, opened raw at 4800 baud, 8 data bits, no parity, 1 stop bit,
-// no flow control, and claimed exclusively so that no other program interleaves bytes.
+// no flow control, and claimed so that no other program interleaves bytes: a second open of
+// the same line, by this program or another copy of it and whoever runs it, fails with Busy
+// until the port is closed or the program holding it ends (however it ends).
 //
 // Threads: every operation is a plain system call on one descriptor, so the exchange worker
 // may call them from its own thread while the GUI thread owns the object. Two workers may

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -72,6 +73,17 @@ SerialPort::Error errorFromErrno(int sysError)
     }
 }
 
+// Takes the advisory claim on an open line without waiting. Returns 0, or the errno of the
+// refusal (EWOULDBLOCK: another descriptor holds it).
+int claimLine(int fd)
+{
+    while (::flock(fd, LOCK_EX | LOCK_NB) < 0) {
+        if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+}
+
 } // namespace
 
 speed_t termiosSpeed(int baud)
@@ -118,8 +130,18 @@ bool SerialPort::open(const QString &path)
         setError(errorFromErrno(sysError) == Gone ? NotFound : errorFromErrno(sysError), sysError);
         return false;
     }
+    // The claim comes before any setting is touched: a second program must not reset the
+    // line under the one that holds it. An advisory lock binds whoever runs the second copy,
+    // root included, and the kernel drops it with the last descriptor, however the program
+    // ends. The terminal's exclusive flag is not used: root ignores it, and on a
+    // pseudo-terminal it outlives a program that was killed.
+    if (const int sysError = claimLine(opened)) {
+        ::close(opened);
+        setError(sysError == EWOULDBLOCK ? Busy : errorFromErrno(sysError), sysError);
+        return false;
+    }
     termios settings{};
-    if (::ioctl(opened, TIOCEXCL) < 0 || ::tcgetattr(opened, &native->savedSettings) < 0) {
+    if (::tcgetattr(opened, &native->savedSettings) < 0) {
         setSystemError(errno);
         ::close(opened);
         return false;
@@ -143,6 +165,8 @@ void SerialPort::close()
     if (fd < 0)
         return;
     ::tcsetattr(int(fd), TCSANOW, &native->savedSettings);
+    // An exclusive flag left on the terminal by an older program would lock out the next
+    // user who is not root; the claim itself goes with the descriptor.
     ::ioctl(fd, TIOCNXCL);
     ::close(fd);
     fd = -1;

@@ -34,6 +34,13 @@ void Dialog::on_done_released()
     close();
 }
 
+// The window ended its connection (a failed status tick, its own end): the worker has been
+// told to stop or is gone.
+bool Dialog::connectionEnded() const
+{
+    return !port || port->exchangesStopped();
+}
+
 void Dialog::_time_out()
 {
     pollValue();
@@ -44,7 +51,12 @@ void Dialog::_time_out()
 // requests queued up behind each other.
 void Dialog::pollValue()
 {
-    if (!port || port->isExchanging())
+    if (connectionEnded()) {
+        valueTimer.stop();
+        close();
+        return;
+    }
+    if (port->isExchanging())
         return;
     QByteArray buffer = command::readValue(unitAddress, inputNumber);
     const int result = port->exchange(buffer, false);
@@ -52,6 +64,11 @@ void Dialog::pollValue()
     // Closed by the operator while the reply was awaited: nothing more to show.
     if (!isVisible())
         return;
+    if (connectionEnded()) {
+        valueTimer.stop();
+        close();
+        return;
+    }
 
     if (result != Ok) {
         valueTimer.stop();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QTimer>
 
 class cComPort;
@@ -10,7 +11,8 @@ class Dialog;
 
 // The live value of one input board: asks the unit for it every 500 ms through the main
 // window's primary worker and shows it in decimal. A failed exchange is reported once and
-// closes the dialog.
+// closes the dialog; when the window's connection ends meanwhile, the dialog closes without
+// a word (the window has said what there was to say).
 class Dialog : public QDialog
 {
     Q_OBJECT
@@ -26,10 +28,11 @@ private slots:
 
 private:
     void pollValue();
+    bool connectionEnded() const;
 
     Ui::Dialog *ui;
     int inputNumber;
     int unitAddress;
-    cComPort *port;
+    QPointer<cComPort> port; // released by the window when its connection ends
     QTimer valueTimer;
 };

@@ -24,7 +24,7 @@ class SimUnit;
 // unit's own and the unit answers the payload (its address or 0). Injected faults change
 // or withhold the answer. Every frame that arrives is logged.
 //
-// The wizard may open, close and reopen the slave at will (and claim it with TIOCEXCL):
+// The wizard may open, close and reopen the slave at will (and claim it):
 // the server never opens the slave itself. While no slave is open the master reports a
 // hang-up; the server then looks at the line again every `idleLineNap` instead of
 // spinning on it.

@@ -1,6 +1,7 @@
 // The two ways a connection ends on screen: the operator's "Стоп" (or a search that found
-// nothing to set up) and a failed exchange. Neither touches the workers: the port stays
-// open at the speed found until the next search or the window's end.
+// nothing to set up) and a failed exchange. Either ends the connection: the workers are
+// released and the port with them, for other programs to use; the next search opens it
+// again.
 
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
@@ -11,6 +12,7 @@
 void MainWindow::resetToIdle()
 {
     ++connectionGeneration;
+    releaseWorkers();
     handlerBusy = 1;
     stopPoll();
     ui->start->setText(workflow::startText());
@@ -30,6 +32,8 @@ void MainWindow::resetToIdle()
 // resumes, and leaves the window alone.
 void MainWindow::linkFailed()
 {
+    // The line is of no more use: an unplugged device must not stay open behind the box.
+    releaseWorkers();
     stopPoll();
     criticalMessage(workflow::exchangeFailedText());
     resetToIdle();

@@ -45,9 +45,10 @@ void MainWindow::on_start_released()
         resetToIdle();
         return;
     }
-    // The operation of an ended connection is still waiting for its reply on the old
-    // primary worker further up the stack; that worker cannot be replaced under it.
-    if (port && port->isExchanging())
+    // An operation of the ended connection (a search, a write) has not yet returned from
+    // its exchange on the old primary worker further up the stack: a new search would run
+    // nested inside it.
+    if (retiredPrimaryExchanging())
         return;
     searchUnit();
 }

@@ -51,6 +51,7 @@ private slots:
     void destroyWaitsForTheLink();
     void sharingWorkerLeavesPortOpen();
     void unplugEndsExchange();
+    void stoppedWorkerEndsAtOnce();
 };
 
 void TestExchangeWorker::noPortSendsNothing()
@@ -322,6 +323,40 @@ void TestExchangeWorker::unplugEndsExchange()
     clock.restart();
     QCOMPARE(worker.exchange(buffer, false), int(NoReply));
     QVERIFY(clock.elapsed() < 1500);
+}
+
+// A connection that has ended stops its workers: the one on the line within one poll,
+// without another copy of its request; the one waiting for the link without taking it;
+// later exchanges at once, sending nothing.
+void TestExchangeWorker::stoppedWorkerEndsAtOnce()
+{
+    ScriptedPeer peer;
+    peer.setScript([](int, const QByteArray &) { return ScriptedPeer::silence(); });
+    cComPort owner(peer.slavePath());
+    cComPort sharer(owner.serialPort());
+    QByteArray sharerBuffer = QByteArray::fromHex("020401");
+    int sharerResult = -1;
+    QTimer::singleShot(30, [&] {
+        QTimer::singleShot(60, [&] { sharer.stopExchanges(); });
+        sharerResult = sharer.exchange(sharerBuffer, false);
+    });
+    QTimer::singleShot(200, [&] {
+        QCOMPARE(sharerResult, int(NoReply)); // gave up while the owner held the link
+        owner.stopExchanges();
+    });
+    QByteArray buffer = versionRequest;
+    QElapsedTimer wall;
+    wall.start();
+    QCOMPARE(owner.exchange(buffer, false), int(NoReply));
+    QVERIFY2(wall.elapsed() < 1500, qPrintable(QString::number(wall.elapsed()))); // not 2.8 s
+    QCOMPARE(peer.requests(), QList<QByteArray>{requestFrame(versionRequest)});
+    QCOMPARE(linkBusy.load(), 0);
+
+    buffer = versionRequest;
+    QCOMPARE(owner.exchange(buffer, false), int(NoReply));
+    QVERIFY(!owner.isRunning());
+    QTest::qWait(50);
+    QCOMPARE(peer.requests().size(), 1);
 }
 
 QTEST_MAIN(TestExchangeWorker)

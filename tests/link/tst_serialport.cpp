@@ -17,6 +17,7 @@ class TestSerialPort : public QObject
 private slots:
     void rawSettings();
     void settingsRestoredOnClose();
+    void secondOpenIsRefused();
     void baudRateSeenByFarEnd_data();
     void baudRateSeenByFarEnd();
     void bytesArriveUnchanged();
@@ -64,6 +65,25 @@ void TestSerialPort::settingsRestoredOnClose()
     QCOMPARE(after.c_lflag, before.c_lflag);
     QCOMPARE(after.c_iflag, before.c_iflag);
     QCOMPARE(::cfgetospeed(&after), ::cfgetospeed(&before));
+}
+
+// The claim: a second open of the line is refused (root included) without touching the
+// settings of the first, and the line is free again once the first closes it.
+void TestSerialPort::secondOpenIsRefused()
+{
+    ScriptedPeer peer;
+    SerialPort first;
+    QVERIFY(first.open(peer.slavePath()));
+    QVERIFY(first.setBaudRate(19200));
+    SerialPort second;
+    QVERIFY(!second.open(peer.slavePath()));
+    QCOMPARE(second.error(), SerialPort::Busy);
+    QVERIFY(!second.isOpen());
+    termios seen{};
+    QCOMPARE(::tcgetattr(peer.masterFd(), &seen), 0);
+    QCOMPARE(::cfgetospeed(&seen), speed_t(B19200));
+    first.close();
+    QVERIFY2(second.open(peer.slavePath()), qPrintable(second.lastErrorString()));
 }
 
 // The simulator answers only at its own speed: it must see the speed the wizard sets.

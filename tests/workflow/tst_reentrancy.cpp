@@ -285,7 +285,8 @@ void TestReentrancy::stopDuringSearchExchange()
     QVERIFY(bench.connectUnit(1));
 }
 
-// "Стоп" while a relay write waits: the write does not restart the poll afterwards.
+// "Стоп" while a relay write waits: the write does not restart the poll afterwards. The
+// write goes out at most once: "Стоп" may even come before its thread has sent it.
 void TestReentrancy::stopDuringRelayWrite()
 {
     UnitBench bench;
@@ -301,7 +302,7 @@ void TestReentrancy::stopDuringRelayWrite()
                });
     bench.click("set_rele");
     QVERIFY(acted);
-    QCOMPARE(bench.requestsFor(CMD_SET_ALARM_RELE).size(), 1);
+    QVERIFY(bench.requestsFor(CMD_SET_ALARM_RELE).size() <= 1);
     bench.clearRequests();
     QTest::qWait(700);
     QVERIFY(bench.requestsFor(CMD_READ_STATUS).isEmpty());
