@@ -128,10 +128,32 @@ COMMTIMEOUTS waitingTimeouts(DWORD readMs)
     return t;
 }
 
+// A named mutex per port, held while the port is open. Windows' own serial drivers refuse a
+// second open of a port (share mode 0); Wine does not for the devices it maps, and the
+// claim must hold there too. Like the handle, it ends with the program however it ends.
+// False when another holder has the port; `claim` is null if no mutex could be made at all
+// (the port is then held by its handle alone).
+bool claimLine(const QString &path, HANDLE &claim)
+{
+    QString name = path.toUpper();
+    name.remove(QLatin1String("\\\\.\\"));
+    name.replace(QLatin1Char('\\'), QLatin1Char('_'));
+    const QString mutexName = QStringLiteral("Global\\vertal-line-") + name;
+    claim = ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t *>(mutexName.utf16()));
+    if (claim && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        ::CloseHandle(claim);
+        claim = nullptr;
+        ::SetLastError(ERROR_ACCESS_DENIED); // what Windows answers for a port in use
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 struct SerialPort::Native
 {
+    HANDLE claim = nullptr;
     DCB savedState{};
     COMMTIMEOUTS savedTimeouts{};
     DWORD readTimeoutMs = 0; // the read time-out now set on the handle
@@ -166,6 +188,12 @@ bool SerialPort::open(const QString &path)
         setSystemError(::GetLastError());
         return false;
     }
+    if (!claimLine(path, native->claim)) {
+        const DWORD code = ::GetLastError();
+        ::CloseHandle(h);
+        setSystemError(code);
+        return false;
+    }
     DCB state{};
     state.DCBlength = sizeof state;
     native->savedState.DCBlength = sizeof native->savedState;
@@ -179,6 +207,9 @@ bool SerialPort::open(const QString &path)
     if (!ok) {
         const DWORD code = ::GetLastError();
         ::CloseHandle(h);
+        if (native->claim)
+            ::CloseHandle(native->claim);
+        native->claim = nullptr;
         setSystemError(code);
         return false;
     }
@@ -197,6 +228,9 @@ void SerialPort::close()
     ::SetCommState(h, &native->savedState);
     ::SetCommTimeouts(h, &native->savedTimeouts);
     ::CloseHandle(h);
+    if (native->claim)
+        ::CloseHandle(native->claim);
+    native->claim = nullptr;
     fd = -1;
     QMutexLocker lock(&native->heldLock);
     native->held.clear();
