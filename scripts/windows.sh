@@ -287,15 +287,17 @@ wait_for_colour() {
     fail "status field never showed $2 (last: $c), see $work/$1.png"
 }
 
-# Pixels that differ between two screenshots within a rectangle (w h x y).
+# Pixels that differ between two screenshots within a rectangle (WxH+X+Y).
 region_changes() {
-    compare -metric AE <(convert "$work/$1.png" -crop "$3" png:-) \
-        <(convert "$work/$2.png" -crop "$3" png:-) null: 2>&1 || true
+    convert "$work/$1.png" -crop "$3" +repage "$work/crop-a.png"
+    convert "$work/$2.png" -crop "$3" +repage "$work/crop-b.png"
+    compare -metric AE "$work/crop-a.png" "$work/crop-b.png" null: 2>&1 || true
 }
 
 wizard_on_display() {
     local wid ox oy box changed
     wine64 "$installed/vertal-wizard.exe" >"$work/wizard.log" 2>&1 &
+    wizard=$!
     wid="$(timeout 60 xdotool search --sync --name '^ВЕРТАЛ-КП Визард v.1.05$' | head -1)" ||
         fail "the wizard's window did not appear"
     sleep 2
@@ -334,9 +336,19 @@ wizard_on_display() {
     sleep 1
     screenshot 5-unplugged
     say "unplug reported in a box titled ВЕРТАЛ-КП (see 5-unplugged.png)"
-    xdotool key --window "$box" Return
+    xdotool key --window "$box" Return 2>/dev/null
     wait_for_colour 6-idle-again "192 192 192"
     say "answered the box: the window is idle again"
+
+    # Closed as a person would (Alt+F4): the program ends by itself.
+    xdotool key --window "$wid" alt+F4 2>/dev/null
+    for _ in $(seq 50); do
+        kill -0 "$wizard" 2>/dev/null || break
+        sleep 0.2
+    done
+    ! kill -0 "$wizard" 2>/dev/null || fail "the wizard did not end when its window closed"
+    wait "$wizard" || fail "the wizard ended with status $?"
+    say "closed with Alt+F4: the wizard ended with status 0"
 }
 
 wine_run() {
@@ -350,8 +362,6 @@ wine_run() {
     tell_unit replug
     install_wizard
     wizard_on_display
-    wineserver -k 2>/dev/null || true
-    sleep 1
     uninstall_wizard
     say "Wine part took $((SECONDS - started)) s; screenshots in $work"
 }
