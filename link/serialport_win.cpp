@@ -181,9 +181,9 @@ bool SerialPort::open(const QString &path)
     gone = false;
     // Share mode 0: nobody else, in this program or another, opens the line while we hold it,
     // and the claim ends with the handle however the program ends.
-    const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()),
-                                   GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                   nullptr);
+    const HANDLE h =
+        ::CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
+                      0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         setSystemError(::GetLastError());
         return false;

@@ -233,10 +233,16 @@ wine_tests() {
         VERTAL_TEST_SIM_CONSOLE="$(dos_path "$work/console")"
 }
 
+# The prefix's files, less temporary ones: what an install may leave behind.
+prefix_files() {
+    (cd "$WINEPREFIX/drive_c" && find . -path ./users/*/Temp -prune -o -print | sort)
+}
+
 # Installs silently, as the user; checks the program folder and the Start-menu entry.
 install_wizard() {
     local profile
     profile="$WINEPREFIX/drive_c/users/$(id -un)"
+    prefix_files >"$work/files-before.txt"
     wine64 "$out/vertal-wizard-1.05-setup.exe" /S >/dev/null 2>&1
     installed="$profile/AppData/Local/Programs/ВЕРТАЛ-КП Визард"
     menu_entry="$(find "$profile" -name 'ВЕРТАЛ-КП Визард.lnk' | head -1)"
@@ -253,7 +259,10 @@ uninstall_wizard() {
     done
     [ ! -e "$installed" ] || fail "the uninstaller left $(ls "$installed")"
     [ ! -e "$menu_entry" ] || fail "the uninstaller left the Start-menu entry"
-    say "uninstalled: program folder and menu entry gone"
+    prefix_files >"$work/files-after.txt"
+    diff "$work/files-before.txt" "$work/files-after.txt" >&2 ||
+        fail "installing and uninstalling left files behind"
+    say "uninstalled: program folder and menu entry gone, no other file left"
 }
 
 # Window geometry: the client area's top-left corner on the screen (x y).

@@ -45,4 +45,5 @@ Section "Uninstall"
     !include "${UNFILES}"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
+    RMDir "$LOCALAPPDATA\Programs" ; made for us if it was not there; kept if anything is in it
 SectionEnd

@@ -82,9 +82,9 @@ bool TestComPort::tellUnit(const QByteArray &line)
 {
     if (console.isEmpty())
         return false;
-    const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t *>(console.utf16()),
-                                   GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
+    const HANDLE h =
+        ::CreateFileW(reinterpret_cast<const wchar_t *>(console.utf16()), GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     const QByteArray text = line + '\n';
