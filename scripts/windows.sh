@@ -21,6 +21,7 @@ dist="$build/vertal-wizard-1.05"
 out="$build/out"
 work="$build/wine"
 sim="$root/build/sim/vertal-unit-sim"
+com=COM12 # the simulator's line as Windows programs see it
 mingw_dlls=(/usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib)
 export PATH="$PATH:/usr/lib/wine" # Debian's wine64 keeps its loader there
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -180,34 +181,35 @@ start_display() {
 # each writer may come and go), its line reachable through a link that follows a replug.
 start_simulator() {
     [ -x "$sim" ] || fail "no simulator at $sim (run scripts/build.sh first)"
-    rm -f "$work/console" "$work/com5"
+    rm -f "$work/console" "$work/line"
     mkfifo "$work/console"
-    "$sim" --address 1 --speed 19200 --boards 0x29 --version 1.5 --link "$work/com5" \
+    "$sim" --address 1 --speed 19200 --boards 0x29 --version 1.5 --link "$work/line" \
         <"$work/console" >"$work/sim.log" 2>&1 &
     pids+=($!)
     sleep 1000000 >"$work/console" &
     pids+=($!)
     for _ in $(seq 100); do
-        [ -L "$work/com5" ] && break
+        [ -L "$work/line" ] && break
         sleep 0.1
     done
-    [ -L "$work/com5" ] || fail "the simulator made no line"
+    [ -L "$work/line" ] || fail "the simulator made no line"
 }
 
 tell_unit() {
     echo "$*" >"$work/console"
 }
 
-# A fresh prefix whose COM5 is the simulator's line.
+# A fresh prefix whose $com is the simulator's line (two digits: only the \\.\ form of a
+# port name reaches COM10 and above).
 make_prefix() {
     export WINEPREFIX="$work/prefix"
     rm -rf "$WINEPREFIX"
     wine64 wineboot -i >"$work/wineboot.log" 2>&1
-    wine64 reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$work/com5" /f >/dev/null 2>&1
+    wine64 reg add 'HKLM\Software\Wine\Ports' /v "$com" /d "$work/line" /f >/dev/null 2>&1
     wineserver -k || true
     wine64 wineboot -u >>"$work/wineboot.log" 2>&1
-    [ -L "$WINEPREFIX/dosdevices/com5" ] || fail "Wine did not make COM5"
-    say "Wine prefix ready: COM5 -> $(readlink "$work/com5")"
+    [ -L "$WINEPREFIX/dosdevices/${com,,}" ] || fail "Wine did not make $com"
+    say "Wine prefix ready: $com -> $(readlink "$work/line")"
 }
 
 # Runs a Windows test program; its QTest log goes to a file (a Windows program's standard
@@ -229,7 +231,7 @@ wine_tests() {
     run_test tst_framecodec
     run_test tst_commandset
     run_test tst_mainwindowform
-    run_test tst_comport VERTAL_TEST_COM=COM5 VERTAL_TEST_SPEED=19200 VERTAL_TEST_ADDRESS=1 \
+    run_test tst_comport VERTAL_TEST_COM="$com" VERTAL_TEST_SPEED=19200 VERTAL_TEST_ADDRESS=1 \
         VERTAL_TEST_SIM_CONSOLE="$(dos_path "$work/console")"
 }
 
@@ -317,10 +319,10 @@ wizard_on_display() {
     screenshot 1-idle
     say "idle status field: $(pixel 1-idle "$sx" "$sy")"
 
-    # Pick COM5 the way a person would: open the list, type the name, take it.
+    # Pick the port the way a person would: open the list, type the name, take it.
     xdotool mousemove $((ox + 104)) $((oy + 21)) click 1
     sleep 1
-    xdotool type --delay 100 COM5
+    xdotool type --delay 100 "$com"
     xdotool key Return
     sleep 1
     screenshot 2-port
@@ -328,7 +330,7 @@ wizard_on_display() {
     wait_for_colour 3-connected "0 255 0"
     changed="$(region_changes 1-idle 3-connected "201x20+$((ox + 20))+$((oy + 276))")"
     [ "${changed%% *}" -gt 20 ] 2>/dev/null || fail "no version shown (changed pixels: $changed)"
-    say "found the unit on COM5: status field green, version field drawn ($changed pixels)"
+    say "found the unit on $com: status field green, version field drawn ($changed pixels)"
 
     tell_unit status 1 alarm
     wait_for_colour 4-alarm "255 0 0"
