@@ -305,6 +305,16 @@ region_changes() {
     compare -metric AE "$work/crop-a.png" "$work/crop-b.png" null: 2>&1 || true
 }
 
+# CPU of process $1 over $2 seconds, in per cent of one core.
+cpu_share() {
+    local before after ticks
+    ticks="$(getconf CLK_TCK)"
+    before="$(awk '{print $14 + $15}' "/proc/$1/stat")"
+    sleep "$2"
+    after="$(awk '{print $14 + $15}' "/proc/$1/stat")"
+    awk -v t=$((after - before)) -v hz="$ticks" -v s="$2" 'BEGIN { printf "%.1f", t * 100 / hz / s }'
+}
+
 wizard_on_display() {
     local wid ox oy box changed
     wine64 "$installed/vertal-wizard.exe" >"$work/wizard.log" 2>&1 &
@@ -331,6 +341,7 @@ wizard_on_display() {
     changed="$(region_changes 1-idle 3-connected "201x20+$((ox + 20))+$((oy + 276))")"
     [ "${changed%% *}" -gt 20 ] 2>/dev/null || fail "no version shown (changed pixels: $changed)"
     say "found the unit on $com: status field green, version field drawn ($changed pixels)"
+    say "the wizard polling its unit: $(cpu_share "$wizard" 5)% of one core over 5 s"
 
     tell_unit status 1 alarm
     wait_for_colour 4-alarm "255 0 0"

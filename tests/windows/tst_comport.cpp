@@ -48,6 +48,7 @@ class TestComPort : public QObject
 private slots:
     void initTestCase();
     void opensAndReopens();
+    void settingsRestoredOnClose();
     void secondOpenIsRefused();
     void missingPortIsNotFound();
     void answersOnlyAtItsOwnSpeed_data();
@@ -115,6 +116,40 @@ void TestComPort::opensAndReopens()
     QVERIFY(!port.isOpen());
     // Closing hands the port back: it opens again at once.
     QVERIFY2(port.open(path()), qPrintable(port.lastErrorString()));
+}
+
+// What another program left on the port (here 9600 baud, 2 stop bits) is what it finds again
+// after the wizard has used the port at other settings.
+void TestComPort::settingsRestoredOnClose()
+{
+    const auto withRawPort = [this](auto &&use) {
+        const HANDLE h =
+            ::CreateFileW(reinterpret_cast<const wchar_t *>(path().utf16()),
+                          GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        QVERIFY(h != INVALID_HANDLE_VALUE);
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        QVERIFY(::GetCommState(h, &dcb));
+        use(h, dcb);
+        ::CloseHandle(h);
+    };
+    DCB before{};
+    withRawPort([&](HANDLE h, DCB &dcb) {
+        before = dcb;
+        dcb.BaudRate = CBR_9600;
+        dcb.StopBits = TWOSTOPBITS;
+        QVERIFY(::SetCommState(h, &dcb));
+    });
+    {
+        SerialPort port;
+        QVERIFY(port.open(path()));
+        QVERIFY(port.setBaudRate(115200));
+    }
+    withRawPort([&](HANDLE h, DCB &dcb) {
+        QCOMPARE(dcb.BaudRate, DWORD(CBR_9600));
+        QCOMPARE(int(dcb.StopBits), TWOSTOPBITS);
+        QVERIFY(::SetCommState(h, &before));
+    });
 }
 
 void TestComPort::secondOpenIsRefused()
