@@ -166,6 +166,31 @@ struct SerialPort::Native
         QMutexLocker lock(&heldLock);
         return held.size();
     }
+
+    // Saves what the port was set to and sets it raw at 4800 baud with the waiting
+    // time-outs. False with the system's error when the handle is not a serial port.
+    bool takeOver(HANDLE h)
+    {
+        DCB state{};
+        state.DCBlength = sizeof state;
+        savedState.DCBlength = sizeof savedState;
+        COMMTIMEOUTS timeouts = waitingTimeouts(15);
+        if (!::GetCommState(h, &savedState) || !::GetCommTimeouts(h, &savedTimeouts) ||
+            !::GetCommState(h, &state))
+            return false;
+        makeRaw(state, CBR_4800);
+        if (!::SetCommState(h, &state) || !::SetCommTimeouts(h, &timeouts))
+            return false;
+        readTimeoutMs = timeouts.ReadTotalTimeoutConstant;
+        return true;
+    }
+
+    void releaseClaim()
+    {
+        if (claim)
+            ::CloseHandle(claim);
+        claim = nullptr;
+    }
 };
 
 SerialPort::SerialPort() : native(std::make_unique<Native>()) {}
@@ -194,26 +219,13 @@ bool SerialPort::open(const QString &path)
         setSystemError(code);
         return false;
     }
-    DCB state{};
-    state.DCBlength = sizeof state;
-    native->savedState.DCBlength = sizeof native->savedState;
-    COMMTIMEOUTS timeouts = waitingTimeouts(15);
-    bool ok = ::GetCommState(h, &native->savedState) &&
-              ::GetCommTimeouts(h, &native->savedTimeouts) && ::GetCommState(h, &state);
-    if (ok) {
-        makeRaw(state, CBR_4800);
-        ok = ::SetCommState(h, &state) && ::SetCommTimeouts(h, &timeouts);
-    }
-    if (!ok) {
+    if (!native->takeOver(h)) {
         const DWORD code = ::GetLastError();
         ::CloseHandle(h);
-        if (native->claim)
-            ::CloseHandle(native->claim);
-        native->claim = nullptr;
+        native->releaseClaim();
         setSystemError(code);
         return false;
     }
-    native->readTimeoutMs = timeouts.ReadTotalTimeoutConstant;
     fd = reinterpret_cast<qintptr>(h);
     setError(NoError, 0);
     return true;
@@ -228,9 +240,7 @@ void SerialPort::close()
     ::SetCommState(h, &native->savedState);
     ::SetCommTimeouts(h, &native->savedTimeouts);
     ::CloseHandle(h);
-    if (native->claim)
-        ::CloseHandle(native->claim);
-    native->claim = nullptr;
+    native->releaseClaim();
     fd = -1;
     QMutexLocker lock(&native->heldLock);
     native->held.clear();
