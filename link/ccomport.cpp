@@ -33,12 +33,17 @@ constexpr char replyStart = '!';
 constexpr char frameEnd = '\r';
 
 // Listed port names (ttyS0) are opened by their device; a path is taken as given.
+// Windows: COM3 is opened as \\.\COM3, the one form that reaches COM10 and above too.
 QString devicePathFor(const QString &portName)
 {
+#ifdef Q_OS_WIN
+    return portName.startsWith(QLatin1Char('\\')) ? portName : QStringLiteral("\\\\.\\") + portName;
+#else
     if (portName.contains(QLatin1Char('/')))
         return portName;
     const QString location = QSerialPortInfo(portName).systemLocation();
     return location.isEmpty() ? QStringLiteral("/dev/") + portName : location;
+#endif
 }
 
 // Holds the link for one run(): taken with an atomic 0 -> 1, released on every way out.

@@ -8,6 +8,8 @@ build="$root/build"
 bash "$root/scripts/build.sh" "$build"
 bash "$root/scripts/fuzz.sh" 30
 bash "$root/scripts/sanitize.sh" all
+# The Windows program: cross-built, packed, and tested under Wine on a display of its own.
+bash "$root/scripts/windows.sh"
 
 # The Debian package of this build: validated, installed, started, removed.
 deb="$(bash "$root/scripts/package.sh" "$build" | tail -n1)"

@@ -1,0 +1,411 @@
+// Windows part of SerialPort: a COM port opened as \\.\COMn through the Win32 API.
+//
+// Waiting for bytes uses read time-outs on a synchronous handle, not overlapped I/O: the
+// worker waits in windows of 15 ms, and one blocking ReadFile of one byte with a total
+// time-out ends either at the first byte or at the window's end, inside the driver, with no
+// event objects to set up and no pending WaitCommEvent to cancel when the window closes.
+// The two workers that share a port run on two threads, one at a time; a pending overlapped
+// wait belongs to the thread that issued it, a finished synchronous read belongs to nobody.
+// The byte taken by the wait is kept and handed out first by the next readAll().
+#include "serialport.h"
+
+#include <QMutexLocker>
+#include <windows.h>
+
+namespace {
+
+// How long WriteFile may take before the line counts as stuck.
+constexpr DWORD writeTimeoutMs = 2000;
+
+HANDLE toHandle(qintptr fd)
+{
+    return reinterpret_cast<HANDLE>(fd);
+}
+
+// The one place where Windows error codes become SerialPort errors. `opening` tells a port
+// that cannot be had (access denied: another program holds it) from one that went away
+// under us (access denied is also what a removed USB adapter answers).
+SerialPort::Error errorFromSystem(DWORD code, bool opening)
+{
+    switch (code) {
+    case ERROR_SUCCESS:
+        return SerialPort::NoError;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+        return SerialPort::NotFound;
+    case ERROR_ACCESS_DENIED:
+        return opening ? SerialPort::Busy : SerialPort::Gone;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return SerialPort::Busy;
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_NOT_READY:
+    case ERROR_GEN_FAILURE:
+    case ERROR_BROKEN_PIPE:
+        return opening ? SerialPort::NotFound : SerialPort::Gone;
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_NOT_SUPPORTED:
+        return SerialPort::Unsupported;
+    case ERROR_TIMEOUT:
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_COUNTER_TIMEOUT:
+        return SerialPort::Timeout;
+    case ERROR_INVALID_HANDLE:
+        return SerialPort::NotOpen;
+    default:
+        return SerialPort::OtherError;
+    }
+}
+
+// The system's own words for `code`, in the user's language.
+QString systemText(DWORD code)
+{
+    wchar_t *text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    QString result = length ? QString::fromWCharArray(text, int(length)).trimmed()
+                            : QStringLiteral("system error %1").arg(code);
+    ::LocalFree(text);
+    return result;
+}
+
+bool isLineSpeed(int baud)
+{
+    switch (baud) {
+    case 4800:
+    case 9600:
+    case 19200:
+    case 38400:
+    case 57600:
+    case 115200:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// 8 data bits, no parity, 1 stop bit, binary, no flow control of any kind, DTR and RTS up
+// (some adapters and units take their power or their "host present" from them).
+void makeRaw(DCB &dcb, DWORD baud)
+{
+    dcb.BaudRate = baud;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
+}
+
+// A read returns at once when its bytes are there and waits at most `readMs` otherwise; a
+// write gives up after writeTimeoutMs.
+COMMTIMEOUTS waitingTimeouts(DWORD readMs)
+{
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = 0;
+    t.ReadTotalTimeoutMultiplier = 0;
+    t.ReadTotalTimeoutConstant = readMs;
+    t.WriteTotalTimeoutMultiplier = 0;
+    t.WriteTotalTimeoutConstant = writeTimeoutMs;
+    return t;
+}
+
+// A named mutex per port, held while the port is open. Windows' own serial drivers refuse a
+// second open of a port (share mode 0); Wine does not for the devices it maps, and the
+// claim must hold there too. Like the handle, it ends with the program however it ends.
+// False when another holder has the port; `claim` is null if no mutex could be made at all
+// (the port is then held by its handle alone).
+bool claimLine(const QString &path, HANDLE &claim)
+{
+    QString name = path.toUpper();
+    name.remove(QLatin1String("\\\\.\\"));
+    name.replace(QLatin1Char('\\'), QLatin1Char('_'));
+    const QString mutexName = QStringLiteral("Global\\vertal-line-") + name;
+    claim = ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t *>(mutexName.utf16()));
+    if (claim && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        ::CloseHandle(claim);
+        claim = nullptr;
+        ::SetLastError(ERROR_ACCESS_DENIED); // what Windows answers for a port in use
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+struct SerialPort::Native
+{
+    HANDLE claim = nullptr;
+    DCB savedState{};
+    COMMTIMEOUTS savedTimeouts{};
+    DWORD readTimeoutMs = 0; // the read time-out now set on the handle
+    // Bytes the wait has already taken off the line, handed out first by readAll().
+    mutable QMutex heldLock;
+    QByteArray held;
+
+    qsizetype heldSize() const
+    {
+        QMutexLocker lock(&heldLock);
+        return held.size();
+    }
+
+    // Saves what the port was set to and sets it raw at 4800 baud with the waiting
+    // time-outs. False with the system's error when the handle is not a serial port.
+    bool takeOver(HANDLE h)
+    {
+        DCB state{};
+        state.DCBlength = sizeof state;
+        savedState.DCBlength = sizeof savedState;
+        COMMTIMEOUTS timeouts = waitingTimeouts(15);
+        if (!::GetCommState(h, &savedState) || !::GetCommTimeouts(h, &savedTimeouts) ||
+            !::GetCommState(h, &state))
+            return false;
+        makeRaw(state, CBR_4800);
+        if (!::SetCommState(h, &state) || !::SetCommTimeouts(h, &timeouts))
+            return false;
+        readTimeoutMs = timeouts.ReadTotalTimeoutConstant;
+        return true;
+    }
+
+    void releaseClaim()
+    {
+        if (claim)
+            ::CloseHandle(claim);
+        claim = nullptr;
+    }
+};
+
+SerialPort::SerialPort() : native(std::make_unique<Native>()) {}
+
+SerialPort::~SerialPort()
+{
+    close();
+}
+
+bool SerialPort::open(const QString &path)
+{
+    close();
+    gone = false;
+    // Share mode 0: nobody else, in this program or another, opens the line while we hold it,
+    // and the claim ends with the handle however the program ends.
+    const HANDLE h =
+        ::CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
+                      0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        setSystemError(::GetLastError());
+        return false;
+    }
+    if (!claimLine(path, native->claim)) {
+        const DWORD code = ::GetLastError();
+        ::CloseHandle(h);
+        setSystemError(code);
+        return false;
+    }
+    if (!native->takeOver(h)) {
+        const DWORD code = ::GetLastError();
+        ::CloseHandle(h);
+        native->releaseClaim();
+        setSystemError(code);
+        return false;
+    }
+    fd = reinterpret_cast<qintptr>(h);
+    setError(NoError, 0);
+    return true;
+}
+
+void SerialPort::close()
+{
+    if (fd == -1)
+        return;
+    const HANDLE h = toHandle(fd);
+    // A line that has gone refuses these; there is nothing left to restore then.
+    ::SetCommState(h, &native->savedState);
+    ::SetCommTimeouts(h, &native->savedTimeouts);
+    ::CloseHandle(h);
+    native->releaseClaim();
+    fd = -1;
+    QMutexLocker lock(&native->heldLock);
+    native->held.clear();
+}
+
+bool SerialPort::setBaudRate(int baud)
+{
+    if (fd == -1 || !isLineSpeed(baud)) {
+        setError(fd == -1 ? NotOpen : Unsupported,
+                 fd == -1 ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    DCB state{};
+    state.DCBlength = sizeof state;
+    if (!::GetCommState(toHandle(fd), &state)) {
+        setSystemError(::GetLastError());
+        return false;
+    }
+    state.BaudRate = DWORD(baud);
+    if (!::SetCommState(toHandle(fd), &state)) {
+        setSystemError(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+qint64 SerialPort::write(const QByteArray &data)
+{
+    if (fd == -1) {
+        setError(NotOpen, ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    qint64 done = 0;
+    while (done < data.size() && !gone) {
+        DWORD written = 0;
+        const BOOL ok = ::WriteFile(toHandle(fd), data.constData() + done,
+                                    DWORD(data.size() - done), &written, nullptr);
+        done += written;
+        if (!ok) {
+            setSystemError(::GetLastError());
+            break;
+        }
+        if (written == 0) { // the write time-out ran out: the line takes nothing
+            setError(Timeout, ERROR_TIMEOUT);
+            break;
+        }
+    }
+    return done;
+}
+
+bool SerialPort::flush()
+{
+    if (fd == -1) {
+        setError(NotOpen, ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (!::FlushFileBuffers(toHandle(fd))) {
+        setSystemError(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+qint64 SerialPort::bytesToWrite() const
+{
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (fd == -1 || !::ClearCommError(toHandle(fd), &errors, &stat))
+        return 0;
+    return stat.cbOutQue;
+}
+
+qint64 SerialPort::bytesAvailable() const
+{
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (fd == -1)
+        return 0;
+    const qint64 queued = ::ClearCommError(toHandle(fd), &errors, &stat) ? stat.cbInQue : 0;
+    return native->heldSize() + queued;
+}
+
+QByteArray SerialPort::readAll()
+{
+    QByteArray result;
+    if (fd == -1)
+        return result;
+    {
+        QMutexLocker lock(&native->heldLock);
+        result.swap(native->held);
+    }
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(toHandle(fd), &errors, &stat)) {
+        setSystemError(::GetLastError());
+        return result;
+    }
+    if (stat.cbInQue == 0)
+        return result;
+    // Exactly what is queued: the read finds its bytes there and returns without waiting.
+    const qsizetype before = result.size();
+    result.resize(before + qsizetype(stat.cbInQue));
+    DWORD got = 0;
+    if (!::ReadFile(toHandle(fd), result.data() + before, stat.cbInQue, &got, nullptr))
+        setSystemError(::GetLastError());
+    result.resize(before + qsizetype(got));
+    return result;
+}
+
+bool SerialPort::waitForReadyRead(int ms)
+{
+    if (fd == -1) {
+        setError(NotOpen, ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (gone)
+        return false;
+    if (bytesAvailable() > 0)
+        return true;
+    if (ms <= 0)
+        return false;
+    if (native->readTimeoutMs != DWORD(ms)) {
+        COMMTIMEOUTS timeouts = waitingTimeouts(DWORD(ms));
+        if (!::SetCommTimeouts(toHandle(fd), &timeouts)) {
+            setSystemError(::GetLastError());
+            return false;
+        }
+        native->readTimeoutMs = DWORD(ms);
+    }
+    // One byte: the read ends at the first byte that arrives, or at the time-out.
+    char byte = 0;
+    DWORD got = 0;
+    if (!::ReadFile(toHandle(fd), &byte, 1, &got, nullptr)) {
+        setSystemError(::GetLastError());
+        return false;
+    }
+    if (got == 0)
+        return false;
+    QMutexLocker lock(&native->heldLock);
+    native->held.append(byte);
+    return true;
+}
+
+SerialPort::Error SerialPort::error() const
+{
+    QMutexLocker lock(&errorLock);
+    return lastError;
+}
+
+QString SerialPort::lastErrorString() const
+{
+    QMutexLocker lock(&errorLock);
+    return lastErrorText;
+}
+
+void SerialPort::setSystemError(int sysError)
+{
+    setError(errorFromSystem(DWORD(sysError), fd == -1), sysError);
+}
+
+void SerialPort::setError(Error code, int sysError)
+{
+    if (code == Gone && fd != -1)
+        gone = true;
+    QMutexLocker lock(&errorLock);
+    lastError = code;
+    lastErrorText = sysError ? systemText(DWORD(sysError)) : QString();
+}

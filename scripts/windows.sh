@@ -1,0 +1,397 @@
+#!/usr/bin/env bash
+# The wizard for 64-bit Windows. Cross-builds it with Debian's MinGW-w64 against the Qt in
+# ../shared/toolchains (beside the repository), gathers it with the DLLs it needs, packs a
+# zip and an NSIS installer, and tests it under Wine: the Windows test programs against the
+# unit simulator on a COM port of a fresh Wine prefix, then the installed wizard on a
+# virtual display, driven with xdotool like an operator would.
+#   scripts/windows.sh [build|package|wine|all]     (all; each step does the ones before it)
+# Needs the Linux simulator (build/sim/vertal-unit-sim, made by scripts/build.sh) for "wine".
+# Out: build-win/out/vertal-wizard-1.05-win64.zip, build-win/out/vertal-wizard-1.05-setup.exe,
+#      build-win/wine/ (test logs, screenshots).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+step="${1:-all}"
+
+# The toolchains folder sits beside the repository (VERTAL_TOOLCHAINS names another).
+toolchains="${VERTAL_TOOLCHAINS:-$root/../shared/toolchains}"
+archive="$toolchains/qt6-win64-6.4.2-mingw.tar.xz"
+qt="$root/build-win-qt/qt6-win64"
+build="$root/build-win"
+dist="$build/vertal-wizard-1.05"
+out="$build/out"
+work="$build/wine"
+sim="$root/build/sim/vertal-unit-sim"
+com=COM12 # the simulator's line as Windows programs see it
+mingw_dlls=(/usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib)
+export PATH="$PATH:/usr/lib/wine" # Debian's wine64 keeps its loader there
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+say() { printf '[windows] %s\n' "$*"; }
+fail() {
+    printf '[windows] FAILED: %s\n' "$*" >&2
+    exit 1
+}
+
+install_packages() {
+    bash "$root/scripts/install-deps.sh" # cmake and the host Qt tools (moc, uic, rcc)
+    local packages=(g++-mingw-w64-x86-64-posix ninja-build wine64 nsis xvfb xauth xdotool
+        imagemagick)
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return
+    say "installing: ${missing[*]}"
+    local sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+unpack_qt() {
+    local stamp="$root/build-win-qt/.archive"
+    local sum
+    [ -f "$archive" ] || fail "no Qt for Windows at $archive"
+    sum="$(stat -c '%s %Y' "$archive")"
+    if [ -x "$qt/bin/qt-cmake" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$sum" ]; then
+        return
+    fi
+    say "unpacking $(basename "$archive")"
+    rm -rf "$root/build-win-qt"
+    mkdir -p "$root/build-win-qt"
+    tar -xJf "$archive" -C "$root/build-win-qt"
+    echo "$sum" >"$stamp"
+}
+
+cross_build() {
+    install_packages
+    unpack_qt
+    if [ ! -f "$build/build.ninja" ]; then
+        "$qt/bin/qt-cmake" -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+            -DVERTAL_BUILD_BENCH=OFF >/dev/null
+    fi
+    cmake --build "$build" -j"$(nproc)"
+}
+
+# The DLLs a Windows program or library imports, one name a line.
+imports() {
+    x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p'
+}
+
+# Copies into the folder of $1 every DLL it needs from Qt or the MinGW runtime, and theirs.
+copy_needs() {
+    local dll dir
+    for dll in $(imports "$1"); do
+        [ -f "$dist/$dll" ] && continue
+        for dir in "$qt/bin" "${mingw_dlls[@]}"; do
+            if [ -f "$dir/$dll" ]; then
+                cp "$dir/$dll" "$dist/"
+                copy_needs "$dist/$dll"
+                break
+            fi
+        done
+    done
+}
+
+gather() {
+    rm -rf "$dist"
+    mkdir -p "$dist/platforms" "$dist/styles"
+    cp "$build/vertal-wizard.exe" "$dist/"
+    cp "$qt/plugins/platforms/qwindows.dll" "$dist/platforms/"
+    cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$dist/styles/"
+    local f
+    for f in "$dist/vertal-wizard.exe" "$dist"/platforms/*.dll "$dist"/styles/*.dll; do
+        copy_needs "$f"
+    done
+    # Copies only: the symbols stay in the toolchain's own files.
+    find "$dist" -name '*.dll' -o -name '*.exe' | xargs x86_64-w64-mingw32-strip --strip-unneeded
+    say "program folder $(basename "$dist"):"
+    (cd "$dist" && find . -type f | sed 's|^\./||' | sort | while read -r f; do
+        printf '    %-40s %8d bytes\n' "$f" "$(stat -c %s "$f")"
+    done)
+    say "system DLLs it expects from Windows: $(for f in $(find "$dist" -name '*.dll' -o -name '*.exe'); do
+        imports "$f"
+    done | sort -fu | while read -r d; do [ -f "$dist/$d" ] || printf '%s ' "$d"; done)"
+}
+
+# NSIS lists of the program folder's files: how to install them and how to remove them.
+installer_lists() {
+    local f dir last=""
+    : >"$build/install-files.nsh"
+    : >"$build/uninstall-files.nsh"
+    while read -r f; do
+        dir="$(dirname "$f")"
+        if [ "$dir" != "$last" ]; then
+            [ "$dir" = . ] && echo 'SetOutPath "$INSTDIR"' >>"$build/install-files.nsh" ||
+                echo "SetOutPath \"\$INSTDIR\\${dir//\//\\}\"" >>"$build/install-files.nsh"
+            last="$dir"
+        fi
+        echo "File \"$dist/$f\"" >>"$build/install-files.nsh"
+        echo "Delete \"\$INSTDIR\\${f//\//\\}\"" >>"$build/uninstall-files.nsh"
+    done < <(cd "$dist" && find . -type f | sed 's|^\./||' | sort)
+    for dir in platforms styles; do
+        echo "RMDir \"\$INSTDIR\\$dir\"" >>"$build/uninstall-files.nsh"
+    done
+}
+
+package() {
+    mkdir -p "$out"
+    rm -f "$out"/*.zip "$out"/*.exe
+    (cd "$build" && cmake -E tar cf "$out/vertal-wizard-1.05-win64.zip" --format=zip \
+        "$(basename "$dist")")
+    installer_lists
+    makensis -V2 -INPUTCHARSET UTF8 -DDIST="$dist" -DICON="$root/image/vertal-wizard.ico" \
+        -DFILES="$build/install-files.nsh" -DUNFILES="$build/uninstall-files.nsh" \
+        -DOUT="$out/vertal-wizard-1.05-setup.exe" "$root/scripts/windows/installer.nsi"
+    say "zip:       $(stat -c %s "$out/vertal-wizard-1.05-win64.zip") bytes"
+    say "installer: $(stat -c %s "$out/vertal-wizard-1.05-setup.exe") bytes"
+}
+
+# --- Wine ---------------------------------------------------------------------------------
+
+pids=()
+cleanup() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+    local pid
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+}
+
+dos_path() {
+    printf 'Z:%s' "${1//\//\\}"
+}
+
+start_display() {
+    rm -f "$work/display"
+    Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" \
+        >"$work/xvfb.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        [ -s "$work/display" ] && break
+        sleep 0.1
+    done
+    [ -s "$work/display" ] || fail "Xvfb did not start"
+    export DISPLAY=":$(head -1 "$work/display")"
+}
+
+# The simulator on a pseudo-terminal, its console a FIFO (a holder keeps it open, so that
+# each writer may come and go), its line reachable through a link that follows a replug.
+start_simulator() {
+    [ -x "$sim" ] || fail "no simulator at $sim (run scripts/build.sh first)"
+    rm -f "$work/console" "$work/line"
+    mkfifo "$work/console"
+    "$sim" --address 1 --speed 19200 --boards 0x29 --version 1.5 --link "$work/line" \
+        <"$work/console" >"$work/sim.log" 2>&1 &
+    pids+=($!)
+    sleep 1000000 >"$work/console" &
+    pids+=($!)
+    for _ in $(seq 100); do
+        [ -L "$work/line" ] && break
+        sleep 0.1
+    done
+    [ -L "$work/line" ] || fail "the simulator made no line"
+}
+
+tell_unit() {
+    echo "$*" >"$work/console"
+}
+
+# A fresh prefix whose $com is the simulator's line (two digits: only the \\.\ form of a
+# port name reaches COM10 and above).
+make_prefix() {
+    export WINEPREFIX="$work/prefix"
+    rm -rf "$WINEPREFIX"
+    wine64 wineboot -i >"$work/wineboot.log" 2>&1
+    wine64 reg add 'HKLM\Software\Wine\Ports' /v "$com" /d "$work/line" /f >/dev/null 2>&1
+    wineserver -k || true
+    wine64 wineboot -u >>"$work/wineboot.log" 2>&1
+    [ -L "$WINEPREFIX/dosdevices/${com,,}" ] || fail "Wine did not make $com"
+    say "Wine prefix ready: $com -> $(readlink "$work/line")"
+}
+
+# Runs a Windows test program; its QTest log goes to a file (a Windows program's standard
+# output does not reach us under Wine when it has no console).
+run_test() {
+    local name="$1"
+    shift
+    local log="$work/$name.txt"
+    local rc=0
+    env "$@" WINEPATH="$(dos_path "$qt/bin");$(dos_path "${mingw_dlls[0]}");$(dos_path "${mingw_dlls[1]}")" \
+        QT_PLUGIN_PATH="$(dos_path "$qt/plugins")" QT_QPA_PLATFORM=offscreen \
+        timeout 300 wine64 "$build/$name.exe" -o "$(dos_path "$log"),txt" >/dev/null 2>&1 || rc=$?
+    grep -E '^(QINFO|FAIL|SKIP|Totals)|failure location' "$log" | sed 's/^/    /' || true
+    [ "$rc" -eq 0 ] || fail "$name under Wine (exit $rc)"
+    say "$name: passed"
+}
+
+wine_tests() {
+    run_test tst_framecodec
+    run_test tst_commandset
+    run_test tst_mainwindowform
+    run_test tst_comport VERTAL_TEST_COM="$com" VERTAL_TEST_SPEED=19200 VERTAL_TEST_ADDRESS=1 \
+        VERTAL_TEST_SIM_CONSOLE="$(dos_path "$work/console")"
+}
+
+# The prefix's files, less temporary ones: what an install may leave behind.
+prefix_files() {
+    (cd "$WINEPREFIX/drive_c" && find . -path ./users/*/Temp -prune -o -print | sort)
+}
+
+# Installs silently, as the user; checks the program folder and the Start-menu entry.
+install_wizard() {
+    local profile
+    profile="$WINEPREFIX/drive_c/users/$(id -un)"
+    prefix_files >"$work/files-before.txt"
+    wine64 "$out/vertal-wizard-1.05-setup.exe" /S >/dev/null 2>&1
+    installed="$profile/AppData/Local/Programs/ВЕРТАЛ-КП Визард"
+    menu_entry="$(find "$profile" -name 'ВЕРТАЛ-КП Визард.lnk' | head -1)"
+    [ -x "$installed/vertal-wizard.exe" ] || fail "the installer did not install the program"
+    [ -n "$menu_entry" ] || fail "the installer made no Start-menu entry"
+    say "installed into $installed; menu entry ${menu_entry#"$WINEPREFIX"/}"
+}
+
+uninstall_wizard() {
+    wine64 "$installed/uninstall.exe" /S >/dev/null 2>&1
+    for _ in $(seq 100); do # the uninstaller runs on from a copy of itself
+        [ -e "$installed" ] || [ -e "$menu_entry" ] || break
+        sleep 0.2
+    done
+    [ ! -e "$installed" ] || fail "the uninstaller left $(ls "$installed")"
+    [ ! -e "$menu_entry" ] || fail "the uninstaller left the Start-menu entry"
+    prefix_files >"$work/files-after.txt"
+    diff "$work/files-before.txt" "$work/files-after.txt" >&2 ||
+        fail "installing and uninstalling left files behind"
+    say "uninstalled: program folder and menu entry gone, no other file left"
+}
+
+# Window geometry: the client area's top-left corner on the screen (x y).
+client_origin() {
+    local x y w h
+    eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(X|Y|WIDTH|HEIGHT)=')"
+    x=$X y=$Y w=$WIDTH h=$HEIGHT
+    # The window is 391 wide with no frame; anything wider carries Wine's own frame.
+    echo "$((x + (w - 391) / 2)) $((y + h - 321 - (w - 391) / 2))"
+}
+
+screenshot() {
+    import -display "$DISPLAY" -window root "$work/$1.png"
+}
+
+# "r g b" of the screen pixel at (x, y) of the last screenshot $1.
+pixel() {
+    convert "$work/$1.png" -format \
+        "%[fx:int(255*p{$2,$3}.r+.5)] %[fx:int(255*p{$2,$3}.g+.5)] %[fx:int(255*p{$2,$3}.b+.5)]" info:
+}
+
+# Waits until the status field shows colour "$2" (r g b), taking screenshot $1.
+wait_for_colour() {
+    local i c
+    for i in $(seq 120); do
+        screenshot "$1"
+        c="$(pixel "$1" "$sx" "$sy")"
+        [ "$c" = "$2" ] && return 0
+        sleep 0.5
+    done
+    fail "status field never showed $2 (last: $c), see $work/$1.png"
+}
+
+# Pixels that differ between two screenshots within a rectangle (WxH+X+Y).
+region_changes() {
+    convert "$work/$1.png" -crop "$3" +repage "$work/crop-a.png"
+    convert "$work/$2.png" -crop "$3" +repage "$work/crop-b.png"
+    compare -metric AE "$work/crop-a.png" "$work/crop-b.png" null: 2>&1 || true
+}
+
+# CPU of process $1 over $2 seconds, in per cent of one core.
+cpu_share() {
+    local before after ticks
+    ticks="$(getconf CLK_TCK)"
+    before="$(awk '{print $14 + $15}' "/proc/$1/stat")"
+    sleep "$2"
+    after="$(awk '{print $14 + $15}' "/proc/$1/stat")"
+    awk -v t=$((after - before)) -v hz="$ticks" -v s="$2" 'BEGIN { printf "%.1f", t * 100 / hz / s }'
+}
+
+wizard_on_display() {
+    local wid ox oy box changed
+    wine64 "$installed/vertal-wizard.exe" >"$work/wizard.log" 2>&1 &
+    wizard=$!
+    wid="$(timeout 60 xdotool search --sync --name '^ВЕРТАЛ-КП Визард v.1.05$' | head -1)" ||
+        fail "the wizard's window did not appear"
+    sleep 2
+    read -r ox oy <<<"$(client_origin "$wid")"
+    # The form's own geometry: status field at (156,74) 211x16, version at (20,276) 201x20,
+    # port list at (70,10), Start at (310,10).
+    sx=$((ox + 261)) sy=$((oy + 82))
+    screenshot 1-idle
+    say "idle status field: $(pixel 1-idle "$sx" "$sy")"
+
+    # Pick the port the way a person would: open the list, type the name, take it.
+    xdotool mousemove $((ox + 104)) $((oy + 21)) click 1
+    sleep 1
+    xdotool type --delay 100 "$com"
+    xdotool key Return
+    sleep 1
+    screenshot 2-port
+    xdotool mousemove $((ox + 347)) $((oy + 21)) click 1
+    wait_for_colour 3-connected "0 255 0"
+    changed="$(region_changes 1-idle 3-connected "201x20+$((ox + 20))+$((oy + 276))")"
+    [ "${changed%% *}" -gt 20 ] 2>/dev/null || fail "no version shown (changed pixels: $changed)"
+    say "found the unit on $com: status field green, version field drawn ($changed pixels)"
+    say "the wizard polling its unit: $(cpu_share "$wizard" 5)% of one core over 5 s"
+
+    tell_unit status 1 alarm
+    wait_for_colour 4-alarm "255 0 0"
+    say "alarm raised by the simulator: status field red"
+
+    tell_unit unplug
+    box=""
+    for _ in $(seq 60); do
+        box="$(xdotool search --name '^ВЕРТАЛ-КП$' | head -1 || true)"
+        [ -n "$box" ] && break
+        sleep 0.5
+    done
+    [ -n "$box" ] || fail "no message box after the unplug"
+    sleep 1
+    screenshot 5-unplugged
+    say "unplug reported in a box titled ВЕРТАЛ-КП (see 5-unplugged.png)"
+    xdotool key --window "$box" Return 2>/dev/null
+    wait_for_colour 6-idle-again "192 192 192"
+    say "answered the box: the window is idle again"
+
+    # Closed as a person would (Alt+F4): the program ends by itself.
+    xdotool key --window "$wid" alt+F4 2>/dev/null
+    for _ in $(seq 50); do
+        kill -0 "$wizard" 2>/dev/null || break
+        sleep 0.2
+    done
+    ! kill -0 "$wizard" 2>/dev/null || fail "the wizard did not end when its window closed"
+    wait "$wizard" || fail "the wizard ended with status $?"
+    say "closed with Alt+F4: the wizard ended with status 0"
+}
+
+wine_run() {
+    local started=$SECONDS
+    mkdir -p "$work"
+    trap cleanup EXIT
+    start_display
+    start_simulator
+    make_prefix
+    wine_tests
+    tell_unit replug
+    install_wizard
+    wizard_on_display
+    uninstall_wizard
+    say "Wine part took $((SECONDS - started)) s; screenshots in $work"
+}
+
+case "$step" in
+build) cross_build ;;
+package) cross_build && gather && package ;;
+wine) cross_build && gather && package && wine_run ;;
+all) cross_build && gather && package && wine_run ;;
+*) fail "unknown step $step (build, package, wine or all)" ;;
+esac
