@@ -17,7 +17,7 @@ fi
 sim="$build/sim/vertal-unit-sim"
 wizard="$build/app/vertal-wizard"
 link="$build/vertal-unit"
-[ $# -gt 0 ] || set -- --address 1 --speed 19200 --boards 0x29 --version 1.5
+[ $# -gt 0 ] || set -- --address 1 --speed 19200 --boards 0x29 --firmware 1.5
 
 simpid=""
 wizpid=""

@@ -183,7 +183,7 @@ start_simulator() {
     [ -x "$sim" ] || fail "no simulator at $sim (run scripts/build.sh first)"
     rm -f "$work/console" "$work/line"
     mkfifo "$work/console"
-    "$sim" --address 1 --speed 19200 --boards 0x29 --version 1.5 --link "$work/line" \
+    "$sim" --address 1 --speed 19200 --boards 0x29 --firmware 1.5 --link "$work/line" \
         <"$work/console" >"$work/sim.log" 2>&1 &
     pids+=($!)
     sleep 1000000 >"$work/console" &

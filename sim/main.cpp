@@ -6,7 +6,10 @@
 #include "unitserver.h"
 
 #include "commandcodes.h"
+#include "vertalversion.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QStringList>
 #include <cerrno>
 #include <csignal>
@@ -32,30 +35,12 @@ void print(const QString &text)
     std::fflush(stdout);
 }
 
-const char usageText[] =
-    "Usage: vertal-unit-sim [options]\n"
-    "A ВЕРТАЛ-КП unit on a pseudo-terminal. Prints the device path on its first line,\n"
-    "then reads commands on standard input.\n"
-    "\n"
-    "Options:\n"
-    "  --address N[,N...]  the unit's address, 0..255 (1); several addresses put several\n"
-    "                      units on the line (input board p of the unit at address A\n"
-    "                      then starts with the value 100*A+p); \"unit A\" picks one\n"
-    "  --speed BAUD        line speed: 4800, 9600, 19200, 38400, 57600, 115200 (19200)\n"
-    "  --boards MAP[,MAP]  board map byte, decimal or 0x-hex (0x29: 1 input, 2-3 relay);\n"
-    "                      one per unit, the last one for the units after it\n"
-    "  --version MAJ.MIN   firmware version (1.5)\n"
-    "  --link PATH         also reach the line through the symbolic link PATH\n"
-    "  --help              this text\n"
-    "\n";
-
 struct Options
 {
     UnitState unit;
     QList<int> addresses;
     QList<int> boardMaps;
     QString link;
-    bool help = false;
 };
 
 bool parseVersion(const QString &text, UnitState &s)
@@ -102,39 +87,58 @@ QList<UnitState> unitsOnLine(const Options &o)
     return units;
 }
 
-// Applies one option and its value; false when either is wrong.
-bool applyOption(Options &o, const QString &name, const QString &value)
+void describeOptions(QCommandLineParser &parser)
 {
-    int n = -1;
-    const bool number = parseConsoleNumber(value, n);
-    if (name == QLatin1String("--address"))
-        return parseByteList(value, o.addresses);
-    if (name == QLatin1String("--boards"))
-        return parseByteList(value, o.boardMaps);
-    if (name == QLatin1String("--speed") && number && SimUnit::isLineSpeed(n))
-        o.unit.lineSpeed = n;
-    else if (name == QLatin1String("--version"))
-        return parseVersion(value, o.unit);
-    else if (name == QLatin1String("--link") && !value.isEmpty())
-        o.link = value;
-    else
-        return false;
-    return true;
+    parser.setApplicationDescription(
+        QStringLiteral("A ВЕРТАЛ-КП unit on a pseudo-terminal. Prints the device path on its "
+                       "first line, then reads commands on standard input."));
+    parser.addOptions({
+        {QStringLiteral("address"),
+         QStringLiteral("The unit's address, 0..255 (1); several addresses put several units "
+                        "on the line (input board p of the unit at address A then starts "
+                        "with the value 100*A+p); \"unit A\" picks one."),
+         QStringLiteral("N[,N...]")},
+        {QStringLiteral("speed"),
+         QStringLiteral("Line speed: 4800, 9600, 19200, 38400, 57600, 115200 (19200)."),
+         QStringLiteral("BAUD")},
+        {QStringLiteral("boards"),
+         QStringLiteral("Board map byte, decimal or 0x-hex (0x29: 1 input, 2-3 relay); one "
+                        "per unit, the last one for the units after it."),
+         QStringLiteral("MAP[,MAP]")},
+        {QStringLiteral("firmware"), QStringLiteral("Firmware version the unit reports (1.5)."),
+         QStringLiteral("MAJ.MIN")},
+        {QStringLiteral("link"),
+         QStringLiteral("Also reach the line through the symbolic link PATH."),
+         QStringLiteral("PATH")},
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text.")},
+        {{QStringLiteral("v"), QStringLiteral("version")},
+         QStringLiteral("The simulator's own version.")},
+    });
 }
 
-bool parseOptions(int argc, char *argv[], Options &o)
+// Takes the options' values into `o`; false, naming the option, when one is wrong.
+bool readOptions(const QCommandLineParser &parser, Options &o, QString &wrong)
 {
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            o.help = true;
-            continue;
-        }
-        if (i + 1 >= argc || !applyOption(o, arg, QString::fromLocal8Bit(argv[i + 1]))) {
-            std::fprintf(stderr, "vertal-unit-sim: bad option '%s'\n", argv[i]);
-            return false;
-        }
-        ++i;
+    int n = -1;
+    const auto bad = [&wrong](const char *name) {
+        wrong = QLatin1String(name);
+        return false;
+    };
+    if (parser.isSet("address") && !parseByteList(parser.value("address"), o.addresses))
+        return bad("--address");
+    if (parser.isSet("boards") && !parseByteList(parser.value("boards"), o.boardMaps))
+        return bad("--boards");
+    if (parser.isSet("speed")) {
+        if (!parseConsoleNumber(parser.value("speed"), n) || !SimUnit::isLineSpeed(n))
+            return bad("--speed");
+        o.unit.lineSpeed = n;
+    }
+    if (parser.isSet("firmware") && !parseVersion(parser.value("firmware"), o.unit))
+        return bad("--firmware");
+    if (parser.isSet("link")) {
+        o.link = parser.value("link");
+        if (o.link.isEmpty())
+            return bad("--link");
     }
     return true;
 }
@@ -186,13 +190,25 @@ void runConsole(SimConsole &console)
 
 int main(int argc, char *argv[])
 {
+    const QCoreApplication program(argc, argv); // names the program in the help text
+    const QStringList args = QCoreApplication::arguments();
+    QCommandLineParser parser;
+    describeOptions(parser);
     Options options;
-    if (!parseOptions(argc, argv, options)) {
-        std::fputs(usageText, stderr);
+    QString wrong;
+    if (!parser.parse(args) || !parser.positionalArguments().isEmpty() ||
+        !readOptions(parser, options, wrong)) {
+        const QString why = wrong.isEmpty() ? parser.errorText() : "bad value for " + wrong;
+        std::fprintf(stderr, "vertal-unit-sim: %s\n%s", qPrintable(why),
+                     qPrintable(parser.helpText()));
         return 2;
     }
-    if (options.help) {
-        print(QString::fromUtf8(usageText) + SimConsole::help());
+    if (parser.isSet("help")) {
+        print(parser.helpText() + QLatin1Char('\n') + SimConsole::help());
+        return 0;
+    }
+    if (parser.isSet("version")) {
+        print(QStringLiteral("vertal-unit-sim " VERTAL_VERSION "\n"));
         return 0;
     }
     catchSignals();

@@ -28,6 +28,7 @@ private slots:
     void endsCleanly_data();
     void endsCleanly();
     void helpListsEveryCommand();
+    void printsItsOwnVersion();
     void refusesBadOptions_data();
     void refusesBadOptions();
 
@@ -144,7 +145,7 @@ void TestSimConsole::drivenThroughItsConsole()
 {
     QProcess sim;
     const QString path =
-        start(sim, {"--address", "9", "--speed", "57600", "--boards", "0x05", "--version", "2.7"});
+        start(sim, {"--address", "9", "--speed", "57600", "--boards", "0x05", "--firmware", "2.7"});
     QVERIFY(path.startsWith("/dev/"));
     QCOMPARE(QFileInfo(dir.filePath("unit")).symLinkTarget(), path);
 
@@ -221,11 +222,21 @@ void TestSimConsole::helpListsEveryCommand()
     QCOMPARE(sim.exitCode(), 0);
     const QByteArray help = sim.readAllStandardOutput();
     for (const char *word :
-         {"--address",   "--speed", "--boards",  "--version",  "--link", "status N", "case open",
-          "value N",     "kind N",  "show",      "fault KIND", "sticky", "noanswer", "delay",
-          "chunked",     "garbage", "oddlength", "badhigh",    "badlow", "babble",   "unplug",
-          "fault clear", "replug",  "log",       "quit"})
+         {"--address", "--speed",     "--boards", "--firmware", "--version",  "--link", "status N",
+          "case open", "value N",     "kind N",   "show",       "fault KIND", "sticky", "noanswer",
+          "delay",     "chunked",     "garbage",  "oddlength",  "badhigh",    "badlow", "babble",
+          "unplug",    "fault clear", "replug",   "log",        "quit"})
         QVERIFY2(help.contains(word), word);
+}
+
+// --version is the simulator's own, as with any program; the unit's firmware is --firmware.
+void TestSimConsole::printsItsOwnVersion()
+{
+    QProcess sim;
+    sim.start(QStringLiteral(SIM_PROGRAM), {"--version"});
+    QVERIFY(sim.waitForFinished(startMs));
+    QCOMPARE(sim.exitCode(), 0);
+    QCOMPARE(sim.readAllStandardOutput(), QByteArray("vertal-unit-sim 1.05\n"));
 }
 
 void TestSimConsole::refusesBadOptions_data()
@@ -233,7 +244,8 @@ void TestSimConsole::refusesBadOptions_data()
     QTest::addColumn<QStringList>("args");
     QTest::newRow("speed") << QStringList{"--speed", "2400"};
     QTest::newRow("address") << QStringList{"--address", "256"};
-    QTest::newRow("version") << QStringList{"--version", "1"};
+    QTest::newRow("firmware") << QStringList{"--firmware", "1"};
+    QTest::newRow("stray word") << QStringList{"4800"};
     QTest::newRow("missing value") << QStringList{"--boards"};
     QTest::newRow("unknown") << QStringList{"--colour", "red"};
 }
