@@ -79,8 +79,10 @@ cComPort::~cComPort()
     while (linkBusy.load() != 0)
         QThread::msleep(std::chrono::milliseconds(linkWaitOnDestroy).count());
     wait(); // a running thread must never be destroyed
-    if (ownsPort)
+    if (ownsPort && serial) {
+        strayReplies::forget(*serial);
         delete serial; // closes it
+    }
 }
 
 int cComPort::exchange(QByteArray &request, bool pauseBeforeRead)
@@ -117,8 +119,10 @@ int cComPort::exchange(QByteArray &request, bool pauseBeforeRead)
 
 void cComPort::setBaudRate(int baud)
 {
-    if (serial)
-        serial->setBaudRate(baud);
+    if (!serial)
+        return;
+    serial->setBaudRate(baud);
+    strayReplies::forgetOwed(*serial);
 }
 
 void cComPort::waitProcessingEvents(int ms)
@@ -133,7 +137,12 @@ void cComPort::run()
     QByteArray frame = *buffer;
     encodeFrame(frame);
     LinkHold hold;
+    // Replies to an earlier exchange's copies are not this exchange's: they go first.
+    // Nothing to do (and no system call) when that exchange left the line clean.
+    strayReplies::discardBefore(*serial);
+    tally = LineTally{};
     *resultSlot = talk(frame);
+    strayReplies::noteAfter(*serial, tally, *resultSlot == Ok);
 }
 
 // Sends `frame` up to nine times and returns the exchange's result.
@@ -167,6 +176,7 @@ void cComPort::send(const QByteArray &frame)
     logFrame("out", frame);
     serial->write(frame);
     serial->flush();
+    tally.sent();
     const auto deadline = Clock::now() + drainTimeout;
     while (serial->bytesToWrite() > 0 && !serial->isGone() && Clock::now() < deadline)
         QThread::msleep(1);
@@ -185,13 +195,18 @@ cComPort::Heard cComPort::collectReply(QByteArray &reply)
         if (left.count() > 0 && serial->waitForReadyRead(int(left.count()))) {
             const QByteArray chunk = serial->readAll();
             logFrame("in", chunk);
-            if (chunk.isEmpty() || (reply.isEmpty() && chunk.front() != replyStart))
+            const bool dropped =
+                chunk.isEmpty() || (reply.isEmpty() && chunk.front() != replyStart);
+            tally.heard(chunk, !dropped);
+            if (dropped)
                 continue;
             reply += chunk;
             if (reply.back() == frameEnd)
                 return Heard::Frame;
-            if (reply.size() > maxReplySize)
+            if (reply.size() > maxReplySize) {
+                tally.heard({}, false);
                 return Heard::Nothing;
+            }
             windowEnd = Clock::now() + pollInterval;
             continue;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "strayreplies.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QThread>
@@ -76,6 +78,7 @@ private:
     int *resultSlot = nullptr;
     bool waitBeforeRead = false;
     bool exchanging = false;
+    LineTally tally; // what the exchange in flight has done on the line (worker thread)
     static inline int startedCount = 0;
     static inline int refusedCount = 0;
 };
