@@ -21,7 +21,8 @@ namespace {
 // How deep operator steps may nest inside each other's waits before only steps that
 // cannot wait themselves (closing, typing, the unit's side) are taken.
 constexpr int maxDepth = 3;
-// A connection found this long after the last fault has no late reply of it on the line.
+// A connection found this long after the last mangled reply has none of its pieces left
+// on the line.
 constexpr qint64 faultSettleMs = 3000;
 
 // Units the line may lead to after a replug; the last two have no board to set up.
@@ -240,9 +241,10 @@ void SoakOperator::perform(Action action)
 void SoakOperator::startStop()
 {
     if (rig.startText() != QStringLiteral("Стоп")) {
-        // The contents of this connection are judged only when no fault can still have a
-        // late reply on its way.
-        const bool calmLine = rig.server.fault().kind == FaultKind::None &&
+        // Late replies must never show as the answers to other requests: the contents of
+        // every connection are judged, except where the line itself mangled a reply into
+        // another well-formed one (the window cannot tell that from the unit's word).
+        const bool calmLine = rig.server.fault().kind != FaultKind::Hostile &&
                               clock.elapsed() - lastFaultMs > faultSettleMs;
         checks.setRepliesTrusted(calmLine);
         ++searchCount;
@@ -360,18 +362,23 @@ void SoakOperator::injectFault()
     };
     Fault fault;
     fault.kind = kinds[pick(0, int(std::size(kinds)) - 1)];
-    fault.delayMs = chance(70) ? pick(20, 250) : pick(250, 1500);
+    // Half of the delays outlast one attempt (315 ms): the unit then answers every copy,
+    // and the late copies arrive while the next requests go out.
+    fault.delayMs = chance(50) ? pick(20, 300) : pick(316, 2000);
     fault.chunkBytes = pick(1, 6);
     fault.pauseMs = pick(1, 80);
     fault.garbage = QByteArray(pick(1, 12), char(pick(' ', '~')));
     fault.babbleBytes = pick(50, 4096);
     fault.seed = quint32(rng());
-    fault.sticky = fault.kind != FaultKind::Unplug && chance(15);
+    fault.sticky =
+        fault.kind != FaultKind::Unplug && chance(fault.kind == FaultKind::Delay ? 40 : 15);
     stickyLeft = fault.sticky ? pick(1, 6) : 0;
     rig.server.injectFault(fault);
     ++faultKinds[faultKindName(fault.kind)];
-    lastFaultMs = clock.elapsed();
-    checks.setRepliesTrusted(false);
+    if (fault.kind == FaultKind::Hostile) {
+        lastFaultMs = clock.elapsed();
+        checks.setRepliesTrusted(false);
+    }
     if (fault.kind == FaultKind::Unplug)
         unplugged = true; // played on the next answered request
     ++faultCount;
@@ -399,8 +406,6 @@ void SoakOperator::unplug()
     rig.server.unplug();
     ++faultKinds[QStringLiteral("pulled")];
     unplugged = true;
-    lastFaultMs = clock.elapsed();
-    checks.setRepliesTrusted(false);
     ++faultCount;
 }
 
