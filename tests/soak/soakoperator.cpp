@@ -69,7 +69,7 @@ void SoakOperator::step()
     scheduleNext();
     ++depth;
     if (windingDown) {
-        rig.server.clearFault();
+        clearFault();
         if (unplugged)
             replug();
         if (SoakRig::messageBox())
@@ -355,10 +355,11 @@ void SoakOperator::closeDialog()
 
 void SoakOperator::injectFault()
 {
+    // Late replies twice as often as the others.
     static const FaultKind kinds[] = {
-        FaultKind::NoAnswer,  FaultKind::Delay,        FaultKind::Chunked,     FaultKind::Garbage,
-        FaultKind::OddLength, FaultKind::BadHighDigit, FaultKind::BadLowDigit, FaultKind::Babble,
-        FaultKind::Unplug,    FaultKind::Hostile,
+        FaultKind::NoAnswer, FaultKind::Delay,     FaultKind::Delay,        FaultKind::Chunked,
+        FaultKind::Garbage,  FaultKind::OddLength, FaultKind::BadHighDigit, FaultKind::BadLowDigit,
+        FaultKind::Babble,   FaultKind::Unplug,    FaultKind::Hostile,
     };
     Fault fault;
     fault.kind = kinds[pick(0, int(std::size(kinds)) - 1)];
@@ -392,13 +393,21 @@ void SoakOperator::changeWeather()
     stormy = !stormy;
     weatherChangeMs = clock.elapsed() + (stormy ? pick(5000, 15000) : pick(15000, 30000));
     if (!stormy)
-        rig.server.clearFault();
+        clearFault();
+}
+
+// A mangling fault played until now may still have pieces of its last reply on the way.
+void SoakOperator::clearFault()
+{
+    if (rig.server.fault().kind == FaultKind::Hostile)
+        lastFaultMs = clock.elapsed();
+    rig.server.clearFault();
 }
 
 void SoakOperator::endStickyFault()
 {
     if (stickyLeft > 0 && --stickyLeft == 0)
-        rig.server.clearFault();
+        clearFault();
 }
 
 void SoakOperator::unplug()
@@ -421,7 +430,7 @@ void SoakOperator::replug()
             s.lineSpeed = speed;
         });
     }
-    rig.server.clearFault();
+    clearFault();
     rig.server.replug();
     unplugged = false;
 }

@@ -82,6 +82,7 @@ private:
     void replug();
     void endStickyFault();
     void changeWeather();
+    void clearFault();
 
     int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
     bool chance(int percent) { return pick(1, 100) <= percent; }
