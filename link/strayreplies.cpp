@@ -41,7 +41,9 @@ Leftovers leftoversOf(const SerialPort &port)
 }
 
 // Reads and drops bytes until `owed` reply ends have come and the line has been quiet for
-// the settle time, or until `lateUntil`.
+// the settle time, or until `lateUntil`. A unit that works through its requests one after
+// the other sends the late copies one delay apart, not one attempt apart: each reply that
+// comes gives the next one the full time again.
 void waitOutOwed(SerialPort &port, int owed, Clock::time_point lateUntil)
 {
     for (auto now = Clock::now(); now < lateUntil; now = Clock::now()) {
@@ -53,7 +55,10 @@ void waitOutOwed(SerialPort &port, int owed, Clock::time_point lateUntil)
         if (bytes.isEmpty())
             return;
         logFrame("late", bytes);
-        owed -= int(bytes.count(frameEnd));
+        const int ends = int(bytes.count(frameEnd));
+        owed -= ends;
+        if (ends > 0 && owed > 0)
+            lateUntil = std::max(lateUntil, Clock::now() + lateReplyLimit);
     }
 }
 

@@ -37,7 +37,7 @@ namespace strayReplies {
 // Before an exchange's first send. Discards the bytes waiting on `port` when the line's
 // last exchange left it unclean (a new port counts as unclean); when that exchange's
 // copies still owe replies, also waits for them (discarding) until all have come and the
-// line has settled, but never past the latest a late reply of theirs is looked for.
+// line has settled, or until none has come for a whole exchange's listening time.
 void discardBefore(SerialPort &port);
 // After an exchange on `port`: what it may have left on the line. `answered`: it ended Ok.
 void noteAfter(const SerialPort &port, const LineTally &tally, bool answered);
