@@ -111,16 +111,19 @@ void TestLateReplies::slowUnit()
     late.sticky = true;
     late.delayMs = delayMs;
     std::mt19937 rng(seedFromEnvironment());
+    const auto newDelay = [&] {
+        late.delayMs = std::uniform_int_distribution<int>(0, randomDelayMax)(rng);
+        bench.server.injectFault(late);
+    };
     QTimer changeDelay;
     if (delayMs < 0) {
         qInfo("seed %u (VERTAL_SEED replays it)", seedFromEnvironment());
-        connect(&changeDelay, &QTimer::timeout, [&] {
-            late.delayMs = std::uniform_int_distribution<int>(0, randomDelayMax)(rng);
-            bench.server.injectFault(late);
-        });
+        newDelay();
+        connect(&changeDelay, &QTimer::timeout, newDelay);
         changeDelay.start(randomDelayEveryMs);
+    } else {
+        bench.server.injectFault(late);
     }
-    bench.server.injectFault(late);
 
     // The search, address 0: the unit's address, version, boards and board 1's relay.
     QVERIFY(bench.connectUnit(0));
