@@ -204,7 +204,7 @@ cComPort::Heard cComPort::collectReply(QByteArray &reply)
             if (reply.back() == frameEnd)
                 return Heard::Frame;
             if (reply.size() > maxReplySize) {
-                tally.heard({}, false);
+                tally.unusedBytes = true; // the reply is thrown away
                 return Heard::Nothing;
             }
             windowEnd = Clock::now() + pollInterval;

@@ -73,7 +73,7 @@ void LineTally::sent()
 void LineTally::heard(const QByteArray &bytes, bool used)
 {
     frameEnds += int(bytes.count(frameEnd));
-    unusedBytes = unusedBytes || !used;
+    unusedBytes = unusedBytes || (!used && !bytes.isEmpty());
 }
 
 bool LineTally::leftLineClean(bool answered) const
