@@ -73,7 +73,7 @@ private:
     void searchUnit();
     void resetToIdle();
     void linkFailed();
-    void showInputBoardState(const QByteArray &reply);
+    void showInputBoardState(int board, const QByteArray &reply);
     void reloadUnit();
 
     // Connection bookkeeping of the workflow (workflow/connectionworkers.cpp).
@@ -101,6 +101,7 @@ private:
     bool mustStop(int generation, int result);
     bool askUnit(const std::function<QByteArray()> &buildRequest, QByteArray &reply);
     int selectedInputBoard() const;
+    void keepInputBoardShown();
     void writeToUnit(const QByteArray &request);
     void criticalMessage(const QString &text);
 
@@ -115,6 +116,8 @@ private:
     // Bumped whenever a connection ends (resetToIdle, linkFailed) or a search begins: an
     // operation that finds it changed after a wait ends quietly.
     int connectionGeneration = 0;
+    // The input board whose alarm relay the relay group shows; 0 while none is shown.
+    int shownInputBoard = 0;
     bool settling = false;     // a tick is in its settle wait before re-reading the unit
     bool watchingQuit = false; // the connection ends when the program's last window closes
     // Workers of ended connections, told to stop: their port is closed as soon as their

@@ -95,8 +95,10 @@ cComPort::~cComPort()
     while (serial && serial->isOpen() && linkBusy.load() != 0)
         QThread::msleep(std::chrono::milliseconds(linkWaitOnDestroy).count());
     wait(); // a running thread must never be destroyed
-    if (ownsPort)
+    if (ownsPort && serial) {
+        strayReplies::forget(*serial);
         delete serial; // closes it
+    }
 }
 
 int cComPort::exchange(QByteArray &request, bool pauseBeforeRead)
@@ -140,8 +142,10 @@ void cComPort::setSendsPerExchange(int count)
 
 void cComPort::setBaudRate(int baud)
 {
-    if (serial)
-        serial->setBaudRate(baud);
+    if (!serial)
+        return;
+    serial->setBaudRate(baud);
+    strayReplies::forgetOwed(*serial);
 }
 
 void cComPort::waitProcessingEvents(int ms)
@@ -156,7 +160,16 @@ void cComPort::run()
     QByteArray frame = *buffer;
     encodeFrame(frame);
     LinkHold hold(stopped);
-    *resultSlot = hold.held ? talk(frame) : NoReply;
+    if (!hold.held) {
+        *resultSlot = NoReply;
+        return;
+    }
+    // Replies to an earlier exchange's copies are not this exchange's: they go first.
+    // Nothing to do (and no system call) when that exchange left the line clean.
+    strayReplies::discardBefore(*serial);
+    tally = LineTally{};
+    *resultSlot = talk(frame);
+    strayReplies::noteAfter(*serial, tally, *resultSlot == Ok);
 }
 
 // Sends `frame` up to nine times and returns the exchange's result.
@@ -190,6 +203,7 @@ void cComPort::send(const QByteArray &frame)
     logFrame("out", frame);
     serial->write(frame);
     serial->flush();
+    tally.sent();
     const auto deadline = Clock::now() + drainTimeout;
     while (serial->bytesToWrite() > 0 && !serial->isGone() && Clock::now() < deadline)
         QThread::msleep(1);
@@ -208,13 +222,18 @@ cComPort::Heard cComPort::collectReply(QByteArray &reply)
         if (left.count() > 0 && serial->waitForReadyRead(int(left.count()))) {
             const QByteArray chunk = serial->readAll();
             logFrame("in", chunk);
-            if (chunk.isEmpty() || (reply.isEmpty() && chunk.front() != replyStart))
+            const bool dropped =
+                chunk.isEmpty() || (reply.isEmpty() && chunk.front() != replyStart);
+            tally.heard(chunk, !dropped);
+            if (dropped)
                 continue;
             reply += chunk;
             if (reply.back() == frameEnd)
                 return Heard::Frame;
-            if (reply.size() > maxReplySize)
+            if (reply.size() > maxReplySize) {
+                tally.unusedBytes = true; // the reply is thrown away
                 return Heard::Nothing;
+            }
             windowEnd = Clock::now() + pollInterval;
             continue;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "strayreplies.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QThread>
@@ -99,6 +101,7 @@ private:
     QString openFailure;
     QString path;
     std::atomic<bool> stopped{false};
+    LineTally tally; // what the exchange in flight has done on the line (worker thread)
     static inline int startedCount = 0;
     static inline int refusedCount = 0;
 };

@@ -9,17 +9,21 @@
 void MainWindow::on_input_currentIndexChanged(int)
 {
     // Changes made by the window's own operations, and changes while another operation
-    // waits for the unit on the primary worker, are dropped.
-    if (handlerBusy || portBusy())
+    // waits for the unit on the primary worker, are not acted on.
+    if (handlerBusy || portBusy()) {
+        keepInputBoardShown();
         return;
+    }
     handlerBusy = 1;
     QByteArray reply;
-    const auto request = [this] {
-        return command::readAlarmRele(ui->addr->value(), selectedInputBoard());
+    int board = 0;
+    const auto request = [this, &board] {
+        board = selectedInputBoard();
+        return command::readAlarmRele(ui->addr->value(), board);
     };
     if (!askUnit(request, reply))
         return;
-    showInputBoardState(reply);
+    showInputBoardState(board, reply);
     qDebug() << "Interface" << interfaceMask;
     enableControls(interfaceMask);
     // Showing the assignment went through the change slots, which enable it.

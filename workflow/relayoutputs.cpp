@@ -5,6 +5,23 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+namespace {
+
+constexpr int firstRelay = 1;
+constexpr int lastRelay = 4;
+
+// The relay number in `text` when it is one the unit can take (a board position 1..4).
+// The relay box is editable: anything else typed there must never reach the unit, where
+// it would go out cut to 8 bits ("300" as 0x2C).
+bool relayNumber(const QString &text, int &relay)
+{
+    bool ok = false;
+    relay = text.trimmed().toInt(&ok);
+    return ok && relay >= firstRelay && relay <= lastRelay;
+}
+
+} // namespace
+
 void MainWindow::on_set_rele_released()
 {
     // Another operation is waiting for the unit on the primary worker: the press is
@@ -18,8 +35,13 @@ void MainWindow::on_set_rele_released()
         criticalMessage(QStringLiteral("Время меньше или равно периоду !"));
         return;
     }
+    // "Не задано" (item 0) removes the assignment; any other item must name a relay.
     const int relayIndex = ui->output->currentIndex();
-    const int relay = relayIndex == 0 ? 0 : ui->output->itemText(relayIndex).toInt();
+    int relay = 0;
+    if (relayIndex != 0 && !relayNumber(ui->output->itemText(relayIndex), relay)) {
+        criticalMessage(QStringLiteral("Установите номер реле!"));
+        return;
+    }
     writeToUnit(
         command::setAlarmRele(ui->addr->value(), selectedInputBoard(), relay, onTime, period));
 }
@@ -28,12 +50,12 @@ void MainWindow::on_reset_rele_released()
 {
     if (portBusy())
         return;
-    if (ui->output->currentIndex() == 0) {
+    // The edit field's text: a number typed but not confirmed counts.
+    int relay = 0;
+    if (ui->output->currentIndex() == 0 || !relayNumber(ui->output->currentText(), relay)) {
         criticalMessage(QStringLiteral("Установите номер реле!"));
         return;
     }
-    // The edit field's text: a number typed but not confirmed counts.
-    const int relay = ui->output->currentText().toInt();
     writeToUnit(command::switchRele(ui->addr->value(), relay));
 }
 

@@ -49,7 +49,7 @@ void MainWindow::reloadUnit()
     payload = command::readAlarmRele(unitAddress, board);
     if (mustStop(generation, exchangeOn(port, payload)))
         return;
-    showInputBoardState(payload);
+    showInputBoardState(board, payload);
     enableControls(mask);
     startPoll();
     handlerBusy = 0;

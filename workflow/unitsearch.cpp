@@ -140,6 +140,7 @@ MainWindow::SpeedScan MainWindow::scanLineSpeeds(QProgressDialog &progress, QByt
 int MainWindow::listBoards(int boardMap)
 {
     int mask = 0;
+    shownInputBoard = 0; // the lists are being refilled: no board's relay is shown yet
     for (int position = 1; position <= boardPositions; ++position) {
         const int kind = command::boardKind(boardMap, position);
         boardTypes[position] = kind;
@@ -182,7 +183,7 @@ bool MainWindow::finishSearch(int generation)
     payload = command::readAlarmRele(unitAddress, board);
     if (mustStop(generation, exchangeOn(port, payload)))
         return false;
-    showInputBoardState(payload);
+    showInputBoardState(board, payload);
     enableControls(interfaceMask);
     // Showing the assignment went through the change slots, which enable it.
     ui->set_rele->setEnabled(false);

@@ -45,6 +45,8 @@ private slots:
     void replyShapes_data();
     void replyShapes();
     void noAnswerSendsNineCopies();
+    void lateCopiesAreNotTheNextReply_data();
+    void lateCopiesAreNotTheNextReply();
     void normalExchangeCost();
     void babblerIsCutOff();
     void secondWorkerWaitsForTheLink();
@@ -144,6 +146,40 @@ void TestExchangeWorker::replyShapes()
     QCOMPARE(peer.requests().size(), copies);
     QCOMPARE(peer.line(), requestFrame(versionRequest).repeated(copies));
     QCOMPARE(linkBusy.load(), 0);
+}
+
+void TestExchangeWorker::lateCopiesAreNotTheNextReply_data()
+{
+    QTest::addColumn<int>("lateMs");
+    QTest::addColumn<int>("copies"); // of the first request: one a 315 ms attempt
+    QTest::newRow("100 ms: answered at once") << 100 << 1;
+    QTest::newRow("400 ms") << 400 << 2;
+    QTest::newRow("1000 ms") << 1000 << 4;
+}
+
+// A unit that answers each request in turn, `lateMs` after reading it, answers every copy
+// of a slow request; the next exchange (on the sharing worker, as a poll tick would be)
+// still gets its own reply, and so does the one after it.
+void TestExchangeWorker::lateCopiesAreNotTheNextReply()
+{
+    QFETCH(int, lateMs);
+    QFETCH(int, copies);
+    ScriptedPeer peer;
+    peer.setScript([lateMs](int, const QByteArray &request) {
+        const bool slow = request == requestFrame(versionRequest);
+        return ScriptedPeer::reply(slow ? "!0A\r" : "!0B\r", slow ? lateMs : 0);
+    });
+    cComPort owner(peer.slavePath());
+    cComPort sharer(owner.serialPort());
+    QByteArray first = versionRequest;
+    QCOMPARE(owner.exchange(first, false), int(Ok));
+    QCOMPARE(first, QByteArray::fromHex("0A"));
+    for (int i = 0; i < 2; ++i) {
+        QByteArray next = QByteArray::fromHex("0120");
+        QCOMPARE(sharer.exchange(next, false), int(Ok));
+        QCOMPARE(next, QByteArray::fromHex("0B"));
+    }
+    QCOMPARE(peer.line().count('\r'), copies + 2);
 }
 
 // The longest exchange: nine copies, then NoReply. Meanwhile the window's timers run and

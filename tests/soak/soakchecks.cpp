@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QSpinBox>
 #include <QTextStream>
 #include <cstdio>
 
@@ -115,6 +116,10 @@ QStringList SoakChecks::contentDifferences() const
     if (rig.items("output").mid(0, outputs.size()) != outputs)
         differences << QStringLiteral("relay items %1, the unit has %2")
                            .arg(rig.items("output").join(','), outputs.join(','));
+    if (rig.control<QSpinBox>("addr")->value() != unit.address)
+        differences << QStringLiteral("address %1, the unit's is %2")
+                           .arg(rig.control<QSpinBox>("addr")->value())
+                           .arg(unit.address);
     if (rig.control<QLabel>("version")->text() != version)
         differences << QStringLiteral("version \"%1\", the unit's is %2")
                            .arg(rig.control<QLabel>("version")->text(), version);

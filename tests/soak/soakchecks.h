@@ -15,9 +15,11 @@ class SoakRig;
 //   (no operation waiting, no modal window): "Стоп" means connected and polling, "Старт"
 //   means the idle picture, and while connected the board lists and the version are the
 //   unit's own.
-// The last check needs replies that belong to their requests: after a fault that leaves a
-// late reply on the line, the next request may take it as its own (the worker does not
-// purge the line before sending), so the operator marks such connections untrusted and
+//   The address shown counts among the contents. Late replies (a slow unit answers every
+// copy of a request) must never be taken for the replies of later requests, so contents
+// that differ are violations after every kind of fault but one: a reply that the line
+// mangled into another well-formed frame says something else than the unit did, and the
+// window cannot tell. The operator marks connections that met such replies untrusted;
 // their contents are counted, not judged.
 class SoakChecks
 {
@@ -37,8 +39,7 @@ public:
     int quietChecks() const { return quietCount; }
     int contentsJudged() const { return judgedCount; }
     int contentsUntrusted() const { return untrustedCount; }
-    // Untrusted checks whose contents differed from the unit's (late replies taken for
-    // the answers to later requests).
+    // Untrusted checks whose contents differed from the unit's (mangled replies).
     int contentsDiffering() const { return differingCount; }
     QStringList firstViolations() const { return shown; }
 

@@ -21,7 +21,8 @@ namespace {
 // How deep operator steps may nest inside each other's waits before only steps that
 // cannot wait themselves (closing, typing, the unit's side) are taken.
 constexpr int maxDepth = 3;
-// A connection found this long after the last fault has no late reply of it on the line.
+// A connection found this long after the last mangled reply has none of its pieces left
+// on the line.
 constexpr qint64 faultSettleMs = 3000;
 
 // Units the line may lead to after a replug; the last two have no board to set up.
@@ -68,7 +69,7 @@ void SoakOperator::step()
     scheduleNext();
     ++depth;
     if (windingDown) {
-        rig.server.clearFault();
+        clearFault();
         if (unplugged)
             replug();
         if (SoakRig::messageBox())
@@ -240,9 +241,10 @@ void SoakOperator::perform(Action action)
 void SoakOperator::startStop()
 {
     if (rig.startText() != QStringLiteral("Стоп")) {
-        // The contents of this connection are judged only when no fault can still have a
-        // late reply on its way.
-        const bool calmLine = rig.server.fault().kind == FaultKind::None &&
+        // Late replies must never show as the answers to other requests: the contents of
+        // every connection are judged, except where the line itself mangled a reply into
+        // another well-formed one (the window cannot tell that from the unit's word).
+        const bool calmLine = rig.server.fault().kind != FaultKind::Hostile &&
                               clock.elapsed() - lastFaultMs > faultSettleMs;
         checks.setRepliesTrusted(calmLine);
         ++searchCount;
@@ -353,25 +355,31 @@ void SoakOperator::closeDialog()
 
 void SoakOperator::injectFault()
 {
+    // Late replies twice as often as the others.
     static const FaultKind kinds[] = {
-        FaultKind::NoAnswer,  FaultKind::Delay,        FaultKind::Chunked,     FaultKind::Garbage,
-        FaultKind::OddLength, FaultKind::BadHighDigit, FaultKind::BadLowDigit, FaultKind::Babble,
-        FaultKind::Unplug,    FaultKind::Hostile,
+        FaultKind::NoAnswer, FaultKind::Delay,     FaultKind::Delay,        FaultKind::Chunked,
+        FaultKind::Garbage,  FaultKind::OddLength, FaultKind::BadHighDigit, FaultKind::BadLowDigit,
+        FaultKind::Babble,   FaultKind::Unplug,    FaultKind::Hostile,
     };
     Fault fault;
     fault.kind = kinds[pick(0, int(std::size(kinds)) - 1)];
-    fault.delayMs = chance(70) ? pick(20, 250) : pick(250, 1500);
+    // Half of the delays outlast one attempt (315 ms): the unit then answers every copy,
+    // and the late copies arrive while the next requests go out.
+    fault.delayMs = chance(50) ? pick(20, 300) : pick(316, 2000);
     fault.chunkBytes = pick(1, 6);
     fault.pauseMs = pick(1, 80);
     fault.garbage = QByteArray(pick(1, 12), char(pick(' ', '~')));
     fault.babbleBytes = pick(50, 4096);
     fault.seed = quint32(rng());
-    fault.sticky = fault.kind != FaultKind::Unplug && chance(15);
+    fault.sticky =
+        fault.kind != FaultKind::Unplug && chance(fault.kind == FaultKind::Delay ? 40 : 15);
     stickyLeft = fault.sticky ? pick(1, 6) : 0;
     rig.server.injectFault(fault);
     ++faultKinds[faultKindName(fault.kind)];
-    lastFaultMs = clock.elapsed();
-    checks.setRepliesTrusted(false);
+    if (fault.kind == FaultKind::Hostile) {
+        lastFaultMs = clock.elapsed();
+        checks.setRepliesTrusted(false);
+    }
     if (fault.kind == FaultKind::Unplug)
         unplugged = true; // played on the next answered request
     ++faultCount;
@@ -385,13 +393,21 @@ void SoakOperator::changeWeather()
     stormy = !stormy;
     weatherChangeMs = clock.elapsed() + (stormy ? pick(5000, 15000) : pick(15000, 30000));
     if (!stormy)
-        rig.server.clearFault();
+        clearFault();
+}
+
+// A mangling fault played until now may still have pieces of its last reply on the way.
+void SoakOperator::clearFault()
+{
+    if (rig.server.fault().kind == FaultKind::Hostile)
+        lastFaultMs = clock.elapsed();
+    rig.server.clearFault();
 }
 
 void SoakOperator::endStickyFault()
 {
     if (stickyLeft > 0 && --stickyLeft == 0)
-        rig.server.clearFault();
+        clearFault();
 }
 
 void SoakOperator::unplug()
@@ -399,8 +415,6 @@ void SoakOperator::unplug()
     rig.server.unplug();
     ++faultKinds[QStringLiteral("pulled")];
     unplugged = true;
-    lastFaultMs = clock.elapsed();
-    checks.setRepliesTrusted(false);
     ++faultCount;
 }
 
@@ -416,7 +430,7 @@ void SoakOperator::replug()
             s.lineSpeed = speed;
         });
     }
-    rig.server.clearFault();
+    clearFault();
     rig.server.replug();
     unplugged = false;
 }

@@ -82,6 +82,7 @@ private:
     void replug();
     void endStickyFault();
     void changeWeather();
+    void clearFault();
 
     int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
     bool chance(int percent) { return pick(1, 100) <= percent; }
@@ -96,7 +97,7 @@ private:
     int searchCount = 0;
     QMap<QString, int> faultKinds;
     int stickyLeft = 0;           // actions until a sticky fault is cleared
-    qint64 lastFaultMs = -100000; // when the last fault was armed or the line pulled
+    qint64 lastFaultMs = -100000; // when the last mangling (hostile) fault was armed
     bool unplugged = false;
     bool stormy = false;        // faults come only in storms; calm spells let contents be judged
     qint64 weatherChangeMs = 0; // when the weather turns next

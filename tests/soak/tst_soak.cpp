@@ -119,7 +119,7 @@ int main(int argc, char *argv[])
                     windDownLimitMs / 1000);
     }
     std::printf("soak: %d searches, %d boxes closed, %d quiet checks, contents judged %d times "
-                "(%d more after faults, %d of them differing), %d \"Interface\" lines, "
+                "(%d more after mangled replies, %d of them differing), %d \"Interface\" lines, "
                 "longest GUI silence %lld ms\n",
                 operatorAtWork.searches(), checks.boxesSeen(), checks.quietChecks(),
                 checks.contentsJudged(), checks.contentsUntrusted(), checks.contentsDiffering(),

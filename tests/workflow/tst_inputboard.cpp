@@ -14,6 +14,7 @@ private slots:
     void interfaceLine_data();
     void interfaceLine();
     void changeWhileBusyIsDropped();
+    void changeDuringWriteIsDropped();
     void changeFails();
     void boardType();
     void progMarksBusy();
@@ -78,8 +79,8 @@ void TestInputBoard::interfaceLine()
                  char(bench.control<QComboBox>("input")->currentText().toInt()));
 }
 
-// A second pick while the first one's request is in flight is dropped: the relay group
-// shows the board picked first, `input` the board picked last.
+// A second pick while the first one's request is in flight is dropped: `input` goes back
+// to the board picked first, whose relay the group shows, as the unit holds it.
 void TestInputBoard::changeWhileBusyIsDropped()
 {
     UnitState state = UnitBench::defaultUnit();
@@ -96,12 +97,53 @@ void TestInputBoard::changeWhileBusyIsDropped()
     auto *input = bench.control<QComboBox>("input");
     bench.when([&] { return bench.portExchanging(); }, [&] { input->setCurrentIndex(0); });
     input->setCurrentIndex(1);
-    QCOMPARE(input->currentText(), QStringLiteral("1"));
+    QCOMPARE(input->currentText(), QStringLiteral("3"));
     QCOMPARE(bench.requestsFor(CMD_READ_ALARM_RELE),
              QList<QByteArray>{QByteArray::fromHex("010B03")});
     QCOMPARE(bench.control<QComboBox>("output")->currentText(), QStringLiteral("2"));
+    QCOMPARE(bench.control<QSpinBox>("a_time")->value(), 30);
+    QCOMPARE(bench.control<QSpinBox>("a_period")->value(), 5);
     QVERIFY(bench.watcher.boxes().isEmpty());
     QVERIFY(bench.window->isPolling());
+}
+
+// A board picked while "Установить" waits for the unit is not acted on and `input` goes
+// back: the window and the unit agree afterwards, and the next write goes to the board
+// whose values the relay group shows.
+void TestInputBoard::changeDuringWriteIsDropped()
+{
+    UnitState state = UnitBench::defaultUnit();
+    state.alarmRelay[0] = {2, 30, 5};
+    state.alarmRelay[2] = {2, 90, 20};
+    UnitBench bench(state);
+    QVERIFY(bench.isReady());
+    QVERIFY(bench.connectUnit(1));
+    auto *input = bench.control<QComboBox>("input");
+    QCOMPARE(input->currentText(), QStringLiteral("1"));
+    Fault late;
+    late.kind = FaultKind::Delay;
+    late.delayMs = 200;
+    late.sticky = true;
+    bench.server.injectFault(late);
+    bench.control<QSpinBox>("a_time")->setValue(40);
+    bench.clearRequests();
+    bench.when([&] { return bench.portExchanging(); }, [&] { input->setCurrentIndex(1); });
+    bench.click("set_rele");
+    QCOMPARE(input->currentText(), QStringLiteral("1"));
+    bench.control<QSpinBox>("a_period")->setValue(6);
+    bench.click("set_rele");
+
+    const UnitState unit = bench.unit.state();
+    QCOMPARE(int(unit.alarmRelay[0].relay),
+             bench.control<QComboBox>("output")->currentText().toInt());
+    QCOMPARE(int(unit.alarmRelay[0].onTime), bench.control<QSpinBox>("a_time")->value());
+    QCOMPARE(int(unit.alarmRelay[0].period), bench.control<QSpinBox>("a_period")->value());
+    QCOMPARE(int(unit.alarmRelay[0].onTime), 40);
+    QCOMPARE(int(unit.alarmRelay[0].period), 6);
+    QCOMPARE(int(unit.alarmRelay[2].onTime), 90); // board 3 untouched
+    QCOMPARE(int(unit.alarmRelay[2].period), 20);
+    QVERIFY(bench.requestsFor(CMD_READ_ALARM_RELE).isEmpty());
+    QVERIFY(bench.watcher.boxes().isEmpty());
 }
 
 void TestInputBoard::changeFails()

@@ -17,6 +17,8 @@ private slots:
     void setRele();
     void switchRele();
     void typedRelayNumber();
+    void typedRelayOutOfRange_data();
+    void typedRelayOutOfRange();
     void setReleEnabling();
     void writeFails();
 };
@@ -136,6 +138,51 @@ void TestRelayOutputs::typedRelayNumber()
     QCOMPARE(quint8(bench.requestsFor(CMD_SET_ALARM_RELE).first().at(3)), quint8(2));
     QCOMPARE(bench.unit.state().alarmRelay[0].relay, quint8(2));
     QVERIFY(bench.watcher.boxes().isEmpty());
+}
+
+void TestRelayOutputs::typedRelayOutOfRange_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("confirmed"); // Enter pressed: the text joins the list, current
+    for (const char *typed : {"0", "5", "300", "-1", "x", ""}) {
+        QTest::addRow("\"%s\"", typed) << QString::fromLatin1(typed) << false;
+        QTest::addRow("\"%s\", Enter", typed) << QString::fromLatin1(typed) << true;
+    }
+}
+
+// A typed relay number outside 1..4 never reaches the unit: "Переключить" takes the typed
+// text, "Установить" a confirmed one; both refuse with "Установите номер реле!". The
+// unit's frame log shows no relay number but 1..4.
+void TestRelayOutputs::typedRelayOutOfRange()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, confirmed);
+    UnitBench bench(twoRelayUnit());
+    QVERIFY(bench.isReady());
+    QVERIFY(bench.connectUnit(1));
+    auto *output = bench.control<QComboBox>("output");
+    output->setCurrentIndex(1);
+    QTest::keyClick(output->lineEdit(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(output->lineEdit(), Qt::Key_Backspace);
+    QTest::keyClicks(output->lineEdit(), typed);
+    if (confirmed)
+        QTest::keyClick(output->lineEdit(), Qt::Key_Return);
+    bench.clearRequests();
+
+    bench.click("reset_rele");
+    bench.control<QSpinBox>("a_time")->setValue(0);
+    bench.click("set_rele");
+
+    // An empty text never joins the list: "Установить" then takes the selected relay 2.
+    const bool itemTyped = confirmed && !typed.isEmpty();
+    QCOMPARE(bench.watcher.texts(),
+             QStringList(itemTyped ? 2 : 1, QStringLiteral("Установите номер реле!")));
+    QVERIFY(bench.requestsFor(CMD_SWITCH_RELE).isEmpty());
+    const QList<QByteArray> writes = bench.requestsFor(CMD_SET_ALARM_RELE);
+    QCOMPARE(writes.size(), itemTyped ? 0 : 1);
+    for (const QByteArray &write : writes)
+        QCOMPARE(quint8(write.at(3)), quint8(2));
+    QVERIFY(bench.window->isPolling());
 }
 
 // Disabled after the search, enabled by an edit, disabled by a write until the next edit.

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <chrono>
+
+class SerialPort;
+
+// What one exchange did on its line, counted by the worker as it goes: how many copies of
+// the request went out, how many reply ends (carriage returns) came back, and whether any
+// bytes were read that the reply did not use.
+struct LineTally
+{
+    int sends = 0;
+    int frameEnds = 0;
+    bool unusedBytes = false;
+    std::chrono::steady_clock::time_point lastSend{};
+
+    void sent();
+    // `used`: the bytes became part of the reply buffer.
+    void heard(const QByteArray &bytes, bool used);
+    // True when the line holds nothing of this exchange any more: one copy sent, one reply
+    // frame heard, every byte read used, and the exchange ended Ok.
+    bool leftLineClean(bool answered) const;
+};
+
+// Replies that arrive after their exchange has ended: a unit that answers later than one
+// attempt answers every copy of the request, and those copies must not be read as the
+// replies of the next exchange. The worker notes after each exchange what its copies may
+// still bring, on the line itself (two workers share one port), and clears it before the
+// next first send. A line whose last exchange was answered at the first send, cleanly,
+// costs nothing: no wait and no system call.
+//
+// Threads: every function may be called from any thread; the link lock keeps the
+// discarding and the noting of one line to one exchange at a time.
+namespace strayReplies {
+
+// Before an exchange's first send. Discards the bytes waiting on `port` when the line's
+// last exchange left it unclean (a new port counts as unclean); when that exchange's
+// copies still owe replies, also waits for them (discarding) until all have come and the
+// line has settled, or until none has come for a whole exchange's listening time.
+void discardBefore(SerialPort &port);
+// After an exchange on `port`: what it may have left on the line. `answered`: it ended Ok.
+void noteAfter(const SerialPort &port, const LineTally &tally, bool answered);
+// The line speed changed: replies owed to copies sent at the old speed are not waited for
+// (they will not arrive as frames); bytes waiting are still discarded.
+void forgetOwed(const SerialPort &port);
+// The port is being closed: forget the line.
+void forget(const SerialPort &port);
+
+} // namespace strayReplies
