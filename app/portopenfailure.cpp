@@ -23,6 +23,9 @@ QString deviceGroup(const QString &path)
     };
     if (::stat(path.toLocal8Bit().constData(), &info) != 0)
         return QString();
+    // Joining root's group is no advice to give anybody.
+    if (info.st_gid == 0)
+        return QString();
     if (const group *owner = ::getgrgid(info.st_gid))
         return QString::fromLocal8Bit(owner->gr_name);
 #else

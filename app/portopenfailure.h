@@ -14,5 +14,6 @@ void showPortOpenFailure(const QString &advice);
 // device's group and how to join it.
 QString portOpenAdvice(SerialPort::Error kind, const QString &path, const QString &reason);
 
-// The group that owns the device at `path`; empty when it cannot be told (or on Windows).
+// The group that owns the device at `path`, which a user may join to use it; empty when it
+// cannot be told, when it is root's (or on Windows).
 QString deviceGroup(const QString &path);

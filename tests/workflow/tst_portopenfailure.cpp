@@ -5,6 +5,7 @@
 #include "unitbench.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
@@ -77,6 +78,7 @@ private slots:
     void unpluggedPort();
     void portHeldByAnotherProgram();
     void noPermission();
+    void noGroupAdviceForRoot();
     void adviceForEachCause_data();
     void adviceForEachCause();
 };
@@ -121,9 +123,13 @@ void TestPortOpenFailure::noPermission()
         QSKIP("runuser is not installed");
     UnitBench bench;
     QVERIFY(bench.isReady());
+    // As a serial device is on Debian: the group dialout may read and write it.
     const QString path = bench.server.devicePath();
+    QVERIFY(QProcess::execute("chgrp", {"dialout", path}) == 0);
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ReadGroup | QFileDevice::WriteGroup));
     const QString group = deviceGroup(path);
-    QVERIFY(!group.isEmpty());
+    QCOMPARE(group, QString("dialout"));
 
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -146,11 +152,20 @@ void TestPortOpenFailure::noPermission()
     QVERIFY2(advice.contains("Нет прав на порт " + path), qPrintable(advice));
 }
 
+// A device of root's group gets no advice to join it.
+void TestPortOpenFailure::noGroupAdviceForRoot()
+{
+    QCOMPARE(deviceGroup("/"), QString());
+    const QString advice = portOpenAdvice(SerialPort::Permission, "/", "Permission denied");
+    QVERIFY2(!advice.contains("usermod"), qPrintable(advice));
+    QVERIFY2(advice.contains("Нет прав на порт /"), qPrintable(advice));
+}
+
 void TestPortOpenFailure::adviceForEachCause_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("says");
-    QTest::newRow("permission") << int(SerialPort::Permission) << "sudo usermod -aG";
+    QTest::newRow("permission") << int(SerialPort::Permission) << "Нет прав на порт";
     QTest::newRow("busy") << int(SerialPort::Busy) << "занят другой программой";
     QTest::newRow("not found") << int(SerialPort::NotFound) << "устройство отключено";
     QTest::newRow("gone") << int(SerialPort::Gone) << "устройство отключено";
