@@ -18,8 +18,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 version and boards, watches an input board's status and value, and sets which
 relay the board switches on alarm. It starts from the desktop's menu.
 
-The package also holds vertal-unit-sim, a simulated unit on a pseudo-terminal
-for trying the wizard without a unit at hand.")
+The package also holds vertal-cli, the same operations from a shell for
+scripts, commissioning and monitoring, and vertal-unit-sim, a simulated unit
+on a pseudo-terminal for trying the wizard without a unit at hand.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

@@ -28,10 +28,11 @@ step() { echo "== $*"; }
 step "contents: exactly the programs, the desktop files, the manual pages and the docs"
 expected="$work/expected"
 {
-    printf '%s\n' /usr/bin/vertal-wizard /usr/bin/vertal-unit-sim \
+    printf '%s\n' /usr/bin/vertal-wizard /usr/bin/vertal-unit-sim /usr/bin/vertal-cli \
         /usr/share/applications/$id.desktop /usr/share/metainfo/$id.metainfo.xml \
         /usr/share/icons/hicolor/scalable/apps/$id.svg \
         /usr/share/man/man1/vertal-wizard.1.gz /usr/share/man/man1/vertal-unit-sim.1.gz \
+        /usr/share/man/man1/vertal-cli.1.gz \
         /usr/share/doc/vertal-wizard/copyright /usr/share/doc/vertal-wizard/changelog.gz
     for size in 16 24 32 48 64 128 256; do
         echo "/usr/share/icons/hicolor/${size}x${size}/apps/$id.png"
@@ -51,7 +52,7 @@ for program in "$work"/root/usr/bin/*; do
 done
 # Paths of this machine's build: the build folder, and source files named by the compiler.
 leaks=(-e "$build/")
-for dir in app link sim workflow liveview; do leaks+=(-e "$root/$dir/"); done
+for dir in app link sim workflow liveview cli; do leaks+=(-e "$root/$dir/"); done
 if grep -rlF "${leaks[@]}" "$work/root"; then fail "build or source paths in the files above"; fi
 for size in 16 24 32 48 64 128 256; do
     file "$work/root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" |
@@ -79,6 +80,8 @@ version="$(/usr/bin/vertal-wizard --version)"
 [ "$version" = "vertal-wizard 1.05" ] || fail "--version says '$version'"
 echo "$version"
 /usr/bin/vertal-wizard --help | grep -q -- '--version' || fail "--help lists no --version"
+cli_version="$(/usr/bin/vertal-cli --version)"
+[ "$cli_version" = "vertal-cli 1.05" ] || fail "vertal-cli --version says '$cli_version'"
 
 step "the installed wizard shows its window"
 mkfifo "$work/sim-in"
