@@ -14,6 +14,7 @@
 #include "benchreport.h"
 #include "commandset.h"
 #include "exchangeresult.h"
+#include "exchangetiming.h"
 #include "percentiles.h"
 #include "processclock.h"
 #include "referenceclient.h"
@@ -30,7 +31,7 @@
 
 namespace {
 
-constexpr double attemptBudgetMs = 21 * 15.0;
+constexpr double attemptBudgetMs = double(exchangeTiming::quietAttempt.count());
 constexpr int scanAddresses = 32;
 constexpr int unitsOnScanLine = 3;
 constexpr int referenceRounds = 200;

@@ -4,6 +4,7 @@
 // again.
 
 #include "mainwindow.h"
+#include "statuslooks.h"
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
 
@@ -20,7 +21,7 @@ void MainWindow::resetToIdle()
     ui->input->clear();
     ui->output->clear();
     ui->output->addItem(workflow::noRelayText());
-    showStatus(0);
+    showStatus(LookIdle);
     ui->version->setText(QString());
     // Refilling `output` enabled it through its change slot.
     ui->set_rele->setEnabled(false);

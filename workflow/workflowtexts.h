@@ -2,7 +2,8 @@
 
 #include <QString>
 
-// Texts, masks and timings the window's operations share.
+// Texts, masks and timings the window and its operations share: the one home of what the
+// operator reads in the title of every box and in the window's messages.
 namespace workflow {
 
 inline QString messageTitle()
@@ -24,6 +25,14 @@ inline QString noRelayText()
 inline QString exchangeFailedText()
 {
     return QStringLiteral("Ошибка обмена !");
+}
+inline QString noPortText()
+{
+    return QStringLiteral("COM-порт не обнаружен !\n Конец работы ...");
+}
+inline QString portOpenFailedText()
+{
+    return QStringLiteral("Не возможно открыть выбранный порт!");
 }
 
 constexpr int idleMask = 0x1003;

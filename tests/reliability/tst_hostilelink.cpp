@@ -6,6 +6,7 @@
 // The run is seeded: VERTAL_SEED replays one, VERTAL_HOSTILE_SECONDS sets its length.
 #include "ccomport.h"
 #include "exchangeresult.h"
+#include "exchangetiming.h"
 #include "framecodec.h"
 #include "hostileanswer.h"
 #include "scriptedpeer.h"
@@ -20,10 +21,14 @@
 
 namespace {
 
-// Nine attempts, each with 21 counted polls and at most 257 polls extended by reply bytes
-// (256 bytes is where the worker cuts a babbler off), 15 ms each, plus slack for a loaded
-// machine. A loose bound on a hang, not a timing figure.
-constexpr qint64 exchangeBudgetMs = 9 * (21 + 257) * 15 + 10000;
+// Every attempt with its counted polls and at most one poll extended per reply byte up to
+// where the worker cuts a babbler off, plus slack for a loaded machine. A loose bound on a
+// hang, not a timing figure.
+constexpr qint64 exchangeBudgetMs =
+    exchangeTiming::sends *
+        (exchangeTiming::countedPollsPerAttempt + exchangeTiming::maxReplySize + 1) *
+        exchangeTiming::pollInterval.count() +
+    10000;
 
 quint32 runSeed()
 {
@@ -148,7 +153,7 @@ void TestHostileLink::checkOutcome(const ScriptedPeer &peer, const QByteArray &r
         break;
     case BadHighDigit:
     case BadLowDigit:
-        QVERIFY(buffer.size() < 256);
+        QVERIFY(buffer.size() < exchangeTiming::maxReplySize);
         break;
     case NoReply:
         // What the last attempt collected (nothing or an unfinished frame), or the request

@@ -9,6 +9,7 @@
 #include "ccomport.h"
 #include "commandset.h"
 #include "exchangeresult.h"
+#include "exchangetiming.h"
 #include "serialport.h"
 
 #include <QElapsedTimer>
@@ -20,8 +21,8 @@ namespace {
 
 const int lineSpeeds[] = {4800, 9600, 19200, 38400, 57600, 115200};
 
-// Wait of the worker with no answer: nine sends, 21 quiet windows of 15 ms each.
-constexpr qint64 fullNoAnswerMs = 9 * 21 * 15;
+// Wait of the worker with no answer: every send followed by its quiet polls.
+constexpr qint64 fullNoAnswerMs = exchangeTiming::quietExchange.count();
 
 qint64 processCpuMs()
 {
