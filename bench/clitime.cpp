@@ -17,7 +17,7 @@
 #include "exchangetiming.h"
 #include "percentiles.h"
 #include "processclock.h"
-#include "referenceclient.h"
+#include "rawclient.h"
 #include "simchild.h"
 
 #include <QCoreApplication>
@@ -61,8 +61,8 @@ double medianOfRuns(int runs, const QStringList &args)
 // Median over many rounds of the sum of the round trips of find's three requests.
 double findRoundTripsMs(const QString &path)
 {
-    ReferenceClient client;
-    if (!client.open(path, 4800))
+    RawClient client;
+    if (!client.open(path, 4800, false))
         return -1;
     std::vector<double> sums;
     for (int i = 0; i < referenceRounds; ++i) {

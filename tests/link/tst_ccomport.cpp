@@ -4,6 +4,8 @@
 #include "exchangetiming.h"
 #include "framecodec.h"
 #include "modalwatcher.h"
+#include "processclock.h"
+#include "rawclient.h"
 #include "scriptedpeer.h"
 #include "serialport.h"
 
@@ -21,16 +23,7 @@ using Answer = ScriptedPeer::Answer;
 
 qint64 processCpuMs()
 {
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
-QByteArray requestFrame(const QByteArray &payload)
-{
-    QByteArray frame = payload;
-    encodeFrame(frame);
-    return frame;
+    return qint64(selfCpuSeconds() * 1000);
 }
 
 const QByteArray versionRequest = QByteArray::fromHex("0126");

@@ -9,6 +9,8 @@
 #include "exchangetiming.h"
 #include "framecodec.h"
 #include "hostileanswer.h"
+#include "rawclient.h"
+#include "runsettings.h"
 #include "scriptedpeer.h"
 #include "serialport.h"
 
@@ -29,27 +31,6 @@ constexpr qint64 exchangeBudgetMs =
         (exchangeTiming::countedPollsPerAttempt + exchangeTiming::maxReplySize + 1) *
         exchangeTiming::pollInterval.count() +
     10000;
-
-quint32 runSeed()
-{
-    bool ok = false;
-    const quint32 given = qEnvironmentVariable("VERTAL_SEED").toUInt(&ok);
-    return ok ? given : QRandomGenerator::system()->generate();
-}
-
-int runSeconds(int fallback)
-{
-    bool ok = false;
-    const int given = qEnvironmentVariableIntValue("VERTAL_HOSTILE_SECONDS", &ok);
-    return ok && given > 0 ? given : fallback;
-}
-
-QByteArray requestFrame(const QByteArray &payload)
-{
-    QByteArray frame = payload;
-    encodeFrame(frame);
-    return frame;
-}
 
 // True if `line` is nothing but whole copies of the frames in `frames`, back to back.
 bool onlyWholeFrames(QByteArray line, const QList<QByteArray> &frames)
@@ -125,7 +106,7 @@ private:
 void TestHostileLink::initTestCase()
 {
     seed = runSeed();
-    seconds = runSeconds(8);
+    seconds = runSeconds("VERTAL_HOSTILE_SECONDS", 8);
     qInfo("hostile line: seed %u (VERTAL_SEED=%u replays it), %d s per case", seed, seed, seconds);
 }
 

@@ -1,5 +1,6 @@
 #include "exchangeresult.h"
 #include "framecodec.h"
+#include "processclock.h"
 #include "rawclient.h"
 #include "replyframe.h"
 #include "simunit.h"
@@ -29,13 +30,6 @@ UnitState testState()
     s.lineSpeed = unitSpeed;
     s.boardMap = 0x29;
     return s;
-}
-
-double processCpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 } // namespace
@@ -339,9 +333,9 @@ void TestUnitServer::idleLineCostsNoCpu()
 {
     open();
     client.close();
-    const double before = processCpuSeconds();
+    const double before = selfCpuSeconds();
     QTest::qSleep(1000);
-    const double used = processCpuSeconds() - before;
+    const double used = selfCpuSeconds() - before;
     QVERIFY2(used < 0.3, qPrintable(QString("%1 s of CPU while idle").arg(used)));
     open();
     client.send(readBoards);

@@ -4,6 +4,7 @@
 #include "commandcodes.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -21,10 +22,11 @@ UnitState UnitBench::defaultUnit()
     return state;
 }
 
-UnitBench::UnitBench(const UnitState &unitState) : unit(unitState), server(unit)
+UnitBench::UnitBench(const UnitState &unitState, const QString &linkPath)
+    : unit(unitState), server(unit)
 {
-    ready = server.start();
-    const QString path = server.devicePath();
+    ready = server.start(linkPath);
+    const QString path = linkPath.isEmpty() ? server.devicePath() : linkPath;
     window = std::make_unique<MainWindow>(nullptr, [path] { return QStringList{path}; });
     window->show();
     connect(&pendingTimer, &QTimer::timeout, this, &UnitBench::runPending);
@@ -51,6 +53,15 @@ QString UnitBench::startText() const
 QString UnitBench::stateText() const
 {
     return control<QLabel>("state")->text();
+}
+
+QStringList UnitBench::items(const char *comboName) const
+{
+    const QComboBox *combo = control<QComboBox>(comboName);
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+    return texts;
 }
 
 bool UnitBench::connectUnit(int address)
