@@ -33,6 +33,46 @@ struct Fault
     QByteArray garbage = "~#junk#~";
     int babbleBytes = 4096;
     quint32 seed = 0;
+
+    // Short-hands for the faults the tests and the console set most.
+    static Fault of(FaultKind kind, bool sticky = false)
+    {
+        Fault fault;
+        fault.kind = kind;
+        fault.sticky = sticky;
+        return fault;
+    }
+    static Fault delay(int ms, bool sticky = false)
+    {
+        Fault fault = of(FaultKind::Delay, sticky);
+        fault.delayMs = ms;
+        return fault;
+    }
+    static Fault chunked(int bytes, int pauseMs)
+    {
+        Fault fault = of(FaultKind::Chunked);
+        fault.chunkBytes = bytes;
+        fault.pauseMs = pauseMs;
+        return fault;
+    }
+    static Fault garbageFirst(const QByteArray &bytes)
+    {
+        Fault fault = of(FaultKind::Garbage);
+        fault.garbage = bytes;
+        return fault;
+    }
+    static Fault babble(int bytes)
+    {
+        Fault fault = of(FaultKind::Babble);
+        fault.babbleBytes = bytes;
+        return fault;
+    }
+    static Fault hostile(quint32 seed, bool sticky = false)
+    {
+        Fault fault = of(FaultKind::Hostile, sticky);
+        fault.seed = seed;
+        return fault;
+    }
 };
 
 // Console name of a fault kind ("none", "noanswer", "delay", ...).

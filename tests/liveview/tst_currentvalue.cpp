@@ -223,11 +223,7 @@ void TestCurrentValue::slowUnitNeverGetsTwoRequestsInFlight()
                    QDialog *dialog = openValueDialog();
                    bench.waitUntil([&] { return !bench.requestsFor(CMD_READ_VALUE).isEmpty(); });
                    bench.unit.modify([](UnitState &s) { s.value[0] = 4321; });
-                   Fault late;
-                   late.kind = FaultKind::Delay;
-                   late.delayMs = lateMs;
-                   late.sticky = true;
-                   bench.server.injectFault(late);
+                   bench.server.injectFault(Fault::delay(lateMs, true));
                    bench.clearRequests();
                    QTest::qWait(3200);
                    bench.server.clearFault();
@@ -267,9 +263,7 @@ void TestCurrentValue::failedExchangeShowsOneBoxAndCloses()
                [&] {
                    dialogSeen = openValueDialog();
                    bench.waitUntil([&] { return !bench.requestsFor(CMD_READ_VALUE).isEmpty(); });
-                   Fault broken;
-                   broken.kind = FaultKind::OddLength;
-                   bench.server.injectFault(broken);
+                   bench.server.injectFault(Fault::of(FaultKind::OddLength));
                });
     bench.when([] { return openMessageBox() != nullptr; },
                [&] {

@@ -68,10 +68,7 @@ void TestHostileWindow::hostileLine()
     while (run.elapsed() < seconds * 1000) {
         ++rounds;
         bench.watcher.clear();
-        Fault hostile;
-        hostile.kind = FaultKind::Hostile;
-        hostile.sticky = true;
-        hostile.seed = quint32(rng());
+        const Fault hostile = Fault::hostile(quint32(rng()), true);
         const bool duringSearch = pick(0, 3) == 0;
         bench.server.clearFault();
         if (duringSearch)

@@ -158,9 +158,7 @@ void TestSimExchange::faults()
 
 void TestSimExchange::unplugFailsPromptlyAndReplugServesAgain()
 {
-    Fault fault;
-    fault.kind = FaultKind::Unplug;
-    server->injectFault(fault);
+    server->injectFault(Fault::of(FaultKind::Unplug));
     auto port = worker();
     QByteArray buffer = readVersion;
     QElapsedTimer clock;
@@ -195,9 +193,7 @@ void TestSimExchange::reopenedLineServesNextWorker()
 // flight: their frames must never mix on the line.
 void TestSimExchange::twoWorkersNeverInterleave()
 {
-    Fault slow;
-    slow.kind = FaultKind::Delay;
-    slow.delayMs = 100;
+    const Fault slow = Fault::delay(100);
     server->injectFault(slow);
     auto port = worker();
     cComPort pollPort(port->serialPort());

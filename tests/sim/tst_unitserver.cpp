@@ -175,9 +175,7 @@ void TestUnitServer::mangledReplies()
     QFETCH(FaultKind, kind);
     QFETCH(QByteArray, reply);
     QFETCH(int, decoded);
-    Fault fault;
-    fault.kind = kind;
-    server->injectFault(fault);
+    server->injectFault(Fault::of(kind));
     open();
     client.send(readBoards);
     QByteArray got = client.readFrame(replyWaitMs);
@@ -191,9 +189,7 @@ void TestUnitServer::mangledReplies()
 
 void TestUnitServer::noAnswerOnceThenAnswers()
 {
-    Fault fault;
-    fault.kind = FaultKind::NoAnswer;
-    server->injectFault(fault);
+    server->injectFault(Fault::of(FaultKind::NoAnswer));
     open();
     client.send(readBoards);
     QVERIFY(server->waitForFrames(1, replyWaitMs));
@@ -207,10 +203,7 @@ void TestUnitServer::noAnswerOnceThenAnswers()
 
 void TestUnitServer::stickyFaultStays()
 {
-    Fault fault;
-    fault.kind = FaultKind::NoAnswer;
-    fault.sticky = true;
-    server->injectFault(fault);
+    server->injectFault(Fault::of(FaultKind::NoAnswer, true));
     open();
     for (int i = 0; i < 3; ++i)
         client.send(readBoards);
@@ -225,9 +218,7 @@ void TestUnitServer::stickyFaultStays()
 
 void TestUnitServer::delayedReply()
 {
-    Fault fault;
-    fault.kind = FaultKind::Delay;
-    fault.delayMs = 300;
+    const Fault fault = Fault::delay(300);
     server->injectFault(fault);
     open();
     QElapsedTimer clock;
@@ -239,11 +230,7 @@ void TestUnitServer::delayedReply()
 
 void TestUnitServer::chunkedReply()
 {
-    Fault fault;
-    fault.kind = FaultKind::Chunked;
-    fault.chunkBytes = 3;
-    fault.pauseMs = 60;
-    server->injectFault(fault);
+    server->injectFault(Fault::chunked(3, 60));
     open();
     client.send(readVersion);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!0701050D\r"));
@@ -252,10 +239,7 @@ void TestUnitServer::chunkedReply()
 
 void TestUnitServer::garbageBeforeReply()
 {
-    Fault fault;
-    fault.kind = FaultKind::Garbage;
-    fault.garbage = "xyz";
-    server->injectFault(fault);
+    server->injectFault(Fault::garbageFirst("xyz"));
     open();
     client.send(readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("xyz!072930\r"));
@@ -263,9 +247,7 @@ void TestUnitServer::garbageBeforeReply()
 
 void TestUnitServer::babbleIsBoundedAndStopsAtNextRequest()
 {
-    Fault fault;
-    fault.kind = FaultKind::Babble;
-    fault.babbleBytes = 300;
+    Fault fault = Fault::babble(300);
     server->injectFault(fault);
     open();
     client.send(readBoards);
@@ -290,9 +272,7 @@ void TestUnitServer::unplugHangsUpAndReplugGivesFreshLine()
     const QString link = dir.filePath("unit");
     const QString first = server->devicePath();
     QCOMPARE(QFileInfo(link).symLinkTarget(), first);
-    Fault fault;
-    fault.kind = FaultKind::Unplug;
-    server->injectFault(fault);
+    server->injectFault(Fault::of(FaultKind::Unplug));
     open();
     client.send(readBoards);
     client.readFor(replyWaitMs); // ends at the hang-up
@@ -346,10 +326,7 @@ void TestUnitServer::idleLineCostsNoCpu()
 // server nor waits in the line for the next one who opens it.
 void TestUnitServer::replyAfterSlaveClosedDoesNotHurt()
 {
-    Fault fault;
-    fault.kind = FaultKind::Delay;
-    fault.delayMs = 100;
-    server->injectFault(fault);
+    server->injectFault(Fault::delay(100));
     open();
     client.send(readBoards);
     QVERIFY(server->waitForFrames(1, replyWaitMs));

@@ -361,8 +361,7 @@ void SoakOperator::injectFault()
         FaultKind::Garbage,  FaultKind::OddLength, FaultKind::BadHighDigit, FaultKind::BadLowDigit,
         FaultKind::Babble,   FaultKind::Unplug,    FaultKind::Hostile,
     };
-    Fault fault;
-    fault.kind = kinds[pick(0, int(std::size(kinds)) - 1)];
+    Fault fault = Fault::of(kinds[pick(0, int(std::size(kinds)) - 1)]);
     // Half of the delays outlast one attempt (315 ms): the unit then answers every copy,
     // and the late copies arrive while the next requests go out.
     fault.delayMs = chance(50) ? pick(20, 300) : pick(316, 2000);

@@ -138,17 +138,9 @@ bool UnitBench::waitForRequest(quint8 command, int timeoutMs)
 
 void UnitBench::faultAfter(quint8 previousCommand, FaultKind kind, int lateMs)
 {
-    Fault late;
-    late.kind = FaultKind::Delay;
-    late.delayMs = lateMs;
-    late.sticky = true;
-    server.injectFault(late);
+    server.injectFault(Fault::delay(lateMs, true));
     when([this, previousCommand] { return !requestsFor(previousCommand).isEmpty(); },
-         [this, kind] {
-             Fault fault;
-             fault.kind = kind;
-             server.injectFault(fault);
-         });
+         [this, kind] { server.injectFault(Fault::of(kind)); });
 }
 
 bool UnitBench::waitForTicks(int count, int timeoutMs)

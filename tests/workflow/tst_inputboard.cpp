@@ -89,11 +89,7 @@ void TestInputBoard::changeWhileBusyIsDropped()
     QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.clearRequests();
-    Fault late;
-    late.kind = FaultKind::Delay;
-    late.delayMs = 200;
-    late.sticky = true;
-    bench.server.injectFault(late);
+    bench.server.injectFault(Fault::delay(200, true));
     auto *input = bench.control<QComboBox>("input");
     bench.when([&] { return bench.portExchanging(); }, [&] { input->setCurrentIndex(0); });
     input->setCurrentIndex(1);
@@ -120,11 +116,7 @@ void TestInputBoard::changeDuringWriteIsDropped()
     QVERIFY(bench.connectUnit(1));
     auto *input = bench.control<QComboBox>("input");
     QCOMPARE(input->currentText(), QStringLiteral("1"));
-    Fault late;
-    late.kind = FaultKind::Delay;
-    late.delayMs = 200;
-    late.sticky = true;
-    bench.server.injectFault(late);
+    bench.server.injectFault(Fault::delay(200, true));
     bench.control<QSpinBox>("a_time")->setValue(40);
     bench.clearRequests();
     bench.when([&] { return bench.portExchanging(); }, [&] { input->setCurrentIndex(1); });
@@ -151,10 +143,7 @@ void TestInputBoard::changeFails()
     UnitBench bench;
     QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
-    Fault fault;
-    fault.kind = FaultKind::OddLength;
-    fault.sticky = true;
-    bench.server.injectFault(fault);
+    bench.server.injectFault(Fault::of(FaultKind::OddLength, true));
     bench.control<QComboBox>("input")->setCurrentIndex(1);
     QCOMPARE(bench.watcher.texts(), QStringList{"Ошибка обмена !"});
     QVERIFY(looksIdle(bench));

@@ -36,11 +36,7 @@ namespace {
 // Every reply goes out late, so that there is time to act while an exchange waits.
 void answerLate(UnitBench &bench, int ms)
 {
-    Fault late;
-    late.kind = FaultKind::Delay;
-    late.delayMs = ms;
-    late.sticky = true;
-    bench.server.injectFault(late);
+    bench.server.injectFault(Fault::delay(ms, true));
 }
 
 // A status tick has sent its request and waits for the (late) reply.
@@ -217,9 +213,7 @@ void TestReentrancy::endDuringSettleWait()
     bool acted = false;
     QVERIFY(inSettleWait(bench, [&] {
         if (byFailure) {
-            Fault fault;
-            fault.kind = FaultKind::OddLength;
-            bench.server.injectFault(fault);
+            bench.server.injectFault(Fault::of(FaultKind::OddLength));
             bench.click("reset_rele");
         } else {
             bench.click("start");

@@ -224,10 +224,7 @@ void TestRelayOutputs::writeFails()
     QVERIFY(bench.connectUnit(1));
     bench.control<QSpinBox>("a_time")->setValue(0);
     bench.control<QSpinBox>("a_period")->setValue(17);
-    Fault fault;
-    fault.kind = FaultKind::BadLowDigit;
-    fault.sticky = true;
-    bench.server.injectFault(fault);
+    bench.server.injectFault(Fault::of(FaultKind::BadLowDigit, true));
     bench.click("set_rele");
     QCOMPARE(bench.watcher.texts(), QStringList{"Ошибка обмена !"});
     QVERIFY(looksIdle(bench));

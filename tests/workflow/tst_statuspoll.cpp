@@ -103,11 +103,7 @@ void TestStatusPoll::tamperReload()
     bench.clearRequests();
     // The unit takes another address once it has told its boards (answers come late
     // enough for that to happen between two requests).
-    Fault late;
-    late.kind = FaultKind::Delay;
-    late.delayMs = 200;
-    late.sticky = true;
-    bench.server.injectFault(late);
+    bench.server.injectFault(Fault::delay(200, true));
     bench.when([&] { return !bench.requestsFor(CMD_READ_BOARDS).isEmpty(); },
                [&] { bench.unit.modify([](UnitState &s) { s.address = 9; }); });
     QString stateDuringReload;
@@ -177,9 +173,7 @@ void TestStatusPoll::failedTick()
     QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QVERIFY(bench.waitForTicks(1));
-    Fault fault;
-    fault.kind = FaultKind::OddLength;
-    bench.server.injectFault(fault);
+    bench.server.injectFault(Fault::of(FaultKind::OddLength));
     QVERIFY(bench.watcher.waitForBoxes(1, 3000));
     QCOMPARE(bench.watcher.texts(), QStringList{"Ошибка обмена !"});
     QVERIFY(bench.waitUntil([&] { return looksIdle(bench); }));
@@ -199,9 +193,7 @@ void TestStatusPoll::tamperSeenOutlivesFailure()
     QVERIFY(bench.connectUnit(1));
     setCaseOpen(bench, true);
     QVERIFY(bench.waitForTicks(1));
-    Fault fault;
-    fault.kind = FaultKind::OddLength;
-    bench.server.injectFault(fault);
+    bench.server.injectFault(Fault::of(FaultKind::OddLength));
     QVERIFY(bench.watcher.waitForBoxes(1, 3000));
     QVERIFY(bench.waitUntil([&] { return looksIdle(bench); }));
 

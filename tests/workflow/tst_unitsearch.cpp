@@ -153,10 +153,8 @@ void TestUnitSearch::progressDialog()
         autoClose = progress->autoClose();
         modality = progress->windowModality();
     };
-    Fault late; // keeps the dialog up long enough to be looked at
-    late.kind = FaultKind::Delay;
-    late.delayMs = 200;
-    bench.server.injectFault(late);
+    // keeps the dialog up long enough to be looked at
+    bench.server.injectFault(Fault::delay(200));
     QVERIFY(bench.connectUnit(1));
     QCOMPARE(label, QStringLiteral("Поиск блока..."));
     QCOMPARE(cancelText, QStringLiteral("Стоп"));
@@ -186,10 +184,8 @@ void TestUnitSearch::foundAtFastestSpeed()
             value = progress->value();
         pressed = pressCancelAt(modal, 5) || pressed; // during the try that succeeds
     };
-    Fault late; // the answer at 115200 comes late enough for the bar to be looked at
-    late.kind = FaultKind::Delay;
-    late.delayMs = 200;
-    bench.server.injectFault(late);
+    // the answer at 115200 comes late enough for the bar to be looked at
+    bench.server.injectFault(Fault::delay(200));
     QVERIFY(bench.connectUnit(1));
     QCOMPARE(value, 5);
     QVERIFY(pressed);
