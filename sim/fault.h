@@ -35,42 +35,34 @@ struct Fault
     quint32 seed = 0;
 
     // Short-hands for the faults the tests and the console set most.
-    static Fault of(FaultKind kind, bool sticky = false)
-    {
-        Fault fault;
-        fault.kind = kind;
-        fault.sticky = sticky;
-        return fault;
-    }
+    static Fault of(FaultKind kind, bool sticky = false) { return Fault{kind, sticky}; }
     static Fault delay(int ms, bool sticky = false)
     {
-        Fault fault = of(FaultKind::Delay, sticky);
-        fault.delayMs = ms;
-        return fault;
+        return with(FaultKind::Delay, &Fault::delayMs, ms, sticky);
     }
     static Fault chunked(int bytes, int pauseMs)
     {
-        Fault fault = of(FaultKind::Chunked);
-        fault.chunkBytes = bytes;
+        Fault fault = with(FaultKind::Chunked, &Fault::chunkBytes, bytes);
         fault.pauseMs = pauseMs;
         return fault;
     }
     static Fault garbageFirst(const QByteArray &bytes)
     {
-        Fault fault = of(FaultKind::Garbage);
-        fault.garbage = bytes;
-        return fault;
+        return with(FaultKind::Garbage, &Fault::garbage, bytes);
     }
-    static Fault babble(int bytes)
-    {
-        Fault fault = of(FaultKind::Babble);
-        fault.babbleBytes = bytes;
-        return fault;
-    }
+    static Fault babble(int bytes) { return with(FaultKind::Babble, &Fault::babbleBytes, bytes); }
     static Fault hostile(quint32 seed, bool sticky = false)
     {
-        Fault fault = of(FaultKind::Hostile, sticky);
-        fault.seed = seed;
+        return with(FaultKind::Hostile, &Fault::seed, seed, sticky);
+    }
+
+private:
+    // A fault of `kind` with one field set.
+    template <class T>
+    static Fault with(FaultKind kind, T Fault::*field, const T &value, bool sticky = false)
+    {
+        Fault fault = of(kind, sticky);
+        fault.*field = value;
         return fault;
     }
 };

@@ -2,6 +2,7 @@
 // line speeds, line faults, and two workers sharing the line.
 #include "ccomport.h"
 #include "exchangeresult.h"
+#include "servedunit.h"
 #include "simunit.h"
 #include "unitserver.h"
 
@@ -53,26 +54,22 @@ private slots:
 private:
     std::unique_ptr<cComPort> worker(int baud = unitSpeed)
     {
-        auto w = std::make_unique<cComPort>(dir.filePath("unit"));
+        auto w = std::make_unique<cComPort>(served.linkPath());
         w->setBaudRate(baud);
         return w;
     }
 
-    SimUnit unit{testState()};
-    std::unique_ptr<UnitServer> server;
-    QTemporaryDir dir;
+    ServedUnit served{testState()};
 };
 
 void TestSimExchange::init()
 {
-    unit.setState(testState());
-    server = std::make_unique<UnitServer>(unit);
-    QVERIFY2(server->start(dir.filePath("unit")), qPrintable(server->errorString()));
+    QVERIFY2(served.serve(testState()), qPrintable(served.errorString()));
 }
 
 void TestSimExchange::cleanup()
 {
-    server.reset();
+    served.stop();
 }
 
 void TestSimExchange::answersOnlyAtUnitSpeed_data()
@@ -88,14 +85,14 @@ void TestSimExchange::answersOnlyAtUnitSpeed()
     auto port = worker(baud);
     QByteArray buffer = readBoards;
     const int result = port->exchange(buffer, false);
-    const QList<ReceivedFrame> frames = server->receivedFrames();
+    const QList<ReceivedFrame> frames = served.server->receivedFrames();
     if (baud == unitSpeed) {
         QCOMPARE(result, int(Ok));
         QCOMPARE(quint8(buffer.at(1)), quint8(0x29));
         QCOMPARE(frames.size(), 1);
     } else {
         QCOMPARE(result, int(NoReply));
-        QCOMPARE(server->framesWithPayload(readBoards), 9); // nine copies, nothing else
+        QCOMPARE(served.server->framesWithPayload(readBoards), 9); // nine copies, nothing else
         QCOMPARE(frames.size(), 9);
     }
     for (const ReceivedFrame &f : frames) {
@@ -144,33 +141,33 @@ void TestSimExchange::faults()
     fault.delayMs = 100;         // well inside one attempt's listening
     fault.pauseMs = 40;          // a few counted polls between pieces
     fault.babbleBytes = 1 << 20; // longer than any reply the worker will take
-    server->injectFault(fault);
+    served.server->injectFault(fault);
 
     auto port = worker();
     QByteArray buffer = readVersion;
     QCOMPARE(port->exchange(buffer, false), result);
     if (result == Ok)
         QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
-    const int copies = server->framesWithPayload(readVersion);
+    const int copies = served.server->framesWithPayload(readVersion);
     QVERIFY2(copies >= minCopies && copies <= maxCopies, qPrintable(QString::number(copies)));
-    QCOMPARE(server->interleavedFrames(), 0);
+    QCOMPARE(served.server->interleavedFrames(), 0);
 }
 
 void TestSimExchange::unplugFailsPromptlyAndReplugServesAgain()
 {
-    server->injectFault(Fault::of(FaultKind::Unplug));
+    served.server->injectFault(Fault::of(FaultKind::Unplug));
     auto port = worker();
     QByteArray buffer = readVersion;
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(port->exchange(buffer, false), int(NoReply));
     QVERIFY2(clock.elapsed() < promptFailureMs, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(server->framesWithPayload(readVersion), 1);
+    QCOMPARE(served.server->framesWithPayload(readVersion), 1);
     buffer = readVersion;
     QCOMPARE(port->exchange(buffer, false), int(NoReply)); // the line stays dead
     port.reset();
 
-    QVERIFY(!server->replug().isEmpty());
+    QVERIFY(!served.server->replug().isEmpty());
     port = worker();
     buffer = readVersion;
     QCOMPARE(port->exchange(buffer, false), int(Ok));
@@ -186,7 +183,7 @@ void TestSimExchange::reopenedLineServesNextWorker()
         QCOMPARE(port->exchange(buffer, false), int(Ok));
         QCOMPARE(quint8(buffer.at(1)), quint8(0x29));
     }
-    QCOMPARE(server->receivedFrames().size(), 3);
+    QCOMPARE(served.server->receivedFrames().size(), 3);
 }
 
 // The status poll may start on the sharing worker while the main worker's exchange is in
@@ -194,7 +191,7 @@ void TestSimExchange::reopenedLineServesNextWorker()
 void TestSimExchange::twoWorkersNeverInterleave()
 {
     const Fault slow = Fault::delay(100);
-    server->injectFault(slow);
+    served.server->injectFault(slow);
     auto port = worker();
     cComPort pollPort(port->serialPort());
     QByteArray pollBuffer = QByteArray::fromHex("070401");
@@ -205,11 +202,11 @@ void TestSimExchange::twoWorkersNeverInterleave()
     QTRY_COMPARE(pollResult, int(Ok));
     QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
     QCOMPARE(pollBuffer.left(2), QByteArray::fromHex("0000"));
-    QCOMPARE(server->interleavedFrames(), 0);
+    QCOMPARE(served.server->interleavedFrames(), 0);
     // A busy machine may make the first exchange resend; the poll's frame still comes last,
     // and only after the (delayed) reply to the first had come back.
-    const QList<ReceivedFrame> frames = server->receivedFrames();
-    QCOMPARE(server->framesWithPayload(QByteArray::fromHex("070401")), 1);
+    const QList<ReceivedFrame> frames = served.server->receivedFrames();
+    QCOMPARE(served.server->framesWithPayload(QByteArray::fromHex("070401")), 1);
     QCOMPARE(frames.constLast().payload, QByteArray::fromHex("070401"));
     QCOMPARE(frames.constFirst().payload, readVersion);
     QVERIFY(frames.constLast().time - frames.constFirst().time >=

@@ -3,6 +3,7 @@
 #include "processclock.h"
 #include "rawclient.h"
 #include "replyframe.h"
+#include "servedunit.h"
 #include "simunit.h"
 #include "unitserver.h"
 
@@ -60,31 +61,27 @@ private slots:
     void replyAfterSlaveClosedDoesNotHurt();
 
 private:
-    void open(int baud = unitSpeed) { QVERIFY(client.open(server->devicePath(), baud)); }
+    void open(int baud = unitSpeed) { QVERIFY(client.open(served.server->devicePath(), baud)); }
     ReceivedFrame lastFrame()
     {
-        const QList<ReceivedFrame> frames = server->receivedFrames();
+        const QList<ReceivedFrame> frames = served.server->receivedFrames();
         return frames.isEmpty() ? ReceivedFrame() : frames.constLast();
     }
 
-    SimUnit unit{testState()};
-    std::unique_ptr<UnitServer> server;
-    QTemporaryDir dir;
+    ServedUnit served{testState()};
     RawClient client;
 };
 
 void TestUnitServer::init()
 {
-    unit.setState(testState());
-    server = std::make_unique<UnitServer>(unit);
-    QVERIFY2(server->start(dir.filePath("unit")), qPrintable(server->errorString()));
+    QVERIFY2(served.serve(testState()), qPrintable(served.errorString()));
 }
 
 void TestUnitServer::cleanup()
 {
     client.close();
-    server.reset();
-    QVERIFY(!QFileInfo(dir.filePath("unit")).isSymLink());
+    served.stop();
+    QVERIFY(!QFileInfo(served.linkPath()).isSymLink());
 }
 
 void TestUnitServer::answersOnlyAtItsSpeed_data()
@@ -99,7 +96,7 @@ void TestUnitServer::answersOnlyAtItsSpeed()
     QFETCH(int, baud);
     open(baud);
     client.send(readBoards);
-    QVERIFY(server->waitForFrames(1, replyWaitMs));
+    QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     const ReceivedFrame f = lastFrame();
     QCOMPARE(f.lineSpeed, baud);
     QCOMPARE(f.payload, readBoards);
@@ -107,8 +104,8 @@ void TestUnitServer::answersOnlyAtItsSpeed()
     QCOMPARE(f.answered, baud == unitSpeed);
     const QByteArray reply =
         baud == unitSpeed ? client.readFrame(replyWaitMs) : client.readFor(silenceMs);
-    QCOMPARE(reply,
-             baud == unitSpeed ? encodeReplyFrame(*unit.handleRequest(readBoards)) : QByteArray());
+    QCOMPARE(reply, baud == unitSpeed ? encodeReplyFrame(*served.unit.handleRequest(readBoards))
+                                      : QByteArray());
 }
 
 void TestUnitServer::answersOnlyItsAddressAndRightCheck_data()
@@ -130,7 +127,7 @@ void TestUnitServer::answersOnlyItsAddressAndRightCheck()
     QFETCH(bool, answered);
     open();
     client.sendRaw(frame);
-    QVERIFY(server->waitForFrames(1, replyWaitMs));
+    QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     QCOMPARE(lastFrame().raw, frame);
     QCOMPARE(lastFrame().checkOk, checkOk);
     QCOMPARE(lastFrame().answered, answered);
@@ -142,8 +139,8 @@ void TestUnitServer::logsMalformedAndInterleavedFrames()
 {
     open();
     client.sendRaw("noise$0705$07050C\r$07G50C\r$070\r");
-    QVERIFY(server->waitForFrames(4, replyWaitMs));
-    const QList<ReceivedFrame> frames = server->receivedFrames();
+    QVERIFY(served.server->waitForFrames(4, replyWaitMs));
+    const QList<ReceivedFrame> frames = served.server->receivedFrames();
     QCOMPARE(frames.size(), 4);
     QCOMPARE(frames[0].raw, QByteArray("$0705"));
     QVERIFY(frames[0].interleaved && !frames[0].wellFormed && !frames[0].answered);
@@ -151,7 +148,7 @@ void TestUnitServer::logsMalformedAndInterleavedFrames()
     QVERIFY(frames[1].answered);
     QVERIFY(!frames[2].wellFormed && !frames[2].interleaved && !frames[2].answered);
     QVERIFY(!frames[3].wellFormed && !frames[3].answered);
-    QCOMPARE(server->interleavedFrames(), 1);
+    QCOMPARE(served.server->interleavedFrames(), 1);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
     QVERIFY(frames[0].time <= frames[1].time && frames[1].time <= frames[3].time);
 }
@@ -175,7 +172,7 @@ void TestUnitServer::mangledReplies()
     QFETCH(FaultKind, kind);
     QFETCH(QByteArray, reply);
     QFETCH(int, decoded);
-    server->injectFault(Fault::of(kind));
+    served.server->injectFault(Fault::of(kind));
     open();
     client.send(readBoards);
     QByteArray got = client.readFrame(replyWaitMs);
@@ -189,29 +186,29 @@ void TestUnitServer::mangledReplies()
 
 void TestUnitServer::noAnswerOnceThenAnswers()
 {
-    server->injectFault(Fault::of(FaultKind::NoAnswer));
+    served.server->injectFault(Fault::of(FaultKind::NoAnswer));
     open();
     client.send(readBoards);
-    QVERIFY(server->waitForFrames(1, replyWaitMs));
+    QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     QCOMPARE(client.readFor(silenceMs), QByteArray());
     QVERIFY(!lastFrame().answered);
     QCOMPARE(lastFrame().fault, FaultKind::NoAnswer);
     client.send(readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
-    QCOMPARE(server->fault().kind, FaultKind::None);
+    QCOMPARE(served.server->fault().kind, FaultKind::None);
 }
 
 void TestUnitServer::stickyFaultStays()
 {
-    server->injectFault(Fault::of(FaultKind::NoAnswer, true));
+    served.server->injectFault(Fault::of(FaultKind::NoAnswer, true));
     open();
     for (int i = 0; i < 3; ++i)
         client.send(readBoards);
-    QVERIFY(server->waitForFrames(3, replyWaitMs));
+    QVERIFY(served.server->waitForFrames(3, replyWaitMs));
     QCOMPARE(client.readFor(silenceMs), QByteArray());
-    for (const ReceivedFrame &f : server->receivedFrames())
+    for (const ReceivedFrame &f : served.server->receivedFrames())
         QVERIFY(f.checkOk && !f.answered);
-    server->clearFault();
+    served.server->clearFault();
     client.send(readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
 }
@@ -219,7 +216,7 @@ void TestUnitServer::stickyFaultStays()
 void TestUnitServer::delayedReply()
 {
     const Fault fault = Fault::delay(300);
-    server->injectFault(fault);
+    served.server->injectFault(fault);
     open();
     QElapsedTimer clock;
     clock.start();
@@ -230,7 +227,7 @@ void TestUnitServer::delayedReply()
 
 void TestUnitServer::chunkedReply()
 {
-    server->injectFault(Fault::chunked(3, 60));
+    served.server->injectFault(Fault::chunked(3, 60));
     open();
     client.send(readVersion);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!0701050D\r"));
@@ -239,7 +236,7 @@ void TestUnitServer::chunkedReply()
 
 void TestUnitServer::garbageBeforeReply()
 {
-    server->injectFault(Fault::garbageFirst("xyz"));
+    served.server->injectFault(Fault::garbageFirst("xyz"));
     open();
     client.send(readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("xyz!072930\r"));
@@ -248,7 +245,7 @@ void TestUnitServer::garbageBeforeReply()
 void TestUnitServer::babbleIsBoundedAndStopsAtNextRequest()
 {
     Fault fault = Fault::babble(300);
-    server->injectFault(fault);
+    served.server->injectFault(fault);
     open();
     client.send(readBoards);
     QByteArray got = client.readBytes(300, replyWaitMs);
@@ -258,7 +255,7 @@ void TestUnitServer::babbleIsBoundedAndStopsAtNextRequest()
     QVERIFY(!got.contains('\r'));
 
     fault.babbleBytes = 1 << 30; // would last for hours
-    server->injectFault(fault);
+    served.server->injectFault(fault);
     client.send(readBoards);
     QVERIFY(client.readBytes(200, replyWaitMs).size() >= 200);
     client.send(readBoards); // a new request ends it and is answered
@@ -269,29 +266,29 @@ void TestUnitServer::babbleIsBoundedAndStopsAtNextRequest()
 
 void TestUnitServer::unplugHangsUpAndReplugGivesFreshLine()
 {
-    const QString link = dir.filePath("unit");
-    const QString first = server->devicePath();
+    const QString link = served.linkPath();
+    const QString first = served.server->devicePath();
     QCOMPARE(QFileInfo(link).symLinkTarget(), first);
-    server->injectFault(Fault::of(FaultKind::Unplug));
+    served.server->injectFault(Fault::of(FaultKind::Unplug));
     open();
     client.send(readBoards);
     client.readFor(replyWaitMs); // ends at the hang-up
     QVERIFY(client.hungUp());
-    QVERIFY(!server->isPlugged());
+    QVERIFY(!served.server->isPlugged());
     QVERIFY(!QFileInfo(link).isSymLink());
-    QVERIFY(server->waitForFrames(1, replyWaitMs));
+    QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     QCOMPARE(lastFrame().fault, FaultKind::Unplug);
     QVERIFY(!lastFrame().answered);
     client.close();
 
-    const QString second = server->replug();
+    const QString second = served.server->replug();
     QVERIFY(!second.isEmpty());
     QCOMPARE(QFileInfo(link).symLinkTarget(), second);
     QVERIFY(client.open(link, unitSpeed));
     client.send(readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
 
-    server->unplug(); // by hand, at once
+    served.server->unplug(); // by hand, at once
     client.readFor(replyWaitMs);
     QVERIFY(client.hungUp());
 }
@@ -305,7 +302,7 @@ void TestUnitServer::slaveClosedAndReopened()
         client.close();
         QTest::qWait(50); // the server sees the line idle for a while
     }
-    QCOMPARE(server->receivedFrames().size(), 3);
+    QCOMPARE(served.server->receivedFrames().size(), 3);
 }
 
 // With no slave open the master reports a hang-up at once; the server must nap, not spin.
@@ -326,10 +323,10 @@ void TestUnitServer::idleLineCostsNoCpu()
 // server nor waits in the line for the next one who opens it.
 void TestUnitServer::replyAfterSlaveClosedDoesNotHurt()
 {
-    server->injectFault(Fault::delay(100));
+    served.server->injectFault(Fault::delay(100));
     open();
     client.send(readBoards);
-    QVERIFY(server->waitForFrames(1, replyWaitMs));
+    QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     client.close();
     QTest::qSleep(300);
     open();
