@@ -22,7 +22,7 @@ MainWindow::MainWindow(QWidget *parent, PortLister listPorts)
     : QMainWindow(parent), ui(new Ui::MainWindow), unitAddress(0), boardTypes{}, tamperSeen(0)
 {
     ui->setupUi(this);
-    QCoreApplication::setApplicationName(workflow::messageTitle());
+    QCoreApplication::setApplicationName(workflow::messageTitle);
     setWindowTitle(QStringLiteral("ВЕРТАЛ-КП Визард v.") + QStringLiteral(VERTAL_VERSION));
     showStatus(LookIdle);
     connect(&pollTimer, &QTimer::timeout, this, &MainWindow::_time_out);
@@ -51,7 +51,7 @@ void MainWindow::fillPortList(const PortLister &listPorts)
     portList->refresh();
     if (ui->com_port->count() > 0)
         return;
-    QMessageBox::critical(this, workflow::messageTitle(), workflow::noPortText(), QMessageBox::Yes);
+    QMessageBox::critical(this, workflow::messageTitle, workflow::noPortText, QMessageBox::Yes);
     std::exit(0);
 }
 

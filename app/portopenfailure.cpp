@@ -11,7 +11,7 @@
 
 void showPortOpenFailure(const QString &advice)
 {
-    QMessageBox box(QMessageBox::Critical, workflow::messageTitle(), workflow::portOpenFailedText(),
+    QMessageBox box(QMessageBox::Critical, workflow::messageTitle, workflow::portOpenFailedText,
                     QMessageBox::Yes);
     box.setInformativeText(advice);
     box.exec();

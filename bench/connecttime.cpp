@@ -11,6 +11,7 @@
 
 #include "benchreport.h"
 #include "exchangetiming.h"
+#include "linespeeds.h"
 #include "linktrace.h"
 #include "mainwindow.h"
 #include "percentiles.h"
@@ -31,7 +32,7 @@
 
 namespace {
 
-constexpr std::array<int, 6> scanOrder{4800, 9600, 19200, 38400, 57600, 115200};
+constexpr auto scanOrder = unitLineSpeeds;
 constexpr double attemptBudget = exchangeTiming::quietAttempt.count() / 1e3; // seconds
 constexpr int attemptsPerExchange = exchangeTiming::sends;
 constexpr int paintWaitMs = 2000;

@@ -73,7 +73,7 @@ void Dialog::pollValue()
 
     if (result != Ok) {
         valueTimer.stop();
-        QMessageBox::critical(this, workflow::messageTitle(), workflow::exchangeFailedText(),
+        QMessageBox::critical(this, workflow::messageTitle, workflow::exchangeFailedText,
                               QMessageBox::Yes);
         close();
         return;

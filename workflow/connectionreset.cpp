@@ -16,11 +16,11 @@ void MainWindow::resetToIdle()
     releaseWorkers();
     handlerBusy = 1;
     stopPoll();
-    ui->start->setText(workflow::startText());
+    ui->start->setText(workflow::startText);
     enableControls(workflow::idleMask);
     ui->input->clear();
     ui->output->clear();
-    ui->output->addItem(workflow::noRelayText());
+    ui->output->addItem(workflow::noRelayText);
     showStatus(LookIdle);
     ui->version->setText(QString());
     // Refilling `output` enabled it through its change slot.
@@ -36,6 +36,6 @@ void MainWindow::linkFailed()
     // The line is of no more use: an unplugged device must not stay open behind the box.
     releaseWorkers();
     stopPoll();
-    criticalMessage(workflow::exchangeFailedText());
+    criticalMessage(workflow::exchangeFailedText);
     resetToIdle();
 }

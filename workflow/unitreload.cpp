@@ -17,7 +17,7 @@ void MainWindow::reloadUnit()
         return;
     ui->input->clear();
     ui->output->clear();
-    ui->output->addItem(workflow::noRelayText());
+    ui->output->addItem(workflow::noRelayText);
     showStatus(LookIdle);
     ui->version->setText(QString());
 

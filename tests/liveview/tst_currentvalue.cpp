@@ -155,7 +155,6 @@ void TestCurrentValue::closingResumesThePoll()
 {
     QFETCH(QString, how);
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit());
 
     bool pollWhileOpen = true;
@@ -185,7 +184,6 @@ void TestCurrentValue::closingResumesThePoll()
 void TestCurrentValue::noStatusRequestWhileOpen()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit());
 
     QList<QByteArray> whileOpen;
@@ -213,7 +211,6 @@ void TestCurrentValue::slowUnitNeverGetsTwoRequestsInFlight()
 {
     constexpr int lateMs = 700;
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit());
 
     bool stillOpen = false;
@@ -252,7 +249,6 @@ void TestCurrentValue::slowUnitNeverGetsTwoRequestsInFlight()
 void TestCurrentValue::failedExchangeShowsOneBoxAndCloses()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit());
     bench.watcher.setAnswering(false);
 

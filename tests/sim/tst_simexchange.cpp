@@ -4,6 +4,7 @@
 #include "exchangeresult.h"
 #include "servedunit.h"
 #include "simunit.h"
+#include "speedrows.h"
 #include "unitserver.h"
 
 #include <QElapsedTimer>
@@ -74,9 +75,7 @@ void TestSimExchange::cleanup()
 
 void TestSimExchange::answersOnlyAtUnitSpeed_data()
 {
-    QTest::addColumn<int>("baud");
-    for (int baud : {4800, 9600, 19200, 38400, 57600, 115200})
-        QTest::newRow(qPrintable(QString::number(baud))) << baud;
+    addLineSpeedRows();
 }
 
 void TestSimExchange::answersOnlyAtUnitSpeed()

@@ -5,6 +5,7 @@
 #include "replyframe.h"
 #include "servedunit.h"
 #include "simunit.h"
+#include "speedrows.h"
 #include "unitserver.h"
 
 #include <QElapsedTimer>
@@ -86,9 +87,7 @@ void TestUnitServer::cleanup()
 
 void TestUnitServer::answersOnlyAtItsSpeed_data()
 {
-    QTest::addColumn<int>("baud");
-    for (int baud : {4800, 9600, 19200, 38400, 57600, 115200})
-        QTest::newRow(qPrintable(QString::number(baud))) << baud;
+    addLineSpeedRows();
 }
 
 void TestUnitServer::answersOnlyAtItsSpeed()

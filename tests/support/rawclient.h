@@ -11,9 +11,8 @@
 class RawClient
 {
 public:
+    Q_DISABLE_COPY(RawClient)
     RawClient() = default;
-    RawClient(const RawClient &) = delete;
-    RawClient &operator=(const RawClient &) = delete;
     ~RawClient() { close(); }
 
     // Opens `path` raw at `baud`; `exclusive` claims it with TIOCEXCL as the wizard does.

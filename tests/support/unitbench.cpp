@@ -66,6 +66,8 @@ QStringList UnitBench::items(const char *comboName) const
 
 bool UnitBench::connectUnit(int address)
 {
+    if (!QTest::qVerify(isReady(), "bench.isReady()", "", __FILE__, __LINE__))
+        return false;
     control<QSpinBox>("addr")->setValue(address);
     click("start");
     return startText() == QStringLiteral("Стоп") && window->isPolling();

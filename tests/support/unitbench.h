@@ -49,8 +49,9 @@ public:
     // The item texts of a combo box of the window.
     QStringList items(const char *comboName) const;
 
-    // Sets the address spin box, presses "Старт" and returns true when the window is
-    // connected: "Стоп" on the button and the poll running.
+    // Checks that the line is up (a failed check of the test otherwise), sets the address
+    // spin box, presses "Старт" and returns true when the window is connected: "Стоп" on
+    // the button and the poll running.
     bool connectUnit(int address = 1);
 
     // Processes events until `condition` holds or `timeoutMs` passes.

@@ -117,7 +117,6 @@ void TestPortRelease::releasedWhenConnectionEnds()
 void TestPortRelease::stopThenStartDuringSilentTick()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QVERIFY(bench.waitForTicks(1));
     bench.unit.modify([](UnitState &s) { s.address = 7; });

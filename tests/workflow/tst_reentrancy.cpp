@@ -105,7 +105,6 @@ void TestReentrancy::clickWhilePortExchanging()
     QFETCH(int, firstCommand);
     QFETCH(int, droppedCommand);
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QComboBox>("output")->setCurrentIndex(1);
     bench.control<QSpinBox>("a_time")->setValue(0); // passes the on-time check
@@ -137,7 +136,6 @@ void TestReentrancy::clickWhilePortExchanging()
 void TestReentrancy::stopThenStartDuringTick()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.clearRequests();
     answerLate(bench, 200);
@@ -177,7 +175,6 @@ void TestReentrancy::stopDuringTick()
 {
     QFETCH(bool, lineGone);
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.clearRequests();
     answerLate(bench, 200);
@@ -207,7 +204,6 @@ void TestReentrancy::endDuringSettleWait()
 {
     QFETCH(bool, byFailure);
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QComboBox>("output")->setCurrentIndex(1);
     bool acted = false;
@@ -232,7 +228,6 @@ void TestReentrancy::endDuringSettleWait()
 void TestReentrancy::tickDuringSettleWait()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bool acted = false;
     QVERIFY(inSettleWait(bench, [&] {
@@ -284,7 +279,6 @@ void TestReentrancy::stopDuringSearchExchange()
 void TestReentrancy::stopDuringRelayWrite()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QSpinBox>("a_period")->setValue(5); // enables "Установить"
     answerLate(bench, 200);
@@ -320,7 +314,6 @@ void TestReentrancy::stopWhilePollStops()
     QFETCH(QString, control);
     QFETCH(int, command);
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QComboBox>("output")->setCurrentIndex(1);
     bench.control<QSpinBox>("a_period")->setValue(5);
@@ -343,7 +336,6 @@ void TestReentrancy::stopWhilePollStops()
 void TestReentrancy::failureWhileTickInFlight()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QSpinBox>("a_period")->setValue(5); // enables "Установить"
     bench.clearRequests();
@@ -364,7 +356,6 @@ void TestReentrancy::failureWhileTickInFlight()
 void TestReentrancy::destructorReleasesBothWorkers()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QPointer<cComPort> poll = bench.window->pollWorker();
     QPointer<cComPort> primary = bench.window->primaryWorker();

@@ -60,7 +60,6 @@ void TestStatusPoll::looks()
         {0x12, "Неисправность", Qt::yellow},
     };
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     for (const Row &row : rows) {
         setStatus(bench, 1, row.status);
@@ -84,7 +83,6 @@ void TestStatusPoll::tamperReload()
     UnitState state = UnitBench::defaultUnit();
     state.alarmRelay[0] = {2, 30, 5};
     UnitBench bench(state);
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
 
     setCaseOpen(bench, true);
@@ -144,7 +142,6 @@ void TestStatusPoll::tamperReload()
 void TestStatusPoll::reloadWithoutInputBoards()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     setCaseOpen(bench, true);
     QVERIFY(bench.waitForTicks(1));
@@ -170,7 +167,6 @@ void TestStatusPoll::reloadWithoutInputBoards()
 void TestStatusPoll::failedTick()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QVERIFY(bench.waitForTicks(1));
     bench.server.injectFault(Fault::of(FaultKind::OddLength));
@@ -189,7 +185,6 @@ void TestStatusPoll::failedTick()
 void TestStatusPoll::tamperSeenOutlivesFailure()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     setCaseOpen(bench, true);
     QVERIFY(bench.waitForTicks(1));

@@ -313,7 +313,6 @@ void TestUnitSearch::relayBoardsOnly()
     UnitState state = UnitBench::defaultUnit();
     state.boardMap = 0xAA;
     UnitBench bench(state);
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QCOMPARE(bench.control<QLabel>("version")->text(), QStringLiteral("Версия прошивки : 1.5"));
     QVERIFY(bench.requestsFor(CMD_READ_ALARM_RELE).isEmpty());
