@@ -17,23 +17,12 @@ Q_DECLARE_METATYPE(FaultKind)
 
 namespace {
 
-constexpr int unitSpeed = 19200;
+constexpr int unitSpeed = ServedUnit::speed;
 // Nine unanswered attempts take at least 9 x 21 x 15 ms; a hang-up must end far sooner.
 constexpr int promptFailureMs = 2000;
 
 const QByteArray readBoards = QByteArray::fromHex("0705");
 const QByteArray readVersion = QByteArray::fromHex("0726");
-
-UnitState testState()
-{
-    UnitState s;
-    s.address = 7;
-    s.lineSpeed = unitSpeed;
-    s.boardMap = 0x29;
-    s.versionMajor = 1;
-    s.versionMinor = 5;
-    return s;
-}
 
 } // namespace
 
@@ -60,12 +49,12 @@ private:
         return w;
     }
 
-    ServedUnit served{testState()};
+    ServedUnit served;
 };
 
 void TestSimExchange::init()
 {
-    QVERIFY2(served.serve(testState()), qPrintable(served.errorString()));
+    QVERIFY2(served.serve(), qPrintable(served.errorString()));
 }
 
 void TestSimExchange::cleanup()

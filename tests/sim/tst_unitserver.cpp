@@ -18,21 +18,12 @@ Q_DECLARE_METATYPE(FaultKind)
 
 namespace {
 
-constexpr int unitSpeed = 19200;
+constexpr int unitSpeed = ServedUnit::speed;
 constexpr int replyWaitMs = 2000; // generous: the machine may be busy
 constexpr int silenceMs = 150;    // how long "nothing came" is watched
 
 const QByteArray readBoards = QByteArray::fromHex("0705");
 const QByteArray readVersion = QByteArray::fromHex("0726");
-
-UnitState testState()
-{
-    UnitState s;
-    s.address = 7;
-    s.lineSpeed = unitSpeed;
-    s.boardMap = 0x29;
-    return s;
-}
 
 } // namespace
 
@@ -69,13 +60,13 @@ private:
         return frames.isEmpty() ? ReceivedFrame() : frames.constLast();
     }
 
-    ServedUnit served{testState()};
+    ServedUnit served;
     RawClient client;
 };
 
 void TestUnitServer::init()
 {
-    QVERIFY2(served.serve(testState()), qPrintable(served.errorString()));
+    QVERIFY2(served.serve(), qPrintable(served.errorString()));
 }
 
 void TestUnitServer::cleanup()

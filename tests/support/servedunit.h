@@ -12,11 +12,23 @@
 class ServedUnit
 {
 public:
-    explicit ServedUnit(const UnitState &state) : unit(state) {}
+    // The line tests' unit: address 7 at `speed` baud, boards 0x29 (an input board at 1,
+    // relay boards at 2 and 3), firmware 1.5.
+    static constexpr int speed = 19200;
+    static UnitState lineTestUnit()
+    {
+        UnitState state;
+        state.address = 7;
+        state.lineSpeed = speed;
+        state.boardMap = 0x29;
+        return state;
+    }
+
+    ServedUnit() : unit(lineTestUnit()) {}
 
     // Sets the unit to `state` and serves it on a fresh line at linkPath(); false on failure
     // (see errorString()).
-    bool serve(const UnitState &state)
+    bool serve(const UnitState &state = lineTestUnit())
     {
         unit.setState(state);
         server = std::make_unique<UnitServer>(unit);
