@@ -21,9 +21,6 @@ constexpr int unitSpeed = ServedUnit::speed;
 // Nine unanswered attempts take at least 9 x 21 x 15 ms; a hang-up must end far sooner.
 constexpr int promptFailureMs = 2000;
 
-const QByteArray readBoards = QByteArray::fromHex("0705");
-const QByteArray readVersion = QByteArray::fromHex("0726");
-
 } // namespace
 
 class TestSimExchange : public QObject
@@ -71,7 +68,7 @@ void TestSimExchange::answersOnlyAtUnitSpeed()
 {
     QFETCH(int, baud);
     auto port = worker(baud);
-    QByteArray buffer = readBoards;
+    QByteArray buffer = ServedUnit::readBoards;
     const int result = port->exchange(buffer, false);
     const QList<ReceivedFrame> frames = served.server->receivedFrames();
     if (baud == unitSpeed) {
@@ -80,7 +77,8 @@ void TestSimExchange::answersOnlyAtUnitSpeed()
         QCOMPARE(frames.size(), 1);
     } else {
         QCOMPARE(result, int(NoReply));
-        QCOMPARE(served.server->framesWithPayload(readBoards), 9); // nine copies, nothing else
+        QCOMPARE(served.server->framesWithPayload(ServedUnit::readBoards),
+                 9); // nine copies, nothing else
         QCOMPARE(frames.size(), 9);
     }
     for (const ReceivedFrame &f : frames) {
@@ -132,11 +130,11 @@ void TestSimExchange::faults()
     served.server->injectFault(fault);
 
     auto port = worker();
-    QByteArray buffer = readVersion;
+    QByteArray buffer = ServedUnit::readVersion;
     QCOMPARE(port->exchange(buffer, false), result);
     if (result == Ok)
         QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
-    const int copies = served.server->framesWithPayload(readVersion);
+    const int copies = served.server->framesWithPayload(ServedUnit::readVersion);
     QVERIFY2(copies >= minCopies && copies <= maxCopies, qPrintable(QString::number(copies)));
     QCOMPARE(served.server->interleavedFrames(), 0);
 }
@@ -145,19 +143,19 @@ void TestSimExchange::unplugFailsPromptlyAndReplugServesAgain()
 {
     served.server->injectFault(Fault::of(FaultKind::Unplug));
     auto port = worker();
-    QByteArray buffer = readVersion;
+    QByteArray buffer = ServedUnit::readVersion;
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(port->exchange(buffer, false), int(NoReply));
     QVERIFY2(clock.elapsed() < promptFailureMs, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(served.server->framesWithPayload(readVersion), 1);
-    buffer = readVersion;
+    QCOMPARE(served.server->framesWithPayload(ServedUnit::readVersion), 1);
+    buffer = ServedUnit::readVersion;
     QCOMPARE(port->exchange(buffer, false), int(NoReply)); // the line stays dead
     port.reset();
 
     QVERIFY(!served.server->replug().isEmpty());
     port = worker();
-    buffer = readVersion;
+    buffer = ServedUnit::readVersion;
     QCOMPARE(port->exchange(buffer, false), int(Ok));
 }
 
@@ -167,7 +165,7 @@ void TestSimExchange::reopenedLineServesNextWorker()
 {
     for (int round = 0; round < 3; ++round) {
         auto port = worker();
-        QByteArray buffer = readBoards;
+        QByteArray buffer = ServedUnit::readBoards;
         QCOMPARE(port->exchange(buffer, false), int(Ok));
         QCOMPARE(quint8(buffer.at(1)), quint8(0x29));
     }
@@ -185,7 +183,7 @@ void TestSimExchange::twoWorkersNeverInterleave()
     QByteArray pollBuffer = QByteArray::fromHex("070401");
     int pollResult = -1;
     QTimer::singleShot(10, [&] { pollResult = pollPort.exchange(pollBuffer, false); });
-    QByteArray buffer = readVersion;
+    QByteArray buffer = ServedUnit::readVersion;
     QCOMPARE(port->exchange(buffer, false), int(Ok));
     QTRY_COMPARE(pollResult, int(Ok));
     QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
@@ -196,7 +194,7 @@ void TestSimExchange::twoWorkersNeverInterleave()
     const QList<ReceivedFrame> frames = served.server->receivedFrames();
     QCOMPARE(served.server->framesWithPayload(QByteArray::fromHex("070401")), 1);
     QCOMPARE(frames.constLast().payload, QByteArray::fromHex("070401"));
-    QCOMPARE(frames.constFirst().payload, readVersion);
+    QCOMPARE(frames.constFirst().payload, ServedUnit::readVersion);
     QVERIFY(frames.constLast().time - frames.constFirst().time >=
             std::chrono::milliseconds(slow.delayMs));
 }

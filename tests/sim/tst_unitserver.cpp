@@ -22,9 +22,6 @@ constexpr int unitSpeed = ServedUnit::speed;
 constexpr int replyWaitMs = 2000; // generous: the machine may be busy
 constexpr int silenceMs = 150;    // how long "nothing came" is watched
 
-const QByteArray readBoards = QByteArray::fromHex("0705");
-const QByteArray readVersion = QByteArray::fromHex("0726");
-
 } // namespace
 
 class TestUnitServer : public QObject
@@ -85,17 +82,18 @@ void TestUnitServer::answersOnlyAtItsSpeed()
 {
     QFETCH(int, baud);
     open(baud);
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     const ReceivedFrame f = lastFrame();
     QCOMPARE(f.lineSpeed, baud);
-    QCOMPARE(f.payload, readBoards);
+    QCOMPARE(f.payload, ServedUnit::readBoards);
     QVERIFY(f.checkOk);
     QCOMPARE(f.answered, baud == unitSpeed);
     const QByteArray reply =
         baud == unitSpeed ? client.readFrame(replyWaitMs) : client.readFor(silenceMs);
-    QCOMPARE(reply, baud == unitSpeed ? encodeReplyFrame(*served.unit.handleRequest(readBoards))
-                                      : QByteArray());
+    QCOMPARE(reply, baud == unitSpeed
+                        ? encodeReplyFrame(*served.unit.handleRequest(ServedUnit::readBoards))
+                        : QByteArray());
 }
 
 void TestUnitServer::answersOnlyItsAddressAndRightCheck_data()
@@ -103,7 +101,7 @@ void TestUnitServer::answersOnlyItsAddressAndRightCheck_data()
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<bool>("checkOk");
     QTest::addColumn<bool>("answered");
-    QTest::newRow("own address") << requestFrame(readVersion) << true << true;
+    QTest::newRow("own address") << requestFrame(ServedUnit::readVersion) << true << true;
     QTest::newRow("address 0") << requestFrame(QByteArray::fromHex("0026")) << true << true;
     QTest::newRow("another address") << requestFrame(QByteArray::fromHex("0826")) << true << false;
     QTest::newRow("wrong check byte") << QByteArray("$07262E\r") << false << false;
@@ -164,13 +162,13 @@ void TestUnitServer::mangledReplies()
     QFETCH(int, decoded);
     served.server->injectFault(Fault::of(kind));
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QByteArray got = client.readFrame(replyWaitMs);
     QCOMPARE(got, reply);
     QCOMPARE(decodeFrame(got), decoded);
     QCOMPARE(lastFrame().fault, kind);
     // once: the next reply is plain again
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
 }
 
@@ -178,12 +176,12 @@ void TestUnitServer::noAnswerOnceThenAnswers()
 {
     served.server->injectFault(Fault::of(FaultKind::NoAnswer));
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     QCOMPARE(client.readFor(silenceMs), QByteArray());
     QVERIFY(!lastFrame().answered);
     QCOMPARE(lastFrame().fault, FaultKind::NoAnswer);
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
     QCOMPARE(served.server->fault().kind, FaultKind::None);
 }
@@ -193,13 +191,13 @@ void TestUnitServer::stickyFaultStays()
     served.server->injectFault(Fault::of(FaultKind::NoAnswer, true));
     open();
     for (int i = 0; i < 3; ++i)
-        client.send(readBoards);
+        client.send(ServedUnit::readBoards);
     QVERIFY(served.server->waitForFrames(3, replyWaitMs));
     QCOMPARE(client.readFor(silenceMs), QByteArray());
     for (const ReceivedFrame &f : served.server->receivedFrames())
         QVERIFY(f.checkOk && !f.answered);
     served.server->clearFault();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
 }
 
@@ -210,7 +208,7 @@ void TestUnitServer::delayedReply()
     open();
     QElapsedTimer clock;
     clock.start();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs + fault.delayMs), QByteArray("!072930\r"));
     QVERIFY(clock.elapsed() >= fault.delayMs); // never early
 }
@@ -219,7 +217,7 @@ void TestUnitServer::chunkedReply()
 {
     served.server->injectFault(Fault::chunked(3, 60));
     open();
-    client.send(readVersion);
+    client.send(ServedUnit::readVersion);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!0701050D\r"));
     QVERIFY2(client.readsWithData() >= 2, "the reply came in one piece");
 }
@@ -228,7 +226,7 @@ void TestUnitServer::garbageBeforeReply()
 {
     served.server->injectFault(Fault::garbageFirst("xyz"));
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("xyz!072930\r"));
 }
 
@@ -237,7 +235,7 @@ void TestUnitServer::babbleIsBoundedAndStopsAtNextRequest()
     Fault fault = Fault::babble(300);
     served.server->injectFault(fault);
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QByteArray got = client.readBytes(300, replyWaitMs);
     got += client.readFor(silenceMs);
     QCOMPARE(got.size(), 300);
@@ -246,9 +244,9 @@ void TestUnitServer::babbleIsBoundedAndStopsAtNextRequest()
 
     fault.babbleBytes = 1 << 30; // would last for hours
     served.server->injectFault(fault);
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QVERIFY(client.readBytes(200, replyWaitMs).size() >= 200);
-    client.send(readBoards); // a new request ends it and is answered
+    client.send(ServedUnit::readBoards); // a new request ends it and is answered
     got = client.readFrame(replyWaitMs);
     QVERIFY2(got.endsWith("!072930\r"), got.right(40).constData());
     QCOMPARE(client.readFor(silenceMs), QByteArray());
@@ -261,7 +259,7 @@ void TestUnitServer::unplugHangsUpAndReplugGivesFreshLine()
     QCOMPARE(QFileInfo(link).symLinkTarget(), first);
     served.server->injectFault(Fault::of(FaultKind::Unplug));
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     client.readFor(replyWaitMs); // ends at the hang-up
     QVERIFY(client.hungUp());
     QVERIFY(!served.server->isPlugged());
@@ -275,7 +273,7 @@ void TestUnitServer::unplugHangsUpAndReplugGivesFreshLine()
     QVERIFY(!second.isEmpty());
     QCOMPARE(QFileInfo(link).symLinkTarget(), second);
     QVERIFY(client.open(link, unitSpeed));
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
 
     served.server->unplug(); // by hand, at once
@@ -287,7 +285,7 @@ void TestUnitServer::slaveClosedAndReopened()
 {
     for (int round = 0; round < 3; ++round) {
         open();
-        client.send(readBoards);
+        client.send(ServedUnit::readBoards);
         QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
         client.close();
         QTest::qWait(50); // the server sees the line idle for a while
@@ -305,7 +303,7 @@ void TestUnitServer::idleLineCostsNoCpu()
     const double used = selfCpuSeconds() - before;
     QVERIFY2(used < 0.3, qPrintable(QString("%1 s of CPU while idle").arg(used)));
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
 }
 
@@ -315,13 +313,13 @@ void TestUnitServer::replyAfterSlaveClosedDoesNotHurt()
 {
     served.server->injectFault(Fault::delay(100));
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     client.close();
     QTest::qSleep(300);
     open();
     QCOMPARE(client.readFor(silenceMs), QByteArray()); // nothing stale waits on the line
-    client.send(readVersion);
+    client.send(ServedUnit::readVersion);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!0701050D\r"));
 }
 

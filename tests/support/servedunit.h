@@ -24,6 +24,10 @@ public:
         return state;
     }
 
+    // Requests to that unit: its boards, its firmware version.
+    static inline const QByteArray readBoards = QByteArray::fromHex("0705");
+    static inline const QByteArray readVersion = QByteArray::fromHex("0726");
+
     ServedUnit() : unit(lineTestUnit()) {}
 
     // Sets the unit to `state` and serves it on a fresh line at linkPath(); false on failure
