@@ -5,7 +5,6 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -75,13 +74,7 @@ bool UnitBench::connectUnit(int address)
 
 bool UnitBench::waitUntil(const std::function<bool()> &condition, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
+    return QTest::qWaitFor(condition, timeoutMs);
 }
 
 void UnitBench::when(std::function<bool()> condition, std::function<void()> action)
