@@ -5,6 +5,7 @@
 #include "statuslooks.h"
 #include "ui_mainwindow.h"
 #include "vertalversion.h"
+#include "workflowtexts.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -14,16 +15,16 @@
 
 namespace {
 constexpr std::chrono::milliseconds pollInterval{500};
-constexpr int idleMask = 0x1003;
+using workflow::idleMask;
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent, PortLister listPorts)
     : QMainWindow(parent), ui(new Ui::MainWindow), unitAddress(0), boardTypes{}, tamperSeen(0)
 {
     ui->setupUi(this);
-    QCoreApplication::setApplicationName(QStringLiteral("ВЕРТАЛ-КП"));
+    QCoreApplication::setApplicationName(workflow::messageTitle);
     setWindowTitle(QStringLiteral("ВЕРТАЛ-КП Визард v.") + QStringLiteral(VERTAL_VERSION));
-    showStatus(0);
+    showStatus(LookIdle);
     connect(&pollTimer, &QTimer::timeout, this, &MainWindow::_time_out);
     connect(&retiredSweep, &QTimer::timeout, this, &MainWindow::releaseRetiredWorkers);
     port = nullptr;
@@ -50,9 +51,7 @@ void MainWindow::fillPortList(const PortLister &listPorts)
     portList->refresh();
     if (ui->com_port->count() > 0)
         return;
-    QMessageBox::critical(this, QStringLiteral("ВЕРТАЛ-КП"),
-                          QStringLiteral("COM-порт не обнаружен !\n Конец работы ..."),
-                          QMessageBox::Yes);
+    QMessageBox::critical(this, workflow::messageTitle, workflow::noPortText, QMessageBox::Yes);
     std::exit(0);
 }
 

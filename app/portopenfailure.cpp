@@ -1,5 +1,7 @@
 #include "portopenfailure.h"
 
+#include "workflowtexts.h"
+
 #include <QMessageBox>
 
 #ifdef Q_OS_UNIX
@@ -9,8 +11,8 @@
 
 void showPortOpenFailure(const QString &advice)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("ВЕРТАЛ-КП"),
-                    QStringLiteral("Не возможно открыть выбранный порт!"), QMessageBox::Yes);
+    QMessageBox box(QMessageBox::Critical, workflow::messageTitle, workflow::portOpenFailedText,
+                    QMessageBox::Yes);
     box.setInformativeText(advice);
     box.exec();
 }

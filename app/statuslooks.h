@@ -10,6 +10,13 @@ struct StatusLook
     Qt::GlobalColor textColour;
 };
 
-// The four looks of the status field: 0 idle, 1 normal, 2 fault, 3 alarm.
+// The four looks of the status field, as indices into statusTable.
+enum Look
+{
+    LookIdle = 0,
+    LookNormal = 1,
+    LookFault = 2,
+    LookAlarm = 3,
+};
 constexpr int statusLookCount = 4;
 extern const StatusLook statusTable[statusLookCount];

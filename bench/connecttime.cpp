@@ -10,6 +10,8 @@
 //   vertal-bench-connect [--runs N] [BAUD...]   (default: 4800 115200; medians of N runs)
 
 #include "benchreport.h"
+#include "exchangetiming.h"
+#include "linespeeds.h"
 #include "linktrace.h"
 #include "mainwindow.h"
 #include "percentiles.h"
@@ -30,9 +32,9 @@
 
 namespace {
 
-constexpr std::array<int, 6> scanOrder{4800, 9600, 19200, 38400, 57600, 115200};
-constexpr double attemptBudget = 21 * 0.015; // counted polls of one attempt
-constexpr int attemptsPerExchange = 9;
+constexpr auto scanOrder = unitLineSpeeds;
+constexpr double attemptBudget = exchangeTiming::quietAttempt.count() / 1e3; // seconds
+constexpr int attemptsPerExchange = exchangeTiming::sends;
 constexpr int paintWaitMs = 2000;
 
 // Notes when the start button is first painted reading "Стоп".

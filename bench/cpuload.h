@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtGlobal>
 #include <sys/types.h>
 #include <vector>
 
@@ -8,9 +9,8 @@
 class CpuLoad
 {
 public:
+    Q_DISABLE_COPY(CpuLoad)
     CpuLoad() = default;
-    CpuLoad(const CpuLoad &) = delete;
-    CpuLoad &operator=(const CpuLoad &) = delete;
     ~CpuLoad() { stop(); }
 
     // Starts `count` spinning child processes. Call before any thread is started.

@@ -15,7 +15,7 @@
 #include "exchangeresult.h"
 #include "percentiles.h"
 #include "processclock.h"
-#include "referenceclient.h"
+#include "rawclient.h"
 #include "simchild.h"
 
 #include <QApplication>
@@ -84,8 +84,8 @@ void runWizard(Side &side, const QString &path, int baud, int count)
 
 void runReference(Side &side, const QString &path, int baud, int count)
 {
-    ReferenceClient client;
-    if (!client.open(path, baud)) {
+    RawClient client;
+    if (!client.open(path, baud, false)) {
         side.failures += count;
         return;
     }
@@ -96,8 +96,8 @@ void runReference(Side &side, const QString &path, int baud, int count)
 // starting a thread per exchange costs by itself, without any event loop.
 void runThreadedReference(Side &side, const QString &path, int baud, int count)
 {
-    ReferenceClient client;
-    if (!client.open(path, baud)) {
+    RawClient client;
+    if (!client.open(path, baud, false)) {
         side.failures += count;
         return;
     }

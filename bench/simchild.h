@@ -10,9 +10,8 @@
 class SimChild
 {
 public:
+    Q_DISABLE_COPY(SimChild)
     SimChild() = default;
-    SimChild(const SimChild &) = delete;
-    SimChild &operator=(const SimChild &) = delete;
     // Stops the simulator if it still runs.
     ~SimChild();
 

@@ -1,7 +1,9 @@
 #include "ccomport.h"
 
 #include "exchangeresult.h"
+#include "exchangetiming.h"
 #include "framecodec.h"
+#include "frameformat.h"
 #include "linklog.h"
 #include "serialport.h"
 
@@ -18,19 +20,13 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr int countedPollsPerAttempt = 21;
-constexpr auto pollInterval = 15ms;      // listening without useful bytes that counts as one poll
-constexpr auto settleAfterSend = 600ms;  // optional pause before listening
+using exchangeTiming::countedPollsPerAttempt;
+using exchangeTiming::maxReplySize;
+using exchangeTiming::pollInterval;
+using exchangeTiming::settleAfterSend;
 constexpr auto linkRetry = 30ms;         // between tries to take the link
 constexpr auto linkWaitOnDestroy = 10ms; // destructor's wait for a free link
 constexpr auto drainTimeout = 1000ms;    // bound on waiting for the output queue to empty
-// A real reply frame is at most a few dozen bytes; a "reply" growing past this is a babbling
-// line and the attempt ends as if nothing came. Small enough that at 4800 baud (480 bytes/s)
-// a babbler costs about half a second per attempt, not seconds.
-constexpr qsizetype maxReplySize = 256;
-
-constexpr char replyStart = '!';
-constexpr char frameEnd = '\r';
 
 // Listed port names (ttyS0) are opened by their device; a path is taken as given.
 // Windows: COM3 is opened as \\.\COM3, the one form that reaches COM10 and above too.
@@ -223,12 +219,12 @@ cComPort::Heard cComPort::collectReply(QByteArray &reply)
             const QByteArray chunk = serial->readAll();
             logFrame("in", chunk);
             const bool dropped =
-                chunk.isEmpty() || (reply.isEmpty() && chunk.front() != replyStart);
+                chunk.isEmpty() || (reply.isEmpty() && chunk.front() != frameByte::replyStart);
             tally.heard(chunk, !dropped);
             if (dropped)
                 continue;
             reply += chunk;
-            if (reply.back() == frameEnd)
+            if (reply.back() == frameByte::end)
                 return Heard::Frame;
             if (reply.size() > maxReplySize) {
                 tally.unusedBytes = true; // the reply is thrown away

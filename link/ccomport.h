@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchangetiming.h"
 #include "strayreplies.h"
 
 #include <QByteArray>
@@ -35,12 +36,12 @@ public:
     // deletes its port.
     ~cComPort() override;
 
-    // Sends the request payload in `buffer`; returns an ExchangeResult. On Ok `buffer`
+    // Sends the request payload in `request`; returns an ExchangeResult. On Ok `request`
     // holds the reply payload; otherwise callers must not read it. Returns NoPort at once
-    // (buffer untouched) when there is no port object, and NoReply at once when the port
+    // (request untouched) when there is no port object, and NoReply at once when the port
     // never opened or its device has gone away. Processes the caller's events while it
     // waits; a second call on a worker whose exchange is in flight returns NoReply.
-    int exchange(QByteArray &buffer, bool waitBeforeRead);
+    int exchange(QByteArray &request, bool pauseBeforeRead);
 
     // True from the start of exchange() until it returns (GUI thread bookkeeping).
     bool isExchanging() const { return exchanging; }
@@ -97,7 +98,7 @@ private:
     int *resultSlot = nullptr;
     bool waitBeforeRead = false;
     bool exchanging = false;
-    int sends = 9;
+    int sends = exchangeTiming::sends;
     QString openFailure;
     QString path;
     std::atomic<bool> stopped{false};

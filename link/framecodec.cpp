@@ -1,12 +1,13 @@
 #include "framecodec.h"
 
 #include "exchangeresult.h"
+#include "frameformat.h"
 
 namespace {
 
-constexpr char requestStart = '$';
-constexpr char replyStart = '!';
-constexpr char frameEnd = '\r';
+using frameByte::replyStart;
+using frameByte::requestStart;
+constexpr char frameEnd = frameByte::end;
 
 // Value 0..15 of a hexadecimal digit of either case, or -1.
 int hexDigitValue(char c)

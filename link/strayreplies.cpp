@@ -1,5 +1,7 @@
 #include "strayreplies.h"
 
+#include "exchangetiming.h"
+#include "frameformat.h"
 #include "linklog.h"
 #include "serialport.h"
 
@@ -12,11 +14,11 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr char frameEnd = '\r';
+constexpr char frameEnd = frameByte::end;
 // The longest the worker listens for one request: nine attempts of 21 polls of 15 ms. A
 // copy's reply is looked for this long after the last copy went out. A unit whose delay
 // stays under one attempt never gets a second copy, so a healthy line never waits.
-constexpr auto lateReplyLimit = 9 * 21 * 15ms;
+constexpr auto lateReplyLimit = exchangeTiming::quietExchange;
 // Once every owed reply has come: the line must stay this quiet before the next send, so
 // that the tail of a reply in pieces goes too.
 constexpr auto settleTime = 30ms;

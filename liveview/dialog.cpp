@@ -4,6 +4,7 @@
 #include "ccomport.h"
 #include "commandset.h"
 #include "exchangeresult.h"
+#include "workflowtexts.h"
 
 #include <QMessageBox>
 #include <chrono>
@@ -72,7 +73,8 @@ void Dialog::pollValue()
 
     if (result != Ok) {
         valueTimer.stop();
-        QMessageBox::critical(this, "ВЕРТАЛ-КП", "Ошибка обмена !", QMessageBox::Yes);
+        QMessageBox::critical(this, workflow::messageTitle, workflow::exchangeFailedText,
+                              QMessageBox::Yes);
         close();
         return;
     }

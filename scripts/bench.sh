@@ -10,7 +10,8 @@ build="$root/build"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-bash "$root/scripts/build.sh" "$build" -DVERTAL_BUILD_BENCH=ON >&2
+bash "$root/scripts/install-deps.sh" >&2
+bash "$root/scripts/build.sh" default -DVERTAL_BUILD_BENCH=ON >&2
 export QT_QPA_PLATFORM=offscreen
 export QT_LOGGING_RULES="${QT_LOGGING_RULES:-qt.qpa.*=false}"
 bin="$build/bench"

@@ -1,11 +1,34 @@
 #!/usr/bin/env bash
-# Builds the wizard, the simulator and the tests into a build folder.
-#   scripts/build.sh [BUILD_DIR] [extra cmake arguments...]
+# Configures and builds one of the presets of CMakePresets.json (default: the plain one in
+# build/): default, asan, tsan, fuzz. A folder instead of a preset builds the plain
+# configuration there. Installs nothing: the commands that need packages install them.
+#   scripts/build.sh [PRESET|BUILD_DIR] [extra cmake arguments...] [-- build targets...]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$root/build}"
+target="${1:-default}"
 shift || true
 
-bash "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+configure=()
+targets=()
+while [ $# -gt 0 ]; do
+    if [ "$1" = -- ]; then
+        shift
+        targets=(--target "$@")
+        break
+    fi
+    configure+=("$1")
+    shift
+done
+
+case "$target" in
+default | asan | tsan | fuzz) preset="$target" build="" ;;
+*) preset=default build="$target" ;;
+esac
+cd "$root"
+if [ -n "$build" ]; then
+    cmake --preset "$preset" -B "$build" "${configure[@]}" >/dev/null
+    cmake --build "$build" -j"$(nproc)" "${targets[@]}"
+else
+    cmake --preset "$preset" "${configure[@]}" >/dev/null
+    cmake --build --preset "$preset" -j"$(nproc)" "${targets[@]}"
+fi

@@ -8,7 +8,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
 
-bash "$root/scripts/build.sh" "$build"
+bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/build.sh" default
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
     echo "No display. Run it in a virtual one:  xvfb-run -a -s '-screen 0 1024x768x24' bash scripts/demo.sh"
     exit 1

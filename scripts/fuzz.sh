@@ -8,9 +8,7 @@ seconds="${1:-30}"
 fuzzbuild="$root/build-fuzz"
 
 bash "$root/scripts/install-deps.sh"
-CC=clang CXX=clang++ cmake -S "$root" -B "$fuzzbuild" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVERTAL_BUILD_FUZZERS=ON -DVERTAL_BUILD_TESTS=OFF -DVERTAL_BUILD_BENCH=OFF >/dev/null
-cmake --build "$fuzzbuild" -j"$(nproc)" --target fuzz_decodeframe >/dev/null
+bash "$root/scripts/build.sh" fuzz -- fuzz_decodeframe >/dev/null
 corpus="$(mktemp -d)"
 log="$fuzzbuild/fuzz_decodeframe.log"
 trap 'rm -rf "$corpus"' EXIT

@@ -29,16 +29,13 @@ run_ctest() { # <build dir> <label> [ctest args...]
     fi
 }
 
+bash "$root/scripts/install-deps.sh"
 if [[ "$which" == all || "$which" == asan ]]; then
-    bash "$root/scripts/build.sh" "$root/build-asan" -DVERTAL_SANITIZE=ON \
-        -DVERTAL_BUILD_BENCH=OFF >/dev/null
+    bash "$root/scripts/build.sh" asan >/dev/null
     VERTAL_SOAK_SECONDS="${SOAK_SECONDS:-45}" run_ctest "$root/build-asan" "asan+ubsan" -j"$jobs"
 fi
 
 if [[ "$which" == all || "$which" == tsan ]]; then
-    bash "$root/scripts/install-deps.sh"
-    cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERTAL_TSAN=ON \
-        -DVERTAL_BUILD_BENCH=OFF >/dev/null
-    cmake --build "$root/build-tsan" -j"$jobs" --target "${tsan_targets[@]}" >/dev/null
+    bash "$root/scripts/build.sh" tsan -- "${tsan_targets[@]}" >/dev/null
     run_ctest "$root/build-tsan" "tsan (link)" -R "$tsan_regex"
 fi

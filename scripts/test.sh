@@ -5,7 +5,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
 
-bash "$root/scripts/build.sh" "$build"
+bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/build.sh" default
 bash "$root/scripts/fuzz.sh" 30
 bash "$root/scripts/sanitize.sh" all
 # The Windows program: cross-built, packed, and tested under Wine on a display of its own.

@@ -33,6 +33,38 @@ struct Fault
     QByteArray garbage = "~#junk#~";
     int babbleBytes = 4096;
     quint32 seed = 0;
+
+    // Short-hands for the faults the tests and the console set most.
+    static Fault of(FaultKind kind, bool sticky = false) { return Fault{kind, sticky}; }
+    static Fault delay(int ms, bool sticky = false)
+    {
+        return with(FaultKind::Delay, &Fault::delayMs, ms, sticky);
+    }
+    static Fault chunked(int bytes, int pauseMs)
+    {
+        Fault fault = with(FaultKind::Chunked, &Fault::chunkBytes, bytes);
+        fault.pauseMs = pauseMs;
+        return fault;
+    }
+    static Fault garbageFirst(const QByteArray &bytes)
+    {
+        return with(FaultKind::Garbage, &Fault::garbage, bytes);
+    }
+    static Fault babble(int bytes) { return with(FaultKind::Babble, &Fault::babbleBytes, bytes); }
+    static Fault hostile(quint32 seed, bool sticky = false)
+    {
+        return with(FaultKind::Hostile, &Fault::seed, seed, sticky);
+    }
+
+private:
+    // A fault of `kind` with one field set.
+    template <class T>
+    static Fault with(FaultKind kind, T Fault::*field, const T &value, bool sticky = false)
+    {
+        Fault fault = of(kind, sticky);
+        fault.*field = value;
+        return fault;
+    }
 };
 
 // Console name of a fault kind ("none", "noanswer", "delay", ...).

@@ -16,7 +16,7 @@ constexpr std::chrono::milliseconds writeRoomWait{200};
 
 } // namespace
 
-bool PtyLine::open(QString *error)
+bool PtyLine::open(QString *error, PtyLineSetup setup)
 {
     close();
     termios raw{};
@@ -25,14 +25,16 @@ bool PtyLine::open(QString *error)
     cfsetispeed(&raw, B4800);
     cfsetospeed(&raw, B4800);
     char name[256] = {};
-    int slave = -1;
-    if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
-        master = -1;
+    if (::openpty(&master, &slave, name, setup.raw ? &raw : nullptr, nullptr) != 0) {
+        master = slave = -1;
         if (error)
             *error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    ::close(slave);
+    if (!setup.keepFarSideOpen) {
+        ::close(slave);
+        slave = -1;
+    }
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     path = QString::fromLocal8Bit(name);
@@ -41,10 +43,18 @@ bool PtyLine::open(QString *error)
 
 void PtyLine::close()
 {
+    hangUp();
+    if (slave >= 0)
+        ::close(slave);
+    slave = -1;
+    path.clear();
+}
+
+void PtyLine::hangUp()
+{
     if (master >= 0)
         ::close(master);
     master = -1;
-    path.clear();
 }
 
 int PtyLine::lineSpeed() const

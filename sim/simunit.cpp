@@ -1,6 +1,7 @@
 #include "simunit.h"
 
 #include "commandcodes.h"
+#include "linespeeds.h"
 
 namespace {
 
@@ -190,8 +191,5 @@ std::optional<QByteArray> SimUnit::handleRequest(const QByteArray &request)
 
 bool SimUnit::isLineSpeed(int baud)
 {
-    for (int speed : {4800, 9600, 19200, 38400, 57600, 115200})
-        if (baud == speed)
-            return true;
-    return false;
+    return isUnitLineSpeed(baud);
 }

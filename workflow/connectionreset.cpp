@@ -4,6 +4,7 @@
 // again.
 
 #include "mainwindow.h"
+#include "statuslooks.h"
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
 
@@ -15,12 +16,12 @@ void MainWindow::resetToIdle()
     releaseWorkers();
     handlerBusy = 1;
     stopPoll();
-    ui->start->setText(workflow::startText());
+    ui->start->setText(workflow::startText);
     enableControls(workflow::idleMask);
     ui->input->clear();
     ui->output->clear();
-    ui->output->addItem(workflow::noRelayText());
-    showStatus(0);
+    ui->output->addItem(workflow::noRelayText);
+    showStatus(LookIdle);
     ui->version->setText(QString());
     // Refilling `output` enabled it through its change slot.
     ui->set_rele->setEnabled(false);
@@ -35,6 +36,6 @@ void MainWindow::linkFailed()
     // The line is of no more use: an unplugged device must not stay open behind the box.
     releaseWorkers();
     stopPoll();
-    criticalMessage(workflow::exchangeFailedText());
+    criticalMessage(workflow::exchangeFailedText);
     resetToIdle();
 }

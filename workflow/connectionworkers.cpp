@@ -155,5 +155,5 @@ void MainWindow::watchForQuit()
 // Every message of the window: a critical box with a single Yes button and no default.
 void MainWindow::criticalMessage(const QString &text)
 {
-    QMessageBox::critical(this, workflow::messageTitle(), text, QMessageBox::Yes);
+    QMessageBox::critical(this, workflow::messageTitle, text, QMessageBox::Yes);
 }

@@ -6,6 +6,7 @@
 #include "commandset.h"
 #include "exchangeresult.h"
 #include "mainwindow.h"
+#include "statuslooks.h"
 #include "ui_mainwindow.h"
 
 #include <QEventLoop>
@@ -16,13 +17,6 @@ namespace {
 
 // The unit needs this long after its case is closed before it reports its boards anew.
 constexpr std::chrono::milliseconds settleTime{800};
-
-enum Look
-{
-    LookNormal = 1,
-    LookFault = 2,
-    LookAlarm = 3,
-};
 
 int lookFor(int status)
 {

@@ -4,6 +4,7 @@
 #include "commandcodes.h"
 #include "commandset.h"
 #include "mainwindow.h"
+#include "statuslooks.h"
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
 
@@ -16,8 +17,8 @@ void MainWindow::reloadUnit()
         return;
     ui->input->clear();
     ui->output->clear();
-    ui->output->addItem(workflow::noRelayText());
-    showStatus(0);
+    ui->output->addItem(workflow::noRelayText);
+    showStatus(LookIdle);
     ui->version->setText(QString());
 
     QByteArray payload = command::readBoards(unitAddress);

@@ -41,7 +41,7 @@ std::array<int, unitLineSpeeds.size()> searchOrder(int first)
 
 void MainWindow::on_start_released()
 {
-    if (ui->start->text() == workflow::stopText()) {
+    if (ui->start->text() == workflow::stopText) {
         resetToIdle();
         return;
     }
@@ -71,9 +71,9 @@ void MainWindow::searchUnit()
         return;
     }
 
-    QProgressDialog progress(QStringLiteral("Поиск блока..."), workflow::stopText(), 0,
+    QProgressDialog progress(QStringLiteral("Поиск блока..."), workflow::stopText, 0,
                              progressMaximum, this);
-    progress.setWindowTitle(workflow::messageTitle());
+    progress.setWindowTitle(workflow::messageTitle);
     progress.setAutoClose(false);
     progress.setWindowModality(Qt::WindowModal);
     progress.show();
@@ -97,7 +97,7 @@ void MainWindow::searchUnit()
         return;
     }
 
-    ui->start->setText(workflow::stopText());
+    ui->start->setText(workflow::stopText);
     const int mask = listBoards(command::boardMap(reply));
     if (mask == 0) {
         delete port;

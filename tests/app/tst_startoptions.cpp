@@ -3,6 +3,7 @@
 #include "commandcodes.h"
 #include "commandline.h"
 #include "frametrace.h"
+#include "tracefile.h"
 #include "unitbench.h"
 
 #include <QComboBox>
@@ -143,8 +144,7 @@ void TestStartOptions::traceOfAConnection()
     QTemporaryDir dir;
     const QString path = dir.filePath("trace.txt");
     FrameTrace trace;
-    QVERIFY(trace.open(path));
-    FrameTrace::install(&trace);
+    QVERIFY(installTrace(trace, path));
     UnitBench bench;
     QVERIFY(bench.isReady());
     bench.window->applyStartOptions(optionsFrom({"--speed", "9600"}));
@@ -152,9 +152,8 @@ void TestStartOptions::traceOfAConnection()
     QVERIFY(bench.waitForTicks(1));
     FrameTrace::install(nullptr);
 
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    QStringList lines;
+    QVERIFY(readTraceLines(path, lines));
     const QString port = bench.server.devicePath();
     const QRegularExpression header(
         "^# vertal-wizard 1\\.05 port (\\S+) speed (\\d+) address (\\d+) at "

@@ -2,6 +2,7 @@
 // every command, human and JSON output, the exit codes, Ctrl-C, the multi-drop line.
 #include "clirunner.h"
 #include "commandcodes.h"
+#include "tracefile.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -430,9 +431,8 @@ void TestCli::traceRecordsTheFrames()
     const CliRun run =
         runCli({"value", "--port", line.path(), "--board", "1", "--trace", tracePath});
     QCOMPARE(run.exitCode, 0);
-    QFile file(tracePath);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    QStringList lines;
+    QVERIFY(readTraceLines(tracePath, lines));
     const QRegularExpression header(
         R"(^# vertal-cli \S+ port \S+ speed 4800 address 0 at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}$)");
     const QRegularExpression frame(

@@ -2,6 +2,7 @@
 // installed trace, with a header per connection.
 #include "frametrace.h"
 #include "linklog.h"
+#include "tracefile.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -40,8 +41,7 @@ void TestFrameTrace::linkFramesReachTheInstalledTrace()
     const QString path = dir.filePath("trace");
     {
         FrameTrace trace;
-        QVERIFY(trace.open(path));
-        FrameTrace::install(&trace);
+        QVERIFY(installTrace(trace, path));
         trace.connection(QStringLiteral("vertal-cli 1.05"), QStringLiteral("/dev/ttyS0"), 9600, 3);
         logFrame("out", "$032629\r");
         logFrame("in", QByteArray()); // an empty read is no line
@@ -50,9 +50,8 @@ void TestFrameTrace::linkFramesReachTheInstalledTrace()
     QVERIFY(!FrameTrace::installed());
     logFrame("out", "$000505\r");
 
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    QStringList lines;
+    QVERIFY(readTraceLines(path, lines));
     QCOMPARE(lines.size(), 3);
     const QString stamp = QStringLiteral(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})");
     QVERIFY(QRegularExpression("^# vertal-cli 1.05 port /dev/ttyS0 speed 9600 address 3 at " +

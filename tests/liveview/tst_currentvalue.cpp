@@ -155,7 +155,6 @@ void TestCurrentValue::closingResumesThePoll()
 {
     QFETCH(QString, how);
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit());
 
     bool pollWhileOpen = true;
@@ -185,7 +184,6 @@ void TestCurrentValue::closingResumesThePoll()
 void TestCurrentValue::noStatusRequestWhileOpen()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit());
 
     QList<QByteArray> whileOpen;
@@ -213,7 +211,6 @@ void TestCurrentValue::slowUnitNeverGetsTwoRequestsInFlight()
 {
     constexpr int lateMs = 700;
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit());
 
     bool stillOpen = false;
@@ -223,11 +220,7 @@ void TestCurrentValue::slowUnitNeverGetsTwoRequestsInFlight()
                    QDialog *dialog = openValueDialog();
                    bench.waitUntil([&] { return !bench.requestsFor(CMD_READ_VALUE).isEmpty(); });
                    bench.unit.modify([](UnitState &s) { s.value[0] = 4321; });
-                   Fault late;
-                   late.kind = FaultKind::Delay;
-                   late.delayMs = lateMs;
-                   late.sticky = true;
-                   bench.server.injectFault(late);
+                   bench.server.injectFault(Fault::delay(lateMs, true));
                    bench.clearRequests();
                    QTest::qWait(3200);
                    bench.server.clearFault();
@@ -256,7 +249,6 @@ void TestCurrentValue::slowUnitNeverGetsTwoRequestsInFlight()
 void TestCurrentValue::failedExchangeShowsOneBoxAndCloses()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit());
     bench.watcher.setAnswering(false);
 
@@ -267,9 +259,7 @@ void TestCurrentValue::failedExchangeShowsOneBoxAndCloses()
                [&] {
                    dialogSeen = openValueDialog();
                    bench.waitUntil([&] { return !bench.requestsFor(CMD_READ_VALUE).isEmpty(); });
-                   Fault broken;
-                   broken.kind = FaultKind::OddLength;
-                   bench.server.injectFault(broken);
+                   bench.server.injectFault(Fault::of(FaultKind::OddLength));
                });
     bench.when([] { return openMessageBox() != nullptr; },
                [&] {

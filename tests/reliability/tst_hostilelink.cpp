@@ -6,8 +6,11 @@
 // The run is seeded: VERTAL_SEED replays one, VERTAL_HOSTILE_SECONDS sets its length.
 #include "ccomport.h"
 #include "exchangeresult.h"
+#include "exchangetiming.h"
 #include "framecodec.h"
 #include "hostileanswer.h"
+#include "rawclient.h"
+#include "runsettings.h"
 #include "scriptedpeer.h"
 #include "serialport.h"
 
@@ -20,31 +23,14 @@
 
 namespace {
 
-// Nine attempts, each with 21 counted polls and at most 257 polls extended by reply bytes
-// (256 bytes is where the worker cuts a babbler off), 15 ms each, plus slack for a loaded
-// machine. A loose bound on a hang, not a timing figure.
-constexpr qint64 exchangeBudgetMs = 9 * (21 + 257) * 15 + 10000;
-
-quint32 runSeed()
-{
-    bool ok = false;
-    const quint32 given = qEnvironmentVariable("VERTAL_SEED").toUInt(&ok);
-    return ok ? given : QRandomGenerator::system()->generate();
-}
-
-int runSeconds(int fallback)
-{
-    bool ok = false;
-    const int given = qEnvironmentVariableIntValue("VERTAL_HOSTILE_SECONDS", &ok);
-    return ok && given > 0 ? given : fallback;
-}
-
-QByteArray requestFrame(const QByteArray &payload)
-{
-    QByteArray frame = payload;
-    encodeFrame(frame);
-    return frame;
-}
+// Every attempt with its counted polls and at most one poll extended per reply byte up to
+// where the worker cuts a babbler off, plus slack for a loaded machine. A loose bound on a
+// hang, not a timing figure.
+constexpr qint64 exchangeBudgetMs =
+    exchangeTiming::sends *
+        (exchangeTiming::countedPollsPerAttempt + exchangeTiming::maxReplySize + 1) *
+        exchangeTiming::pollInterval.count() +
+    10000;
 
 // True if `line` is nothing but whole copies of the frames in `frames`, back to back.
 bool onlyWholeFrames(QByteArray line, const QList<QByteArray> &frames)
@@ -120,7 +106,7 @@ private:
 void TestHostileLink::initTestCase()
 {
     seed = runSeed();
-    seconds = runSeconds(8);
+    seconds = runSeconds("VERTAL_HOSTILE_SECONDS", 8);
     qInfo("hostile line: seed %u (VERTAL_SEED=%u replays it), %d s per case", seed, seed, seconds);
 }
 
@@ -148,7 +134,7 @@ void TestHostileLink::checkOutcome(const ScriptedPeer &peer, const QByteArray &r
         break;
     case BadHighDigit:
     case BadLowDigit:
-        QVERIFY(buffer.size() < 256);
+        QVERIFY(buffer.size() < exchangeTiming::maxReplySize);
         break;
     case NoReply:
         // What the last attempt collected (nothing or an unfinished frame), or the request

@@ -6,6 +6,7 @@
 //
 // Seeded: VERTAL_SEED replays a run, VERTAL_HOSTILE_SECONDS sets its length.
 #include "commandcodes.h"
+#include "runsettings.h"
 #include "unitbench.h"
 
 #include <QComboBox>
@@ -27,26 +28,10 @@ const QStringList windowMessages{
     QStringLiteral("Установите номер реле!"),
 };
 
-quint32 runSeed()
-{
-    bool ok = false;
-    const quint32 given = qEnvironmentVariable("VERTAL_SEED").toUInt(&ok);
-    return ok ? given : QRandomGenerator::system()->generate();
-}
-
-QStringList itemsOf(const QComboBox *combo)
-{
-    QStringList items;
-    for (int i = 0; i < combo->count(); ++i)
-        items << combo->itemText(i);
-    return items;
-}
-
 bool looksIdle(const UnitBench &bench)
 {
     return bench.startText() == QStringLiteral("Старт") && !bench.window->isPolling() &&
-           itemsOf(bench.control<QComboBox>("input")).isEmpty() &&
-           itemsOf(bench.control<QComboBox>("output")) == QStringList{"Не задано"} &&
+           bench.items("input").isEmpty() && bench.items("output") == QStringList{"Не задано"} &&
            bench.stateText() == QStringLiteral("  ");
 }
 
@@ -68,9 +53,7 @@ private slots:
 void TestHostileWindow::hostileLine()
 {
     const quint32 seed = runSeed();
-    bool ok = false;
-    const int given = qEnvironmentVariableIntValue("VERTAL_HOSTILE_SECONDS", &ok);
-    const int seconds = ok && given > 0 ? given : 12;
+    const int seconds = runSeconds("VERTAL_HOSTILE_SECONDS", 12);
     qInfo("hostile window: seed %u (VERTAL_SEED=%u replays it), %d s", seed, seed, seconds);
     std::mt19937 rng(seed);
     auto pick = [&rng](int low, int high) {
@@ -85,10 +68,7 @@ void TestHostileWindow::hostileLine()
     while (run.elapsed() < seconds * 1000) {
         ++rounds;
         bench.watcher.clear();
-        Fault hostile;
-        hostile.kind = FaultKind::Hostile;
-        hostile.sticky = true;
-        hostile.seed = quint32(rng());
+        const Fault hostile = Fault::hostile(quint32(rng()), true);
         const bool duringSearch = pick(0, 3) == 0;
         bench.server.clearFault();
         if (duringSearch)
@@ -133,7 +113,7 @@ void TestHostileWindow::hostileLine()
     QTest::qWait(2500);
     bench.watcher.clear();
     QVERIFY(bench.connectUnit(1));
-    QCOMPARE(itemsOf(bench.control<QComboBox>("input")), (QStringList{"1", "3"}));
+    QCOMPARE(bench.items("input"), (QStringList{"1", "3"}));
     QVERIFY(bench.watcher.texts().isEmpty());
     qInfo("hostile window: %d rounds, %d connected, %d exchange failures reported, seed %u", rounds,
           connected, failures, seed);

@@ -2,7 +2,9 @@
 // line speeds, line faults, and two workers sharing the line.
 #include "ccomport.h"
 #include "exchangeresult.h"
+#include "servedunit.h"
 #include "simunit.h"
+#include "speedrows.h"
 #include "unitserver.h"
 
 #include <QElapsedTimer>
@@ -15,23 +17,9 @@ Q_DECLARE_METATYPE(FaultKind)
 
 namespace {
 
-constexpr int unitSpeed = 19200;
+constexpr int unitSpeed = ServedUnit::speed;
 // Nine unanswered attempts take at least 9 x 21 x 15 ms; a hang-up must end far sooner.
 constexpr int promptFailureMs = 2000;
-
-const QByteArray readBoards = QByteArray::fromHex("0705");
-const QByteArray readVersion = QByteArray::fromHex("0726");
-
-UnitState testState()
-{
-    UnitState s;
-    s.address = 7;
-    s.lineSpeed = unitSpeed;
-    s.boardMap = 0x29;
-    s.versionMajor = 1;
-    s.versionMinor = 5;
-    return s;
-}
 
 } // namespace
 
@@ -53,49 +41,44 @@ private slots:
 private:
     std::unique_ptr<cComPort> worker(int baud = unitSpeed)
     {
-        auto w = std::make_unique<cComPort>(dir.filePath("unit"));
+        auto w = std::make_unique<cComPort>(served.linkPath());
         w->setBaudRate(baud);
         return w;
     }
 
-    SimUnit unit{testState()};
-    std::unique_ptr<UnitServer> server;
-    QTemporaryDir dir;
+    ServedUnit served;
 };
 
 void TestSimExchange::init()
 {
-    unit.setState(testState());
-    server = std::make_unique<UnitServer>(unit);
-    QVERIFY2(server->start(dir.filePath("unit")), qPrintable(server->errorString()));
+    QVERIFY2(served.serve(), qPrintable(served.errorString()));
 }
 
 void TestSimExchange::cleanup()
 {
-    server.reset();
+    served.stop();
 }
 
 void TestSimExchange::answersOnlyAtUnitSpeed_data()
 {
-    QTest::addColumn<int>("baud");
-    for (int baud : {4800, 9600, 19200, 38400, 57600, 115200})
-        QTest::newRow(qPrintable(QString::number(baud))) << baud;
+    addLineSpeedRows();
 }
 
 void TestSimExchange::answersOnlyAtUnitSpeed()
 {
     QFETCH(int, baud);
     auto port = worker(baud);
-    QByteArray buffer = readBoards;
+    QByteArray buffer = ServedUnit::readBoards;
     const int result = port->exchange(buffer, false);
-    const QList<ReceivedFrame> frames = server->receivedFrames();
+    const QList<ReceivedFrame> frames = served.server->receivedFrames();
     if (baud == unitSpeed) {
         QCOMPARE(result, int(Ok));
         QCOMPARE(quint8(buffer.at(1)), quint8(0x29));
         QCOMPARE(frames.size(), 1);
     } else {
         QCOMPARE(result, int(NoReply));
-        QCOMPARE(server->framesWithPayload(readBoards), 9); // nine copies, nothing else
+        QCOMPARE(served.server->framesWithPayload(ServedUnit::readBoards),
+                 9); // nine copies, nothing else
         QCOMPARE(frames.size(), 9);
     }
     for (const ReceivedFrame &f : frames) {
@@ -144,37 +127,35 @@ void TestSimExchange::faults()
     fault.delayMs = 100;         // well inside one attempt's listening
     fault.pauseMs = 40;          // a few counted polls between pieces
     fault.babbleBytes = 1 << 20; // longer than any reply the worker will take
-    server->injectFault(fault);
+    served.server->injectFault(fault);
 
     auto port = worker();
-    QByteArray buffer = readVersion;
+    QByteArray buffer = ServedUnit::readVersion;
     QCOMPARE(port->exchange(buffer, false), result);
     if (result == Ok)
         QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
-    const int copies = server->framesWithPayload(readVersion);
+    const int copies = served.server->framesWithPayload(ServedUnit::readVersion);
     QVERIFY2(copies >= minCopies && copies <= maxCopies, qPrintable(QString::number(copies)));
-    QCOMPARE(server->interleavedFrames(), 0);
+    QCOMPARE(served.server->interleavedFrames(), 0);
 }
 
 void TestSimExchange::unplugFailsPromptlyAndReplugServesAgain()
 {
-    Fault fault;
-    fault.kind = FaultKind::Unplug;
-    server->injectFault(fault);
+    served.server->injectFault(Fault::of(FaultKind::Unplug));
     auto port = worker();
-    QByteArray buffer = readVersion;
+    QByteArray buffer = ServedUnit::readVersion;
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(port->exchange(buffer, false), int(NoReply));
     QVERIFY2(clock.elapsed() < promptFailureMs, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(server->framesWithPayload(readVersion), 1);
-    buffer = readVersion;
+    QCOMPARE(served.server->framesWithPayload(ServedUnit::readVersion), 1);
+    buffer = ServedUnit::readVersion;
     QCOMPARE(port->exchange(buffer, false), int(NoReply)); // the line stays dead
     port.reset();
 
-    QVERIFY(!server->replug().isEmpty());
+    QVERIFY(!served.server->replug().isEmpty());
     port = worker();
-    buffer = readVersion;
+    buffer = ServedUnit::readVersion;
     QCOMPARE(port->exchange(buffer, false), int(Ok));
 }
 
@@ -184,38 +165,36 @@ void TestSimExchange::reopenedLineServesNextWorker()
 {
     for (int round = 0; round < 3; ++round) {
         auto port = worker();
-        QByteArray buffer = readBoards;
+        QByteArray buffer = ServedUnit::readBoards;
         QCOMPARE(port->exchange(buffer, false), int(Ok));
         QCOMPARE(quint8(buffer.at(1)), quint8(0x29));
     }
-    QCOMPARE(server->receivedFrames().size(), 3);
+    QCOMPARE(served.server->receivedFrames().size(), 3);
 }
 
 // The status poll may start on the sharing worker while the main worker's exchange is in
 // flight: their frames must never mix on the line.
 void TestSimExchange::twoWorkersNeverInterleave()
 {
-    Fault slow;
-    slow.kind = FaultKind::Delay;
-    slow.delayMs = 100;
-    server->injectFault(slow);
+    const Fault slow = Fault::delay(100);
+    served.server->injectFault(slow);
     auto port = worker();
     cComPort pollPort(port->serialPort());
     QByteArray pollBuffer = QByteArray::fromHex("070401");
     int pollResult = -1;
     QTimer::singleShot(10, [&] { pollResult = pollPort.exchange(pollBuffer, false); });
-    QByteArray buffer = readVersion;
+    QByteArray buffer = ServedUnit::readVersion;
     QCOMPARE(port->exchange(buffer, false), int(Ok));
     QTRY_COMPARE(pollResult, int(Ok));
     QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
     QCOMPARE(pollBuffer.left(2), QByteArray::fromHex("0000"));
-    QCOMPARE(server->interleavedFrames(), 0);
+    QCOMPARE(served.server->interleavedFrames(), 0);
     // A busy machine may make the first exchange resend; the poll's frame still comes last,
     // and only after the (delayed) reply to the first had come back.
-    const QList<ReceivedFrame> frames = server->receivedFrames();
-    QCOMPARE(server->framesWithPayload(QByteArray::fromHex("070401")), 1);
+    const QList<ReceivedFrame> frames = served.server->receivedFrames();
+    QCOMPARE(served.server->framesWithPayload(QByteArray::fromHex("070401")), 1);
     QCOMPARE(frames.constLast().payload, QByteArray::fromHex("070401"));
-    QCOMPARE(frames.constFirst().payload, readVersion);
+    QCOMPARE(frames.constFirst().payload, ServedUnit::readVersion);
     QVERIFY(frames.constLast().time - frames.constFirst().time >=
             std::chrono::milliseconds(slow.delayMs));
 }

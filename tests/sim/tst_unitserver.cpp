@@ -1,8 +1,11 @@
 #include "exchangeresult.h"
 #include "framecodec.h"
+#include "processclock.h"
 #include "rawclient.h"
 #include "replyframe.h"
+#include "servedunit.h"
 #include "simunit.h"
+#include "speedrows.h"
 #include "unitserver.h"
 
 #include <QElapsedTimer>
@@ -15,28 +18,9 @@ Q_DECLARE_METATYPE(FaultKind)
 
 namespace {
 
-constexpr int unitSpeed = 19200;
+constexpr int unitSpeed = ServedUnit::speed;
 constexpr int replyWaitMs = 2000; // generous: the machine may be busy
 constexpr int silenceMs = 150;    // how long "nothing came" is watched
-
-const QByteArray readBoards = QByteArray::fromHex("0705");
-const QByteArray readVersion = QByteArray::fromHex("0726");
-
-UnitState testState()
-{
-    UnitState s;
-    s.address = 7;
-    s.lineSpeed = unitSpeed;
-    s.boardMap = 0x29;
-    return s;
-}
-
-double processCpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
 
 } // namespace
 
@@ -66,55 +50,50 @@ private slots:
     void replyAfterSlaveClosedDoesNotHurt();
 
 private:
-    void open(int baud = unitSpeed) { QVERIFY(client.open(server->devicePath(), baud)); }
+    void open(int baud = unitSpeed) { QVERIFY(client.open(served.server->devicePath(), baud)); }
     ReceivedFrame lastFrame()
     {
-        const QList<ReceivedFrame> frames = server->receivedFrames();
+        const QList<ReceivedFrame> frames = served.server->receivedFrames();
         return frames.isEmpty() ? ReceivedFrame() : frames.constLast();
     }
 
-    SimUnit unit{testState()};
-    std::unique_ptr<UnitServer> server;
-    QTemporaryDir dir;
+    ServedUnit served;
     RawClient client;
 };
 
 void TestUnitServer::init()
 {
-    unit.setState(testState());
-    server = std::make_unique<UnitServer>(unit);
-    QVERIFY2(server->start(dir.filePath("unit")), qPrintable(server->errorString()));
+    QVERIFY2(served.serve(), qPrintable(served.errorString()));
 }
 
 void TestUnitServer::cleanup()
 {
     client.close();
-    server.reset();
-    QVERIFY(!QFileInfo(dir.filePath("unit")).isSymLink());
+    served.stop();
+    QVERIFY(!QFileInfo(served.linkPath()).isSymLink());
 }
 
 void TestUnitServer::answersOnlyAtItsSpeed_data()
 {
-    QTest::addColumn<int>("baud");
-    for (int baud : {4800, 9600, 19200, 38400, 57600, 115200})
-        QTest::newRow(qPrintable(QString::number(baud))) << baud;
+    addLineSpeedRows();
 }
 
 void TestUnitServer::answersOnlyAtItsSpeed()
 {
     QFETCH(int, baud);
     open(baud);
-    client.send(readBoards);
-    QVERIFY(server->waitForFrames(1, replyWaitMs));
+    client.send(ServedUnit::readBoards);
+    QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     const ReceivedFrame f = lastFrame();
     QCOMPARE(f.lineSpeed, baud);
-    QCOMPARE(f.payload, readBoards);
+    QCOMPARE(f.payload, ServedUnit::readBoards);
     QVERIFY(f.checkOk);
     QCOMPARE(f.answered, baud == unitSpeed);
     const QByteArray reply =
         baud == unitSpeed ? client.readFrame(replyWaitMs) : client.readFor(silenceMs);
-    QCOMPARE(reply,
-             baud == unitSpeed ? encodeReplyFrame(*unit.handleRequest(readBoards)) : QByteArray());
+    QCOMPARE(reply, baud == unitSpeed
+                        ? encodeReplyFrame(*served.unit.handleRequest(ServedUnit::readBoards))
+                        : QByteArray());
 }
 
 void TestUnitServer::answersOnlyItsAddressAndRightCheck_data()
@@ -122,7 +101,7 @@ void TestUnitServer::answersOnlyItsAddressAndRightCheck_data()
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<bool>("checkOk");
     QTest::addColumn<bool>("answered");
-    QTest::newRow("own address") << requestFrame(readVersion) << true << true;
+    QTest::newRow("own address") << requestFrame(ServedUnit::readVersion) << true << true;
     QTest::newRow("address 0") << requestFrame(QByteArray::fromHex("0026")) << true << true;
     QTest::newRow("another address") << requestFrame(QByteArray::fromHex("0826")) << true << false;
     QTest::newRow("wrong check byte") << QByteArray("$07262E\r") << false << false;
@@ -136,7 +115,7 @@ void TestUnitServer::answersOnlyItsAddressAndRightCheck()
     QFETCH(bool, answered);
     open();
     client.sendRaw(frame);
-    QVERIFY(server->waitForFrames(1, replyWaitMs));
+    QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     QCOMPARE(lastFrame().raw, frame);
     QCOMPARE(lastFrame().checkOk, checkOk);
     QCOMPARE(lastFrame().answered, answered);
@@ -148,8 +127,8 @@ void TestUnitServer::logsMalformedAndInterleavedFrames()
 {
     open();
     client.sendRaw("noise$0705$07050C\r$07G50C\r$070\r");
-    QVERIFY(server->waitForFrames(4, replyWaitMs));
-    const QList<ReceivedFrame> frames = server->receivedFrames();
+    QVERIFY(served.server->waitForFrames(4, replyWaitMs));
+    const QList<ReceivedFrame> frames = served.server->receivedFrames();
     QCOMPARE(frames.size(), 4);
     QCOMPARE(frames[0].raw, QByteArray("$0705"));
     QVERIFY(frames[0].interleaved && !frames[0].wellFormed && !frames[0].answered);
@@ -157,7 +136,7 @@ void TestUnitServer::logsMalformedAndInterleavedFrames()
     QVERIFY(frames[1].answered);
     QVERIFY(!frames[2].wellFormed && !frames[2].interleaved && !frames[2].answered);
     QVERIFY(!frames[3].wellFormed && !frames[3].answered);
-    QCOMPARE(server->interleavedFrames(), 1);
+    QCOMPARE(served.server->interleavedFrames(), 1);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
     QVERIFY(frames[0].time <= frames[1].time && frames[1].time <= frames[3].time);
 }
@@ -181,100 +160,82 @@ void TestUnitServer::mangledReplies()
     QFETCH(FaultKind, kind);
     QFETCH(QByteArray, reply);
     QFETCH(int, decoded);
-    Fault fault;
-    fault.kind = kind;
-    server->injectFault(fault);
+    served.server->injectFault(Fault::of(kind));
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QByteArray got = client.readFrame(replyWaitMs);
     QCOMPARE(got, reply);
     QCOMPARE(decodeFrame(got), decoded);
     QCOMPARE(lastFrame().fault, kind);
     // once: the next reply is plain again
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
 }
 
 void TestUnitServer::noAnswerOnceThenAnswers()
 {
-    Fault fault;
-    fault.kind = FaultKind::NoAnswer;
-    server->injectFault(fault);
+    served.server->injectFault(Fault::of(FaultKind::NoAnswer));
     open();
-    client.send(readBoards);
-    QVERIFY(server->waitForFrames(1, replyWaitMs));
+    client.send(ServedUnit::readBoards);
+    QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     QCOMPARE(client.readFor(silenceMs), QByteArray());
     QVERIFY(!lastFrame().answered);
     QCOMPARE(lastFrame().fault, FaultKind::NoAnswer);
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
-    QCOMPARE(server->fault().kind, FaultKind::None);
+    QCOMPARE(served.server->fault().kind, FaultKind::None);
 }
 
 void TestUnitServer::stickyFaultStays()
 {
-    Fault fault;
-    fault.kind = FaultKind::NoAnswer;
-    fault.sticky = true;
-    server->injectFault(fault);
+    served.server->injectFault(Fault::of(FaultKind::NoAnswer, true));
     open();
     for (int i = 0; i < 3; ++i)
-        client.send(readBoards);
-    QVERIFY(server->waitForFrames(3, replyWaitMs));
+        client.send(ServedUnit::readBoards);
+    QVERIFY(served.server->waitForFrames(3, replyWaitMs));
     QCOMPARE(client.readFor(silenceMs), QByteArray());
-    for (const ReceivedFrame &f : server->receivedFrames())
+    for (const ReceivedFrame &f : served.server->receivedFrames())
         QVERIFY(f.checkOk && !f.answered);
-    server->clearFault();
-    client.send(readBoards);
+    served.server->clearFault();
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
 }
 
 void TestUnitServer::delayedReply()
 {
-    Fault fault;
-    fault.kind = FaultKind::Delay;
-    fault.delayMs = 300;
-    server->injectFault(fault);
+    const Fault fault = Fault::delay(300);
+    served.server->injectFault(fault);
     open();
     QElapsedTimer clock;
     clock.start();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs + fault.delayMs), QByteArray("!072930\r"));
     QVERIFY(clock.elapsed() >= fault.delayMs); // never early
 }
 
 void TestUnitServer::chunkedReply()
 {
-    Fault fault;
-    fault.kind = FaultKind::Chunked;
-    fault.chunkBytes = 3;
-    fault.pauseMs = 60;
-    server->injectFault(fault);
+    served.server->injectFault(Fault::chunked(3, 60));
     open();
-    client.send(readVersion);
+    client.send(ServedUnit::readVersion);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!0701050D\r"));
     QVERIFY2(client.readsWithData() >= 2, "the reply came in one piece");
 }
 
 void TestUnitServer::garbageBeforeReply()
 {
-    Fault fault;
-    fault.kind = FaultKind::Garbage;
-    fault.garbage = "xyz";
-    server->injectFault(fault);
+    served.server->injectFault(Fault::garbageFirst("xyz"));
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("xyz!072930\r"));
 }
 
 void TestUnitServer::babbleIsBoundedAndStopsAtNextRequest()
 {
-    Fault fault;
-    fault.kind = FaultKind::Babble;
-    fault.babbleBytes = 300;
-    server->injectFault(fault);
+    Fault fault = Fault::babble(300);
+    served.server->injectFault(fault);
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QByteArray got = client.readBytes(300, replyWaitMs);
     got += client.readFor(silenceMs);
     QCOMPARE(got.size(), 300);
@@ -282,10 +243,10 @@ void TestUnitServer::babbleIsBoundedAndStopsAtNextRequest()
     QVERIFY(!got.contains('\r'));
 
     fault.babbleBytes = 1 << 30; // would last for hours
-    server->injectFault(fault);
-    client.send(readBoards);
+    served.server->injectFault(fault);
+    client.send(ServedUnit::readBoards);
     QVERIFY(client.readBytes(200, replyWaitMs).size() >= 200);
-    client.send(readBoards); // a new request ends it and is answered
+    client.send(ServedUnit::readBoards); // a new request ends it and is answered
     got = client.readFrame(replyWaitMs);
     QVERIFY2(got.endsWith("!072930\r"), got.right(40).constData());
     QCOMPARE(client.readFor(silenceMs), QByteArray());
@@ -293,31 +254,29 @@ void TestUnitServer::babbleIsBoundedAndStopsAtNextRequest()
 
 void TestUnitServer::unplugHangsUpAndReplugGivesFreshLine()
 {
-    const QString link = dir.filePath("unit");
-    const QString first = server->devicePath();
+    const QString link = served.linkPath();
+    const QString first = served.server->devicePath();
     QCOMPARE(QFileInfo(link).symLinkTarget(), first);
-    Fault fault;
-    fault.kind = FaultKind::Unplug;
-    server->injectFault(fault);
+    served.server->injectFault(Fault::of(FaultKind::Unplug));
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     client.readFor(replyWaitMs); // ends at the hang-up
     QVERIFY(client.hungUp());
-    QVERIFY(!server->isPlugged());
+    QVERIFY(!served.server->isPlugged());
     QVERIFY(!QFileInfo(link).isSymLink());
-    QVERIFY(server->waitForFrames(1, replyWaitMs));
+    QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     QCOMPARE(lastFrame().fault, FaultKind::Unplug);
     QVERIFY(!lastFrame().answered);
     client.close();
 
-    const QString second = server->replug();
+    const QString second = served.server->replug();
     QVERIFY(!second.isEmpty());
     QCOMPARE(QFileInfo(link).symLinkTarget(), second);
     QVERIFY(client.open(link, unitSpeed));
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
 
-    server->unplug(); // by hand, at once
+    served.server->unplug(); // by hand, at once
     client.readFor(replyWaitMs);
     QVERIFY(client.hungUp());
 }
@@ -326,12 +285,12 @@ void TestUnitServer::slaveClosedAndReopened()
 {
     for (int round = 0; round < 3; ++round) {
         open();
-        client.send(readBoards);
+        client.send(ServedUnit::readBoards);
         QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
         client.close();
         QTest::qWait(50); // the server sees the line idle for a while
     }
-    QCOMPARE(server->receivedFrames().size(), 3);
+    QCOMPARE(served.server->receivedFrames().size(), 3);
 }
 
 // With no slave open the master reports a hang-up at once; the server must nap, not spin.
@@ -339,12 +298,12 @@ void TestUnitServer::idleLineCostsNoCpu()
 {
     open();
     client.close();
-    const double before = processCpuSeconds();
+    const double before = selfCpuSeconds();
     QTest::qSleep(1000);
-    const double used = processCpuSeconds() - before;
+    const double used = selfCpuSeconds() - before;
     QVERIFY2(used < 0.3, qPrintable(QString("%1 s of CPU while idle").arg(used)));
     open();
-    client.send(readBoards);
+    client.send(ServedUnit::readBoards);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
 }
 
@@ -352,18 +311,15 @@ void TestUnitServer::idleLineCostsNoCpu()
 // server nor waits in the line for the next one who opens it.
 void TestUnitServer::replyAfterSlaveClosedDoesNotHurt()
 {
-    Fault fault;
-    fault.kind = FaultKind::Delay;
-    fault.delayMs = 100;
-    server->injectFault(fault);
+    served.server->injectFault(Fault::delay(100));
     open();
-    client.send(readBoards);
-    QVERIFY(server->waitForFrames(1, replyWaitMs));
+    client.send(ServedUnit::readBoards);
+    QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     client.close();
     QTest::qSleep(300);
     open();
     QCOMPARE(client.readFor(silenceMs), QByteArray()); // nothing stale waits on the line
-    client.send(readVersion);
+    client.send(ServedUnit::readVersion);
     QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!0701050D\r"));
 }
 

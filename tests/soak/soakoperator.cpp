@@ -1,6 +1,7 @@
 #include "soakoperator.h"
 
 #include "ccomport.h"
+#include "linespeeds.h"
 #include "soakchecks.h"
 #include "soakrig.h"
 
@@ -27,7 +28,6 @@ constexpr qint64 faultSettleMs = 3000;
 
 // Units the line may lead to after a replug; the last two have no board to set up.
 const quint8 boardMaps[] = {0x19, 0x19, 0x19, 0x29, 0x05, 0x01, 0xAA, 0x66, 0x19, 0x00, 0xFF};
-const int lineSpeeds[] = {4800, 9600, 19200, 38400, 57600, 115200};
 
 } // namespace
 
@@ -361,8 +361,7 @@ void SoakOperator::injectFault()
         FaultKind::Garbage,  FaultKind::OddLength, FaultKind::BadHighDigit, FaultKind::BadLowDigit,
         FaultKind::Babble,   FaultKind::Unplug,    FaultKind::Hostile,
     };
-    Fault fault;
-    fault.kind = kinds[pick(0, int(std::size(kinds)) - 1)];
+    Fault fault = Fault::of(kinds[pick(0, int(std::size(kinds)) - 1)]);
     // Half of the delays outlast one attempt (315 ms): the unit then answers every copy,
     // and the late copies arrive while the next requests go out.
     fault.delayMs = chance(50) ? pick(20, 300) : pick(316, 2000);
@@ -424,7 +423,8 @@ void SoakOperator::replug()
 {
     if (!windingDown && (chance(30) || !unitHasBoards())) {
         const quint8 map = boardMaps[pick(0, int(std::size(boardMaps)) - 1)];
-        const int speed = chance(25) ? lineSpeeds[pick(0, 5)] : 4800;
+        const int speed =
+            chance(25) ? unitLineSpeeds[pick(0, int(unitLineSpeeds.size()) - 1)] : 4800;
         rig.unit.modify([map, speed](UnitState &s) {
             s.boardMap = map;
             s.lineSpeed = speed;

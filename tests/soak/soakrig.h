@@ -1,37 +1,30 @@
 #pragma once
 
-#include "mainwindow.h"
-#include "simunit.h"
-#include "unitserver.h"
+#include "unitbench.h"
 
-#include <QList>
-#include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
-#include <memory>
 
-class QComboBox;
 class QDialog;
 class QMessageBox;
 class QProgressDialog;
 
-// What the soak drives: a simulated unit served on a pseudo-terminal behind a fixed link
-// path (so that a fresh line after an unplug is found by the next search under the same
-// name), and the real main window offering only that path.
-class SoakRig
+// The folder that holds the soak's fixed link path; a base of SoakRig so that it exists
+// before the bench starts the line in it.
+struct SoakLinkFolder
+{
+    QTemporaryDir dir;
+};
+
+// What the soak drives: the default unit's bench (UnitBench) behind a fixed link path, so
+// that a fresh line after an unplug is found by the next search under the same name. The
+// soak's operator answers every box itself: the bench's box watcher is stopped.
+class SoakRig : private SoakLinkFolder, public UnitBench
 {
 public:
     SoakRig();
-    ~SoakRig();
 
-    bool isReady() const { return ready; }
-    QString errorString() const { return error; }
-
-    template <class T> T *control(const char *objectName) const
-    {
-        return window->findChild<T *>(QLatin1String(objectName));
-    }
-    QString startText() const;
-    QStringList items(const char *comboName) const;
+    bool isReady() const { return dir.isValid() && UnitBench::isReady(); }
 
     // The modal widget on top, by kind; null when another (or none) is on top.
     static QMessageBox *messageBox();
@@ -42,14 +35,4 @@ public:
 
     // Board positions of each kind in the unit right now, ascending, as item texts.
     QStringList unitBoards(int kind) const;
-
-    SimUnit unit;
-    UnitServer server;
-    std::unique_ptr<MainWindow> window;
-
-private:
-    QTemporaryDir dir;
-    QString linkPath;
-    bool ready = false;
-    QString error;
 };

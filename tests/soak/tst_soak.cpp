@@ -7,6 +7,7 @@
 //                                          VERTAL_SOAK_WATCHDOG_MS, default 5000)
 #include "ccomport.h"
 #include "guiwatchdog.h"
+#include "runsettings.h"
 #include "soakchecks.h"
 #include "soakoperator.h"
 #include "soakrig.h"
@@ -60,10 +61,7 @@ Options parseOptions(const QCoreApplication &app)
                                                     : qEnvironmentVariable("VERTAL_SOAK_SECONDS");
     if (const int s = seconds.toInt(&ok); ok && s > 0)
         options.seconds = s;
-    const QString seed =
-        parser.isSet("seed") ? parser.value("seed") : qEnvironmentVariable("VERTAL_SEED");
-    const quint32 given = seed.toUInt(&ok);
-    options.seed = ok ? given : QRandomGenerator::system()->generate();
+    options.seed = runSeed(parser.value("seed"));
     if (const int ms = qEnvironmentVariableIntValue("VERTAL_SOAK_WATCHDOG_MS", &ok); ok && ms > 0)
         options.watchdogMs = ms;
     return options;

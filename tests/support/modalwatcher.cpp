@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -24,10 +23,7 @@ QStringList ModalWatcher::texts() const
 
 bool ModalWatcher::waitForBoxes(int count, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (seenBoxes.size() < count && !deadline.hasExpired())
-        QTest::qWait(5);
-    return seenBoxes.size() >= count;
+    return QTest::qWaitFor([&] { return seenBoxes.size() >= count; }, timeoutMs);
 }
 
 void ModalWatcher::look()

@@ -34,6 +34,8 @@ public:
 
     // While false, boxes are recorded but left open (a test answers them itself).
     void setAnswering(bool on) { answering = on; }
+    // Stops looking for good: a test that answers every box itself and runs for long.
+    void stop() { timer.stop(); }
 
     // Called with every active modal widget that is not a QMessageBox.
     std::function<void(QWidget *)> otherModal;

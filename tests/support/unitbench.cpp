@@ -4,7 +4,7 @@
 #include "commandcodes.h"
 
 #include <QAbstractButton>
-#include <QDeadlineTimer>
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -21,10 +21,11 @@ UnitState UnitBench::defaultUnit()
     return state;
 }
 
-UnitBench::UnitBench(const UnitState &unitState) : unit(unitState), server(unit)
+UnitBench::UnitBench(const UnitState &unitState, const QString &linkPath)
+    : unit(unitState), server(unit)
 {
-    ready = server.start();
-    const QString path = server.devicePath();
+    ready = server.start(linkPath);
+    const QString path = linkPath.isEmpty() ? server.devicePath() : linkPath;
     window = std::make_unique<MainWindow>(nullptr, [path] { return QStringList{path}; });
     window->show();
     connect(&pendingTimer, &QTimer::timeout, this, &UnitBench::runPending);
@@ -53,8 +54,19 @@ QString UnitBench::stateText() const
     return control<QLabel>("state")->text();
 }
 
+QStringList UnitBench::items(const char *comboName) const
+{
+    const QComboBox *combo = control<QComboBox>(comboName);
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+    return texts;
+}
+
 bool UnitBench::connectUnit(int address)
 {
+    if (!QTest::qVerify(isReady(), "bench.isReady()", "", __FILE__, __LINE__))
+        return false;
     control<QSpinBox>("addr")->setValue(address);
     click("start");
     return startText() == QStringLiteral("Стоп") && window->isPolling();
@@ -62,13 +74,7 @@ bool UnitBench::connectUnit(int address)
 
 bool UnitBench::waitUntil(const std::function<bool()> &condition, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
+    return QTest::qWaitFor(condition, timeoutMs);
 }
 
 void UnitBench::when(std::function<bool()> condition, std::function<void()> action)
@@ -127,17 +133,9 @@ bool UnitBench::waitForRequest(quint8 command, int timeoutMs)
 
 void UnitBench::faultAfter(quint8 previousCommand, FaultKind kind, int lateMs)
 {
-    Fault late;
-    late.kind = FaultKind::Delay;
-    late.delayMs = lateMs;
-    late.sticky = true;
-    server.injectFault(late);
+    server.injectFault(Fault::delay(lateMs, true));
     when([this, previousCommand] { return !requestsFor(previousCommand).isEmpty(); },
-         [this, kind] {
-             Fault fault;
-             fault.kind = kind;
-             server.injectFault(fault);
-         });
+         [this, kind] { server.injectFault(Fault::of(kind)); });
 }
 
 bool UnitBench::waitForTicks(int count, int timeoutMs)

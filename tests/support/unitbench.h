@@ -26,11 +26,16 @@ public:
     // 2 (map 0x19), firmware 1.5.
     static UnitState defaultUnit();
 
-    explicit UnitBench(const UnitState &unitState = defaultUnit());
+    // `linkPath`, when given, is a fixed name for the line (a symbolic link to the
+    // pseudo-terminal), so that a fresh line after an unplug is found under the same name;
+    // the window offers only the line.
+    explicit UnitBench(const UnitState &unitState = defaultUnit(),
+                       const QString &linkPath = QString());
     ~UnitBench() override;
 
-    // False when the pseudo-terminal could not be set up (see server.errorString()).
+    // False when the pseudo-terminal could not be set up (see errorString()).
     bool isReady() const { return ready; }
+    QString errorString() const { return server.errorString(); }
 
     template <class T> T *control(const char *objectName) const
     {
@@ -41,9 +46,12 @@ public:
     void click(const char *buttonName);
     QString startText() const;
     QString stateText() const;
+    // The item texts of a combo box of the window.
+    QStringList items(const char *comboName) const;
 
-    // Sets the address spin box, presses "Старт" and returns true when the window is
-    // connected: "Стоп" on the button and the poll running.
+    // Checks that the line is up (a failed check of the test otherwise), sets the address
+    // spin box, presses "Старт" and returns true when the window is connected: "Стоп" on
+    // the button and the poll running.
     bool connectUnit(int address = 1);
 
     // Processes events until `condition` holds or `timeoutMs` passes.

@@ -9,6 +9,8 @@
 #include "ccomport.h"
 #include "commandset.h"
 #include "exchangeresult.h"
+#include "exchangetiming.h"
+#include "linespeeds.h"
 #include "serialport.h"
 
 #include <QElapsedTimer>
@@ -18,10 +20,8 @@
 
 namespace {
 
-const int lineSpeeds[] = {4800, 9600, 19200, 38400, 57600, 115200};
-
-// Wait of the worker with no answer: nine sends, 21 quiet windows of 15 ms each.
-constexpr qint64 fullNoAnswerMs = 9 * 21 * 15;
+// Wait of the worker with no answer: every send followed by its quiet polls.
+constexpr qint64 fullNoAnswerMs = exchangeTiming::quietExchange.count();
 
 qint64 processCpuMs()
 {
@@ -108,7 +108,7 @@ void TestComPort::opensAndReopens()
     QVERIFY2(port.open(path()), qPrintable(port.lastErrorString()));
     QVERIFY(port.handle() != -1);
     QCOMPARE(port.error(), SerialPort::NoError);
-    for (int speed : lineSpeeds)
+    for (int speed : unitLineSpeeds)
         QVERIFY2(port.setBaudRate(speed), qPrintable(port.lastErrorString()));
     QVERIFY(!port.setBaudRate(1200));
     QCOMPARE(port.error(), SerialPort::Unsupported);
@@ -176,7 +176,7 @@ void TestComPort::missingPortIsNotFound()
 void TestComPort::answersOnlyAtItsOwnSpeed_data()
 {
     QTest::addColumn<int>("speed");
-    for (int speed : lineSpeeds)
+    for (int speed : unitLineSpeeds)
         QTest::newRow(qPrintable(QString::number(speed))) << speed;
 }
 

@@ -26,7 +26,6 @@ void TestInputBoard::change()
     UnitState state = UnitBench::defaultUnit();
     state.alarmRelay[2] = {2, 30, 5};
     UnitBench bench(state);
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QCOMPARE(bench.control<QComboBox>("output")->currentText(), QStringLiteral("Не задано"));
     bench.clearRequests();
@@ -70,7 +69,6 @@ void TestInputBoard::interfaceLine()
     UnitState state = UnitBench::defaultUnit();
     state.boardMap = quint8(boardMap);
     UnitBench bench(state);
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QTest::ignoreMessage(QtDebugMsg, line.constData());
     bench.control<QComboBox>("input")->setCurrentIndex(1);
@@ -86,14 +84,9 @@ void TestInputBoard::changeWhileBusyIsDropped()
     UnitState state = UnitBench::defaultUnit();
     state.alarmRelay[2] = {2, 30, 5};
     UnitBench bench(state);
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.clearRequests();
-    Fault late;
-    late.kind = FaultKind::Delay;
-    late.delayMs = 200;
-    late.sticky = true;
-    bench.server.injectFault(late);
+    bench.server.injectFault(Fault::delay(200, true));
     auto *input = bench.control<QComboBox>("input");
     bench.when([&] { return bench.portExchanging(); }, [&] { input->setCurrentIndex(0); });
     input->setCurrentIndex(1);
@@ -116,15 +109,10 @@ void TestInputBoard::changeDuringWriteIsDropped()
     state.alarmRelay[0] = {2, 30, 5};
     state.alarmRelay[2] = {2, 90, 20};
     UnitBench bench(state);
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     auto *input = bench.control<QComboBox>("input");
     QCOMPARE(input->currentText(), QStringLiteral("1"));
-    Fault late;
-    late.kind = FaultKind::Delay;
-    late.delayMs = 200;
-    late.sticky = true;
-    bench.server.injectFault(late);
+    bench.server.injectFault(Fault::delay(200, true));
     bench.control<QSpinBox>("a_time")->setValue(40);
     bench.clearRequests();
     bench.when([&] { return bench.portExchanging(); }, [&] { input->setCurrentIndex(1); });
@@ -149,12 +137,8 @@ void TestInputBoard::changeDuringWriteIsDropped()
 void TestInputBoard::changeFails()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
-    Fault fault;
-    fault.kind = FaultKind::OddLength;
-    fault.sticky = true;
-    bench.server.injectFault(fault);
+    bench.server.injectFault(Fault::of(FaultKind::OddLength, true));
     bench.control<QComboBox>("input")->setCurrentIndex(1);
     QCOMPARE(bench.watcher.texts(), QStringList{"Ошибка обмена !"});
     QVERIFY(looksIdle(bench));
@@ -165,7 +149,6 @@ void TestInputBoard::changeFails()
 void TestInputBoard::boardType()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QComboBox>("input")->setCurrentIndex(1); // board 3
     bench.clearRequests();
@@ -194,7 +177,6 @@ void TestInputBoard::boardType()
 void TestInputBoard::progMarksBusy()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QVERIFY(!bench.control<QPushButton>("prog")->isEnabled());
     QVERIFY(QMetaObject::invokeMethod(bench.window.get(), "on_prog_released"));

@@ -106,10 +106,7 @@ void TestLateReplies::slowUnit()
     QFETCH(bool, valueDialog);
     UnitBench bench(slowUnitState());
     QVERIFY(bench.isReady());
-    Fault late;
-    late.kind = FaultKind::Delay;
-    late.sticky = true;
-    late.delayMs = delayMs;
+    Fault late = Fault::delay(delayMs, true);
     std::mt19937 rng(seedFromEnvironment());
     const auto newDelay = [&] {
         late.delayMs = std::uniform_int_distribution<int>(0, randomDelayMax)(rng);

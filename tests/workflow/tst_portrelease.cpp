@@ -82,9 +82,7 @@ void TestPortRelease::releasedWhenConnectionEnds()
     if (ending == QLatin1String("stop")) {
         bench.click("start");
     } else if (ending == QLatin1String("failure")) {
-        Fault fault;
-        fault.kind = FaultKind::OddLength;
-        bench.server.injectFault(fault);
+        bench.server.injectFault(Fault::of(FaultKind::OddLength));
     } else {
         bench.server.unplug();
     }
@@ -119,7 +117,6 @@ void TestPortRelease::releasedWhenConnectionEnds()
 void TestPortRelease::stopThenStartDuringSilentTick()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QVERIFY(bench.waitForTicks(1));
     bench.unit.modify([](UnitState &s) { s.address = 7; });

@@ -36,11 +36,7 @@ namespace {
 // Every reply goes out late, so that there is time to act while an exchange waits.
 void answerLate(UnitBench &bench, int ms)
 {
-    Fault late;
-    late.kind = FaultKind::Delay;
-    late.delayMs = ms;
-    late.sticky = true;
-    bench.server.injectFault(late);
+    bench.server.injectFault(Fault::delay(ms, true));
 }
 
 // A status tick has sent its request and waits for the (late) reply.
@@ -109,7 +105,6 @@ void TestReentrancy::clickWhilePortExchanging()
     QFETCH(int, firstCommand);
     QFETCH(int, droppedCommand);
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QComboBox>("output")->setCurrentIndex(1);
     bench.control<QSpinBox>("a_time")->setValue(0); // passes the on-time check
@@ -141,7 +136,6 @@ void TestReentrancy::clickWhilePortExchanging()
 void TestReentrancy::stopThenStartDuringTick()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.clearRequests();
     answerLate(bench, 200);
@@ -181,7 +175,6 @@ void TestReentrancy::stopDuringTick()
 {
     QFETCH(bool, lineGone);
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.clearRequests();
     answerLate(bench, 200);
@@ -211,15 +204,12 @@ void TestReentrancy::endDuringSettleWait()
 {
     QFETCH(bool, byFailure);
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QComboBox>("output")->setCurrentIndex(1);
     bool acted = false;
     QVERIFY(inSettleWait(bench, [&] {
         if (byFailure) {
-            Fault fault;
-            fault.kind = FaultKind::OddLength;
-            bench.server.injectFault(fault);
+            bench.server.injectFault(Fault::of(FaultKind::OddLength));
             bench.click("reset_rele");
         } else {
             bench.click("start");
@@ -238,7 +228,6 @@ void TestReentrancy::endDuringSettleWait()
 void TestReentrancy::tickDuringSettleWait()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bool acted = false;
     QVERIFY(inSettleWait(bench, [&] {
@@ -290,7 +279,6 @@ void TestReentrancy::stopDuringSearchExchange()
 void TestReentrancy::stopDuringRelayWrite()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QSpinBox>("a_period")->setValue(5); // enables "Установить"
     answerLate(bench, 200);
@@ -326,7 +314,6 @@ void TestReentrancy::stopWhilePollStops()
     QFETCH(QString, control);
     QFETCH(int, command);
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QComboBox>("output")->setCurrentIndex(1);
     bench.control<QSpinBox>("a_period")->setValue(5);
@@ -349,7 +336,6 @@ void TestReentrancy::stopWhilePollStops()
 void TestReentrancy::failureWhileTickInFlight()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QSpinBox>("a_period")->setValue(5); // enables "Установить"
     bench.clearRequests();
@@ -370,7 +356,6 @@ void TestReentrancy::failureWhileTickInFlight()
 void TestReentrancy::destructorReleasesBothWorkers()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QPointer<cComPort> poll = bench.window->pollWorker();
     QPointer<cComPort> primary = bench.window->primaryWorker();

@@ -62,7 +62,6 @@ void TestRelayOutputs::setRele()
     UnitState state = twoRelayUnit();
     state.alarmRelay[0] = state.alarmRelay[2] = {4, 1, 1};
     UnitBench bench(state);
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QComboBox>("input")->setCurrentIndex(board);
     bench.control<QComboBox>("output")->setCurrentIndex(relayIndex);
@@ -92,7 +91,6 @@ void TestRelayOutputs::setRele()
 void TestRelayOutputs::switchRele()
 {
     UnitBench bench(twoRelayUnit());
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     auto *output = bench.control<QComboBox>("output");
 
@@ -117,7 +115,6 @@ void TestRelayOutputs::switchRele()
 void TestRelayOutputs::typedRelayNumber()
 {
     UnitBench bench(twoRelayUnit());
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     auto *output = bench.control<QComboBox>("output");
     QVERIFY(output->isEditable());
@@ -158,7 +155,6 @@ void TestRelayOutputs::typedRelayOutOfRange()
     QFETCH(QString, typed);
     QFETCH(bool, confirmed);
     UnitBench bench(twoRelayUnit());
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     auto *output = bench.control<QComboBox>("output");
     output->setCurrentIndex(1);
@@ -189,7 +185,6 @@ void TestRelayOutputs::typedRelayOutOfRange()
 void TestRelayOutputs::setReleEnabling()
 {
     UnitBench bench(twoRelayUnit());
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     auto *setRele = bench.control<QPushButton>("set_rele");
     auto *period = bench.control<QSpinBox>("a_period");
@@ -220,14 +215,10 @@ void TestRelayOutputs::setReleEnabling()
 void TestRelayOutputs::writeFails()
 {
     UnitBench bench(twoRelayUnit());
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     bench.control<QSpinBox>("a_time")->setValue(0);
     bench.control<QSpinBox>("a_period")->setValue(17);
-    Fault fault;
-    fault.kind = FaultKind::BadLowDigit;
-    fault.sticky = true;
-    bench.server.injectFault(fault);
+    bench.server.injectFault(Fault::of(FaultKind::BadLowDigit, true));
     bench.click("set_rele");
     QCOMPARE(bench.watcher.texts(), QStringList{"Ошибка обмена !"});
     QVERIFY(looksIdle(bench));

@@ -60,7 +60,6 @@ void TestStatusPoll::looks()
         {0x12, "Неисправность", Qt::yellow},
     };
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     for (const Row &row : rows) {
         setStatus(bench, 1, row.status);
@@ -84,7 +83,6 @@ void TestStatusPoll::tamperReload()
     UnitState state = UnitBench::defaultUnit();
     state.alarmRelay[0] = {2, 30, 5};
     UnitBench bench(state);
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
 
     setCaseOpen(bench, true);
@@ -103,11 +101,7 @@ void TestStatusPoll::tamperReload()
     bench.clearRequests();
     // The unit takes another address once it has told its boards (answers come late
     // enough for that to happen between two requests).
-    Fault late;
-    late.kind = FaultKind::Delay;
-    late.delayMs = 200;
-    late.sticky = true;
-    bench.server.injectFault(late);
+    bench.server.injectFault(Fault::delay(200, true));
     bench.when([&] { return !bench.requestsFor(CMD_READ_BOARDS).isEmpty(); },
                [&] { bench.unit.modify([](UnitState &s) { s.address = 9; }); });
     QString stateDuringReload;
@@ -148,7 +142,6 @@ void TestStatusPoll::tamperReload()
 void TestStatusPoll::reloadWithoutInputBoards()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     setCaseOpen(bench, true);
     QVERIFY(bench.waitForTicks(1));
@@ -174,12 +167,9 @@ void TestStatusPoll::reloadWithoutInputBoards()
 void TestStatusPoll::failedTick()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QVERIFY(bench.waitForTicks(1));
-    Fault fault;
-    fault.kind = FaultKind::OddLength;
-    bench.server.injectFault(fault);
+    bench.server.injectFault(Fault::of(FaultKind::OddLength));
     QVERIFY(bench.watcher.waitForBoxes(1, 3000));
     QCOMPARE(bench.watcher.texts(), QStringList{"Ошибка обмена !"});
     QVERIFY(bench.waitUntil([&] { return looksIdle(bench); }));
@@ -195,13 +185,10 @@ void TestStatusPoll::failedTick()
 void TestStatusPoll::tamperSeenOutlivesFailure()
 {
     UnitBench bench;
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     setCaseOpen(bench, true);
     QVERIFY(bench.waitForTicks(1));
-    Fault fault;
-    fault.kind = FaultKind::OddLength;
-    bench.server.injectFault(fault);
+    bench.server.injectFault(Fault::of(FaultKind::OddLength));
     QVERIFY(bench.watcher.waitForBoxes(1, 3000));
     QVERIFY(bench.waitUntil([&] { return looksIdle(bench); }));
 

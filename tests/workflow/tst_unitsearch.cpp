@@ -153,10 +153,8 @@ void TestUnitSearch::progressDialog()
         autoClose = progress->autoClose();
         modality = progress->windowModality();
     };
-    Fault late; // keeps the dialog up long enough to be looked at
-    late.kind = FaultKind::Delay;
-    late.delayMs = 200;
-    bench.server.injectFault(late);
+    // keeps the dialog up long enough to be looked at
+    bench.server.injectFault(Fault::delay(200));
     QVERIFY(bench.connectUnit(1));
     QCOMPARE(label, QStringLiteral("Поиск блока..."));
     QCOMPARE(cancelText, QStringLiteral("Стоп"));
@@ -186,10 +184,8 @@ void TestUnitSearch::foundAtFastestSpeed()
             value = progress->value();
         pressed = pressCancelAt(modal, 5) || pressed; // during the try that succeeds
     };
-    Fault late; // the answer at 115200 comes late enough for the bar to be looked at
-    late.kind = FaultKind::Delay;
-    late.delayMs = 200;
-    bench.server.injectFault(late);
+    // the answer at 115200 comes late enough for the bar to be looked at
+    bench.server.injectFault(Fault::delay(200));
     QVERIFY(bench.connectUnit(1));
     QCOMPARE(value, 5);
     QVERIFY(pressed);
@@ -317,7 +313,6 @@ void TestUnitSearch::relayBoardsOnly()
     UnitState state = UnitBench::defaultUnit();
     state.boardMap = 0xAA;
     UnitBench bench(state);
-    QVERIFY(bench.isReady());
     QVERIFY(bench.connectUnit(1));
     QCOMPARE(bench.control<QLabel>("version")->text(), QStringLiteral("Версия прошивки : 1.5"));
     QVERIFY(bench.requestsFor(CMD_READ_ALARM_RELE).isEmpty());

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ptyline.h"
+#include "requestassembler.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
@@ -10,7 +13,9 @@
 
 // The far end of a pseudo-terminal pair, played by a thread of the test: it reads the
 // request frames the wizard sends ('$' ... carriage return) and answers each one as the
-// test's script says. The slave side is what the wizard opens (slavePath()).
+// test's script says. The slave side is what the wizard opens (slavePath()). Built on the
+// simulator's own line and request framing; the slave side is held open here too, and the
+// line starts with the system's default settings (as a program first finds a port).
 class ScriptedPeer
 {
 public:
@@ -66,16 +71,16 @@ private:
     void babbleOnce();
     void closeMaster();
 
+    PtyLine pty; // the serving thread's alone once it runs
     QString path;
-    int slave = -1; // kept open so that the pair lives while the wizard's port is closed
-    std::atomic<int> master{-1};
+    std::atomic<int> master{-1}; // pty's master descriptor, for the test's thread
     std::atomic<bool> stopping{false};
     std::atomic<bool> babbling{false};
     std::atomic<bool> hangUpWanted{false};
     mutable QMutex lock;
     Script script;
     QByteArray seen;
-    QByteArray pending;
+    RequestAssembler requestFrames;
     QList<Event> log;
     int requestCount = 0;
     std::thread worker;

@@ -1,26 +1,13 @@
 #include "hostileanswer.h"
 
-namespace {
-
-// Bytes a line really carries when it goes wrong: the frame's own characters far more
-// often than any other byte.
-const QByteArray protocolBytes = "!\r0123456789ABCDEFabcdef$";
-
-} // namespace
-
+// The scripted peer's answer from the line's chunks: its pauses counted from the chunk before.
 ScriptedPeer::Answer HostileAnswer::next()
 {
     ScriptedPeer::Answer answer;
-    const QByteArray bytes = body();
-    // Random chunking: 1 to 6 pieces, mostly short pauses, now and then one past a poll.
-    qsizetype at = 0;
-    const int pieces = pick(1, 6);
-    for (int i = 0; i < pieces && at < bytes.size(); ++i) {
-        const qsizetype left = bytes.size() - at;
-        const qsizetype size = i == pieces - 1 ? left : pick(1, int(left));
-        const int pause = pick(0, 9) == 0 ? pick(20, 400) : pick(0, 12);
-        answer.steps << ScriptedPeer::Step{pause, bytes.mid(at, size)};
-        at += size;
+    int before = 0;
+    for (const HostilePiece &piece : line.chunks(body(), 6)) {
+        answer.steps << ScriptedPeer::Step{piece.afterMs - before, piece.bytes};
+        before = piece.afterMs;
     }
     if (hangUpPermille > 0 && pick(0, 999) < hangUpPermille) {
         answer.hangUp = true;
@@ -38,7 +25,7 @@ QByteArray HostileAnswer::body()
     case 1: // a good reply, for the exchanges that should then succeed
         return reply;
     case 2: // random bytes of random length
-        return randomBytes(pick(1, 300));
+        return line.noise(pick(1, 300));
     case 3: // one digit replaced by a byte that is no digit
         reply[pick(1, int(reply.size()) - 2)] = char(pick(0, 1) ? 'G' + pick(0, 19) : pick(0, 255));
         return reply;
@@ -47,24 +34,14 @@ QByteArray HostileAnswer::body()
     case 5: // a NUL inside the frame
         return reply.insert(pick(1, int(reply.size()) - 1), '\0');
     case 6: // garbage in front, in the same chunk or before it
-        return randomBytes(pick(1, 20)) + reply;
+        return line.noise(pick(1, 20)) + reply;
     case 7: // a start that never ends
-        return '!' + randomBytes(pick(0, 400)).replace('\r', 'F');
+        return '!' + line.noise(pick(0, 400)).replace('\r', 'F');
     case 8: // two replies where one was asked for
         return reply + goodReply();
-    default: // the right shape with random content
-        return '!' + randomBytes(pick(0, 40)).replace('\r', '0') + '\r';
+    default: // one of the simulator's spoilt replies
+        return line.spoilt(reply);
     }
-}
-
-QByteArray HostileAnswer::randomBytes(int length)
-{
-    QByteArray bytes;
-    bytes.reserve(length);
-    for (int i = 0; i < length; ++i)
-        bytes += pick(0, 3) == 0 ? char(pick(0, 255))
-                                 : protocolBytes.at(pick(0, int(protocolBytes.size()) - 1));
-    return bytes;
 }
 
 QByteArray HostileAnswer::goodReply()

@@ -2,21 +2,16 @@
 
 #include <QMutexLocker>
 #include <QThread>
-#include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <unistd.h>
 
 ScriptedPeer::ScriptedPeer()
 {
-    int m = -1;
-    char name[256] = {};
-    if (::openpty(&m, &slave, name, nullptr, nullptr) < 0)
-        qFatal("openpty failed: %s", qPrintable(qt_error_string(errno)));
-    ::fcntl(m, F_SETFL, ::fcntl(m, F_GETFL) | O_NONBLOCK);
-    path = QString::fromLocal8Bit(name);
-    master = m;
+    QString error;
+    if (!pty.open(&error, PtyLineSetup{true, false}))
+        qFatal("openpty failed: %s", qPrintable(error));
+    path = pty.slavePath();
+    master = pty.masterFd();
     worker = std::thread([this] { serve(); });
 }
 
@@ -25,7 +20,7 @@ ScriptedPeer::~ScriptedPeer()
     stopping = true;
     worker.join();
     hangUpNow();
-    ::close(slave);
+    pty.close();
 }
 
 void ScriptedPeer::setScript(Script newScript)
@@ -76,7 +71,7 @@ void ScriptedPeer::clear()
 {
     QMutexLocker guard(&lock);
     seen.clear();
-    pending.clear();
+    requestFrames.reset();
     log.clear();
     requestCount = 0;
 }
@@ -94,17 +89,16 @@ void ScriptedPeer::hangUpNow()
         QThread::msleep(1);
 }
 
+// The slave side stays open here: only the master goes, and the wizard's port sees a hang-up.
 void ScriptedPeer::closeMaster()
 {
-    const int fd = master.exchange(-1);
-    if (fd >= 0)
-        ::close(fd);
+    master = -1;
+    pty.hangUp();
     hangUpWanted = false;
 }
 
 void ScriptedPeer::serve()
 {
-    char piece[512];
     while (!stopping) {
         if (hangUpWanted)
             closeMaster();
@@ -115,26 +109,17 @@ void ScriptedPeer::serve()
         }
         pollfd p{fd, POLLIN, 0};
         ::poll(&p, 1, babbling ? 1 : 5);
-        const ssize_t n = ::read(fd, piece, sizeof piece);
-        if (n > 0) {
-            QByteArray frame;
-            {
-                QMutexLocker guard(&lock);
-                seen.append(piece, n);
-                pending.append(piece, n);
-            }
-            for (;;) {
-                {
-                    QMutexLocker guard(&lock);
-                    const qsizetype end = pending.indexOf('\r');
-                    if (end < 0)
-                        break;
-                    frame = pending.left(end + 1);
-                    pending.remove(0, end + 1);
-                }
-                handleRequest(frame);
-            }
+        QByteArray bytes;
+        pty.read(bytes);
+        QList<RequestAssembler::Piece> frames;
+        {
+            QMutexLocker guard(&lock);
+            seen += bytes;
+            frames = requestFrames.feed(bytes);
         }
+        for (const RequestAssembler::Piece &frame : frames)
+            if (frame.complete)
+                handleRequest(frame.raw);
         if (babbling)
             babbleOnce();
     }
@@ -165,17 +150,7 @@ void ScriptedPeer::handleRequest(const QByteArray &request)
 
 void ScriptedPeer::writeAll(const QByteArray &bytes)
 {
-    const int fd = master.load();
-    qsizetype done = 0;
-    while (fd >= 0 && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0)
-            done += n;
-        else if (n < 0 && errno != EAGAIN && errno != EINTR)
-            break;
-        else
-            QThread::msleep(1);
-    }
+    pty.write(bytes);
     QMutexLocker guard(&lock);
     log << Event{Event::Sent, bytes};
 }

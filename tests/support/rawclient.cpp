@@ -1,5 +1,6 @@
 #include "rawclient.h"
 
+#include "exchangeresult.h"
 #include "framecodec.h"
 #include "termiosspeed.h"
 
@@ -108,4 +109,31 @@ QByteArray RawClient::readBytes(int count, int timeoutMs)
     while (got.size() < count && !hangUp && clock.elapsed() < timeoutMs)
         readOnce(got, int(timeoutMs - clock.elapsed()));
     return got;
+}
+
+// Writes all of the request, then reads until the reply's carriage return is in.
+int RawClient::exchange(QByteArray &buffer, int timeoutMs)
+{
+    encodeFrame(buffer);
+    for (qsizetype done = 0; done < buffer.size();) {
+        const ssize_t n = ::write(fd, buffer.constData() + done, size_t(buffer.size() - done));
+        if (n < 0 && errno != EINTR && errno != EAGAIN)
+            return NoReply;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, timeoutMs);
+        }
+        done += n > 0 ? n : 0;
+    }
+    buffer.clear();
+    char piece[256];
+    while (!buffer.endsWith('\r')) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0)
+            return NoReply;
+        const ssize_t n = ::read(fd, piece, sizeof piece);
+        if (n > 0)
+            buffer.append(piece, n);
+    }
+    return decodeFrame(buffer);
 }

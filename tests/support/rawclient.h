@@ -3,12 +3,16 @@
 #include <QByteArray>
 #include <QString>
 
-// The wizard's end of the line, written by hand for the tests: opens the slave side of
-// the simulator's pseudo-terminal raw, sets a line speed, writes frames and reads what
-// comes back. Uses nothing of the wizard's own link code but the request framing.
+// The wizard's end of the line, written by hand for the tests and the benchmarks: opens the
+// slave side of the simulator's pseudo-terminal raw, sets a line speed, writes frames and
+// reads what comes back. Uses nothing of the wizard's own link code but the frame codec.
+// No thread, no event loop, no retries: exchange() is the yardstick the benchmarks hold the
+// wizard's exchange worker against.
 class RawClient
 {
 public:
+    Q_DISABLE_COPY(RawClient)
+    RawClient() = default;
     ~RawClient() { close(); }
 
     // Opens `path` raw at `baud`; `exclusive` claims it with TIOCEXCL as the wizard does.
@@ -26,6 +30,10 @@ public:
     QByteArray readFor(int ms);
     // Reads until `count` bytes have arrived or `timeoutMs` passes.
     QByteArray readBytes(int count, int timeoutMs);
+
+    // Sends the request payload in `buffer` and waits up to `timeoutMs` between pieces of
+    // the reply. Returns an ExchangeResult; on Ok `buffer` holds the reply payload.
+    int exchange(QByteArray &buffer, int timeoutMs);
 
     // How many reads returned bytes since open().
     int readsWithData() const { return reads; }

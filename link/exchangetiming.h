@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QtGlobal>
+#include <chrono>
+
+// How long the exchange worker listens for the unit, and how much it sends: the one home of
+// these figures, from which tests and benchmarks derive their budgets too.
+namespace exchangeTiming {
+
+using namespace std::chrono_literals;
+
+constexpr int sends = 9;                   // copies of a request before giving up (default)
+constexpr int countedPollsPerAttempt = 21; // quiet polls that end one attempt
+constexpr auto pollInterval = 15ms;        // listening without useful bytes that counts as one poll
+constexpr auto settleAfterSend = 600ms;    // optional pause before listening
+// A real reply frame is at most a few dozen bytes; a "reply" growing past this is a babbling
+// line and the attempt ends as if nothing came. Small enough that at 4800 baud (480 bytes/s)
+// a babbler costs about half a second per attempt, not seconds.
+constexpr qsizetype maxReplySize = 256;
+
+// One attempt's listening when the line stays quiet (315 ms).
+constexpr auto quietAttempt = countedPollsPerAttempt * pollInterval;
+// A whole exchange's listening when the line stays quiet throughout (2835 ms).
+constexpr auto quietExchange = sends * quietAttempt;
+
+} // namespace exchangeTiming
