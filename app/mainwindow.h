@@ -95,6 +95,7 @@ private:
     SpeedScan scanLineSpeeds(QProgressDialog &progress, QByteArray &reply, int generation);
     int listBoards(int boardMap);
     bool finishSearch(int generation);
+    void dropSearchWorker(cComPort *searching);
     void settleAndReload(int generation);
     void showVersion(const QByteArray &reply);
     void traceConnection();

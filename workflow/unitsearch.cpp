@@ -63,11 +63,11 @@ void MainWindow::searchUnit()
     port = new cComPort(portName);
     // A port that cannot be opened ends the search here: no unit could have answered, so
     // "Блок не обнаружен!" would only mislead.
+    cComPort *const searching = port;
     if (port->openFailed()) {
         showPortOpenFailure(
             portOpenAdvice(port->serialPort()->error(), port->devicePath(), port->openError()));
-        delete port;
-        port = nullptr;
+        dropSearchWorker(searching);
         return;
     }
 
@@ -82,8 +82,7 @@ void MainWindow::searchUnit()
     QByteArray reply;
     const SpeedScan scan = scanLineSpeeds(progress, reply, generation);
     if (scan == SpeedScan::Canceled) {
-        delete port;
-        port = nullptr;
+        dropSearchWorker(searching);
         return;
     }
     progress.hide();
@@ -92,16 +91,14 @@ void MainWindow::searchUnit()
         return;
     if (scan == SpeedScan::NotFound) {
         criticalMessage(QStringLiteral("Блок не обнаружен!"));
-        delete port;
-        port = nullptr;
+        dropSearchWorker(searching);
         return;
     }
 
     ui->start->setText(workflow::stopText);
     const int mask = listBoards(command::boardMap(reply));
     if (mask == 0) {
-        delete port;
-        port = nullptr;
+        dropSearchWorker(searching);
         criticalMessage(QStringLiteral("Нет плат для настройки! Выход..."));
         resetToIdle();
         return;
@@ -204,4 +201,16 @@ void MainWindow::traceConnection()
     if (FrameTrace *trace = FrameTrace::installed())
         trace->connection(QStringLiteral("vertal-wizard " VERTAL_VERSION), port->devicePath(),
                           lineSpeed, unitAddress);
+}
+
+// Ends a search that connected nothing. Every wait of the search processes events, so a
+// connection made meanwhile (a later search, nested in this one's wait) may already stand
+// in `port`: that one is not this search's to end. A worker taken out of service that way
+// is among the retired ones and goes with them.
+void MainWindow::dropSearchWorker(cComPort *searching)
+{
+    if (port != searching)
+        return;
+    delete port;
+    port = nullptr;
 }
