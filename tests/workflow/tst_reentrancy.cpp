@@ -9,6 +9,9 @@
 #include "workflowchecks.h"
 
 #include <QPointer>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 class TestReentrancy : public QObject
@@ -24,6 +27,7 @@ private slots:
     void endDuringSettleWait();
     void tickDuringSettleWait();
     void stopDuringSearchExchange();
+    void startAfterCancelDuringTry();
     void stopDuringRelayWrite();
     void stopWhilePollStops_data();
     void stopWhilePollStops();
@@ -276,6 +280,42 @@ void TestReentrancy::stopDuringSearchExchange()
 
 // "Стоп" while a relay write waits: the write does not restart the poll afterwards. The
 // write goes out at most once: "Стоп" may even come before its thread has sent it.
+// "Стоп" in the search's progress dialog hides it at once, while the try in flight still
+// waits for its reply; "Старт" then begins a new search inside that wait. The connection it
+// makes stays when the cancelled search, returning, ends: that one ends only its own worker.
+void TestReentrancy::startAfterCancelDuringTry()
+{
+    UnitBench bench;
+    auto *addr = bench.control<QSpinBox>("addr");
+    addr->setValue(9); // nobody answers address 9: the first search's tries stay silent
+    bool cancelled = false;
+    bool restarted = false;
+    bench.watcher.otherModal = [&](QWidget *modal) {
+        auto *progress = qobject_cast<QProgressDialog *>(modal);
+        if (!progress || cancelled || !bench.portExchanging())
+            return;
+        cancelled = true;
+        progress->findChildren<QPushButton *>().first()->click();
+        const QPointer<QProgressDialog> shown = progress;
+        bench.when([shown] { return !shown || !shown->isVisible(); },
+                   [&] {
+                       addr->setValue(1);
+                       bench.click("start");
+                       restarted = connected(bench);
+                   });
+    };
+    bench.click("start");
+    QVERIFY(bench.waitUntil([&] { return restarted; }, 10000));
+    // The cancelled search has returned by now: its worker was replaced inside its wait.
+    QVERIFY(bench.waitUntil([&] { return !bench.portExchanging(); }));
+    QVERIFY(bench.window->primaryWorker());
+    QVERIFY(bench.window->pollWorker());
+    QVERIFY(connected(bench));
+    QVERIFY(bench.waitForTicks(2));
+    QCOMPARE(bench.stateText(), QStringLiteral("Норма"));
+    QVERIFY(bench.watcher.boxes().isEmpty());
+}
+
 void TestReentrancy::stopDuringRelayWrite()
 {
     UnitBench bench;
