@@ -53,6 +53,8 @@ public:
     // Sets the line speed (4800, 9600, 19200, 38400, 57600 or 115200). False if the port is
     // closed or the speed is not one of these.
     bool setBaudRate(int baud);
+    // The line speed now set; 0 when closed. May be read from any thread.
+    int baudRate() const { return speed.load(); }
 
     // Writes all of `data`, waiting (bounded) while the line's queue is full. Returns the
     // number of bytes written, which is less than data.size() on error.
@@ -86,6 +88,7 @@ private:
     qintptr fd = -1;
     std::unique_ptr<Native> native;
     std::atomic<bool> gone{false};
+    std::atomic<int> speed{0};
     mutable QMutex errorLock;
     Error lastError = NoError;
     QString lastErrorText;

@@ -156,6 +156,7 @@ bool SerialPort::open(const QString &path)
         return false;
     }
     fd = opened;
+    speed = 4800;
     setError(NoError, 0);
     return true;
 }
@@ -170,12 +171,13 @@ void SerialPort::close()
     ::ioctl(fd, TIOCNXCL);
     ::close(fd);
     fd = -1;
+    speed = 0;
 }
 
 bool SerialPort::setBaudRate(int baud)
 {
-    const speed_t speed = termiosSpeed(baud);
-    if (fd < 0 || speed == B0) {
+    const speed_t code = termiosSpeed(baud);
+    if (fd < 0 || code == B0) {
         setError(fd < 0 ? NotOpen : Unsupported, fd < 0 ? EBADF : EINVAL);
         return false;
     }
@@ -184,12 +186,13 @@ bool SerialPort::setBaudRate(int baud)
         setSystemError(errno);
         return false;
     }
-    ::cfsetispeed(&settings, speed);
-    ::cfsetospeed(&settings, speed);
+    ::cfsetispeed(&settings, code);
+    ::cfsetospeed(&settings, code);
     if (::tcsetattr(fd, TCSANOW, &settings) < 0) {
         setSystemError(errno);
         return false;
     }
+    speed = baud;
     return true;
 }
 

@@ -227,6 +227,7 @@ bool SerialPort::open(const QString &path)
         return false;
     }
     fd = reinterpret_cast<qintptr>(h);
+    speed = 4800;
     setError(NoError, 0);
     return true;
 }
@@ -242,6 +243,7 @@ void SerialPort::close()
     ::CloseHandle(h);
     native->releaseClaim();
     fd = -1;
+    speed = 0;
     QMutexLocker lock(&native->heldLock);
     native->held.clear();
 }
@@ -264,6 +266,7 @@ bool SerialPort::setBaudRate(int baud)
         setSystemError(::GetLastError());
         return false;
     }
+    speed = baud;
     return true;
 }
 
