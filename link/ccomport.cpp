@@ -78,7 +78,9 @@ cComPort::cComPort(const QString &portName) : QThread(nullptr), ownsPort(true)
         if (openFailure.isEmpty())
             openFailure = QStringLiteral("cannot open %1").arg(path);
         qCDebug(lcLink) << "cannot open" << path << openFailure;
+        return;
     }
+    strayReplies::opened(*serial, path);
 }
 
 cComPort::cComPort(SerialPort *sharedPort) : QThread(nullptr), serial(sharedPort), ownsPort(false)
@@ -141,7 +143,7 @@ void cComPort::setBaudRate(int baud)
     if (!serial)
         return;
     serial->setBaudRate(baud);
-    strayReplies::forgetOwed(*serial);
+    strayReplies::speedChanged(*serial);
 }
 
 void cComPort::waitProcessingEvents(int ms)
@@ -162,9 +164,10 @@ void cComPort::run()
     }
     // Replies to an earlier exchange's copies are not this exchange's: they go first.
     // Nothing to do (and no system call) when that exchange left the line clean.
-    strayReplies::discardBefore(*serial);
+    strayReplies::discardBefore(*serial, stopped);
     tally = LineTally{};
     *resultSlot = talk(frame);
+    tally.cutShort = stopped.load();
     strayReplies::noteAfter(*serial, tally, *resultSlot == Ok);
 }
 

@@ -22,18 +22,40 @@ constexpr auto lateReplyLimit = exchangeTiming::quietExchange;
 // Once every owed reply has come: the line must stay this quiet before the next send, so
 // that the tail of a reply in pieces goes too.
 constexpr auto settleTime = 30ms;
+// A worker told to stop while it waits for late replies lets go within this long.
+constexpr auto stopSlice = exchangeTiming::pollInterval;
 
 // What a line's last exchange left behind. `clean`: nothing. Otherwise bytes may wait, and
-// `owed` replies to earlier copies may still come until `lateUntil`.
+// `owed` replies to earlier copies, sent at `owedSpeed`, may still come until `lateUntil`.
+// `path`: the device, when the port was opened by a worker. `outlivesPort`: the owed
+// replies are still waited for on the next port opened on the device.
 struct Leftovers
 {
     bool clean = false;
+    bool outlivesPort = false;
     int owed = 0;
+    int owedSpeed = 0;
     Clock::time_point lateUntil{};
+    QString path;
+
+    bool stillOwed(Clock::time_point now) const { return owed > 0 && now < lateUntil; }
+    // Takes over the replies `from` still owes (the later deadline wins); `from` owes none.
+    void adopt(Leftovers &from, Clock::time_point now)
+    {
+        if (from.outlivesPort && from.stillOwed(now) && from.lateUntil > lateUntil) {
+            owed = from.owed;
+            owedSpeed = from.owedSpeed;
+            lateUntil = from.lateUntil;
+            outlivesPort = true;
+        }
+        from.owed = 0;
+    }
 };
 
 std::mutex lock;
 QHash<const SerialPort *, Leftovers> lines;
+// Replies still owed to ports destroyed, by device, for the next port opened on it.
+QHash<QString, Leftovers> closedLines;
 
 // A line never seen before is unclean: bytes may wait on a port just opened.
 Leftovers leftoversOf(const SerialPort &port)
@@ -43,20 +65,30 @@ Leftovers leftoversOf(const SerialPort &port)
 }
 
 // Reads and drops bytes until `owed` reply ends have come and the line has been quiet for
-// the settle time, or until `lateUntil`. A unit that works through its requests one after
-// the other sends the late copies one delay apart, not one attempt apart: each reply that
-// comes gives the next one the full time again.
-void waitOutOwed(SerialPort &port, int owed, Clock::time_point lateUntil)
+// the settle time, or until `lateUntil`, or until `stop` is set. A unit that works through
+// its requests one after the other sends the late copies one delay apart, not one attempt
+// apart: each reply that comes gives the next one the full time again.
+void waitOutOwed(SerialPort &port, int owed, Clock::time_point lateUntil,
+                 const std::atomic<bool> &stop)
 {
-    for (auto now = Clock::now(); now < lateUntil; now = Clock::now()) {
-        const auto until = owed > 0 ? lateUntil : std::min(lateUntil, now + settleTime);
+    auto quietUntil = Clock::now() + settleTime;
+    for (auto now = Clock::now(); now < lateUntil && !stop.load(); now = Clock::now()) {
+        if (owed <= 0 && now >= quietUntil)
+            return; // every owed reply is in and the line has settled
+        // In slices, so that a stopped worker lets go within one of them.
+        const auto target = owed > 0 ? lateUntil : std::min(lateUntil, quietUntil);
+        const auto until = std::min(target, now + stopSlice);
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
-        if (!port.waitForReadyRead(int(std::max<qint64>(left.count(), 1))))
-            return; // quiet long enough, owed replies given up, or the port is gone
+        if (!port.waitForReadyRead(int(std::max<qint64>(left.count(), 1)))) {
+            if (port.isGone() || !port.isOpen())
+                return;
+            continue;
+        }
         const QByteArray bytes = port.readAll();
         if (bytes.isEmpty())
             return;
         logFrame("late", bytes);
+        quietUntil = Clock::now() + settleTime;
         const int ends = int(bytes.count(frameEnd));
         owed -= ends;
         if (ends > 0 && owed > 0)
@@ -83,15 +115,38 @@ bool LineTally::leftLineClean(bool answered) const
     return answered && sends == 1 && frameEnds == 1 && !unusedBytes;
 }
 
+bool LineTally::mayBeAnsweredLater(bool answered) const
+{
+    return answered || frameEnds > 0 || cutShort;
+}
+
 namespace strayReplies {
 
-void discardBefore(SerialPort &port)
+void opened(const SerialPort &port, const QString &path)
+{
+    const auto now = Clock::now();
+    Leftovers fresh;
+    fresh.path = path;
+    std::lock_guard<std::mutex> hold(lock);
+    // A port destroyed, or closed but not yet destroyed (its worker still up the stack).
+    if (auto it = closedLines.find(path); it != closedLines.end()) {
+        fresh.adopt(*it, now);
+        closedLines.erase(it);
+    }
+    for (Leftovers &other : lines) {
+        if (other.path == path)
+            fresh.adopt(other, now);
+    }
+    lines.insert(&port, fresh);
+}
+
+void discardBefore(SerialPort &port, const std::atomic<bool> &stop)
 {
     const Leftovers left = leftoversOf(port);
     if (left.clean || !port.isOpen() || port.isGone())
         return;
-    if (left.owed > 0 && Clock::now() < left.lateUntil)
-        waitOutOwed(port, left.owed, left.lateUntil);
+    if (left.owedSpeed == port.baudRate() && left.stillOwed(Clock::now()))
+        waitOutOwed(port, left.owed, left.lateUntil, stop);
     const QByteArray waiting = port.readAll();
     if (!waiting.isEmpty())
         logFrame("late", waiting);
@@ -99,28 +154,33 @@ void discardBefore(SerialPort &port)
 
 void noteAfter(const SerialPort &port, const LineTally &tally, bool answered)
 {
-    Leftovers left;
-    left.clean = tally.leftLineClean(answered);
-    left.owed = std::max(0, tally.sends - tally.frameEnds);
-    left.lateUntil = tally.lastSend + lateReplyLimit;
     std::lock_guard<std::mutex> hold(lock);
-    lines.insert(&port, left);
+    Leftovers &left = lines[&port];
+    left.clean = tally.leftLineClean(answered);
+    left.outlivesPort = tally.mayBeAnsweredLater(answered);
+    left.owed = std::max(0, tally.sends - tally.frameEnds);
+    left.owedSpeed = port.baudRate();
+    left.lateUntil = tally.lastSend + lateReplyLimit;
 }
 
-void forgetOwed(const SerialPort &port)
+void speedChanged(const SerialPort &port)
 {
     std::lock_guard<std::mutex> hold(lock);
     auto it = lines.find(&port);
-    if (it == lines.end())
-        return;
-    it->owed = 0;
-    it->clean = false;
+    if (it != lines.end())
+        it->clean = false;
 }
 
 void forget(const SerialPort &port)
 {
+    const auto now = Clock::now();
     std::lock_guard<std::mutex> hold(lock);
-    lines.remove(&port);
+    const Leftovers left = lines.take(&port);
+    if (!left.path.isEmpty() && left.outlivesPort && left.stillOwed(now))
+        closedLines.insert(left.path, left);
+    // Deadlines passed: nothing more will come on those devices.
+    closedLines.removeIf(
+        [now](QHash<QString, Leftovers>::iterator entry) { return !entry->stillOwed(now); });
 }
 
 } // namespace strayReplies

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
+#include <atomic>
 #include <chrono>
 
 class SerialPort;
@@ -13,6 +15,8 @@ struct LineTally
     int sends = 0;
     int frameEnds = 0;
     bool unusedBytes = false;
+    // Ended by the worker's stop before it had listened its whole time.
+    bool cutShort = false;
     std::chrono::steady_clock::time_point lastSend{};
 
     void sent();
@@ -21,6 +25,10 @@ struct LineTally
     // True when the line holds nothing of this exchange any more: one copy sent, one reply
     // frame heard, every byte read used, and the exchange ended Ok.
     bool leftLineClean(bool answered) const;
+    // True when replies to its copies may still come after its port is closed: the unit was
+    // heard, or the exchange was cut short. A unit that answered nothing in a whole
+    // exchange is taken as not answering.
+    bool mayBeAnsweredLater(bool answered) const;
 };
 
 // Replies that arrive after their exchange has ended: a unit that answers later than one
@@ -28,23 +36,29 @@ struct LineTally
 // replies of the next exchange. The worker notes after each exchange what its copies may
 // still bring, on the line itself (two workers share one port), and clears it before the
 // next first send. A line whose last exchange was answered at the first send, cleanly,
-// costs nothing: no wait and no system call.
+// costs nothing: no wait and no system call. Replies still owed when a port is closed (the
+// connection ended while the unit was slow to answer) are owed to the next port opened on
+// the same device: the unit answers whoever listens.
 //
 // Threads: every function may be called from any thread; the link lock keeps the
 // discarding and the noting of one line to one exchange at a time.
 namespace strayReplies {
 
+// `port` has just been opened on the device `path`. It takes over the replies still owed
+// to copies sent by a port closed on that device.
+void opened(const SerialPort &port, const QString &path);
 // Before an exchange's first send. Discards the bytes waiting on `port` when the line's
 // last exchange left it unclean (a new port counts as unclean); when that exchange's
-// copies still owe replies, also waits for them (discarding) until all have come and the
-// line has settled, or until none has come for a whole exchange's listening time.
-void discardBefore(SerialPort &port);
+// copies still owe replies and went out at the speed the line has now, also waits for
+// them (discarding) until all have come and the line has settled, or until none has come
+// for a whole exchange's listening time, or until `stop` is set (within 15 ms).
+void discardBefore(SerialPort &port, const std::atomic<bool> &stop);
 // After an exchange on `port`: what it may have left on the line. `answered`: it ended Ok.
 void noteAfter(const SerialPort &port, const LineTally &tally, bool answered);
-// The line speed changed: replies owed to copies sent at the old speed are not waited for
-// (they will not arrive as frames); bytes waiting are still discarded.
-void forgetOwed(const SerialPort &port);
-// The port is being closed: forget the line.
+// The line speed changed: what waits is discarded before the next send. Replies owed to
+// copies sent at another speed are not waited for (they will not arrive as frames).
+void speedChanged(const SerialPort &port);
+// The port is being destroyed. Replies still owed stay with its device for the next port.
 void forget(const SerialPort &port);
 
 } // namespace strayReplies

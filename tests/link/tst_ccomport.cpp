@@ -41,6 +41,8 @@ private slots:
     void noAnswerSendsNineCopies();
     void lateCopiesAreNotTheNextReply_data();
     void lateCopiesAreNotTheNextReply();
+    void lateReplyOutlivesItsPort();
+    void stopEndsTheWaitForLateReplies();
     void normalExchangeCost();
     void babblerIsCutOff();
     void secondWorkerWaitsForTheLink();
@@ -174,6 +176,55 @@ void TestExchangeWorker::lateCopiesAreNotTheNextReply()
         QCOMPARE(next, QByteArray::fromHex("0B"));
     }
     QCOMPARE(peer.line().count('\r'), copies + 2);
+}
+
+// A reply still owed when its worker is stopped and destroyed (the port closed) is owed to
+// the next port opened on the line: that port's first exchange waits it out and gets its
+// own reply.
+void TestExchangeWorker::lateReplyOutlivesItsPort()
+{
+    ScriptedPeer peer;
+    peer.setScript([](int, const QByteArray &request) {
+        const bool slow = request == requestFrame(versionRequest);
+        return ScriptedPeer::reply(slow ? "!0A\r" : "!0B\r", slow ? 500 : 0);
+    });
+    {
+        cComPort ended(peer.slavePath());
+        QTimer::singleShot(50, [&] { ended.stopExchanges(); });
+        QByteArray stopped = versionRequest;
+        QCOMPARE(ended.exchange(stopped, false), int(NoReply));
+    }
+    cComPort next(peer.slavePath());
+    QVERIFY(next.serialPort()->isOpen());
+    for (int i = 0; i < 2; ++i) {
+        QByteArray own = QByteArray::fromHex("0120");
+        QCOMPARE(next.exchange(own, false), int(Ok));
+        QCOMPARE(own, QByteArray::fromHex("0B"));
+    }
+    QCOMPARE(peer.requests().size(), 3);
+}
+
+// A worker stopped while its first exchange waits out a late reply owed to a closed port
+// lets go at once, sending nothing (the window waits only 80 ms for it before it closes
+// the port).
+void TestExchangeWorker::stopEndsTheWaitForLateReplies()
+{
+    ScriptedPeer peer;
+    peer.setScript([](int, const QByteArray &) { return ScriptedPeer::reply("!0A\r", 2000); });
+    {
+        cComPort ended(peer.slavePath());
+        QTimer::singleShot(50, [&] { ended.stopExchanges(); });
+        QByteArray stopped = versionRequest;
+        QCOMPARE(ended.exchange(stopped, false), int(NoReply));
+    }
+    cComPort next(peer.slavePath());
+    QTimer::singleShot(100, [&] { next.stopExchanges(); });
+    QByteArray waiting = versionRequest;
+    QElapsedTimer wall;
+    wall.start();
+    QCOMPARE(next.exchange(waiting, false), int(NoReply));
+    QVERIFY2(wall.elapsed() < 1500, qPrintable(QString::number(wall.elapsed()))); // not 2 s
+    QCOMPARE(peer.requests().size(), 1);
 }
 
 // The longest exchange: nine copies, then NoReply. Meanwhile the window's timers run and
