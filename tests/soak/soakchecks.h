@@ -13,8 +13,8 @@ class SoakRig;
 // - the window's state is one it may be in: the poll runs only while "Стоп" is shown, a
 //   poll worker exists and the value dialog is closed; and when nothing is going on
 //   (no operation waiting, no modal window): "Стоп" means connected and polling, "Старт"
-//   means the idle picture, and while connected the board lists and the version are the
-//   unit's own.
+//   means the idle picture (a connection found half-ended counts when it is still so at the
+//   next calm step), and while connected the board lists and the version are the unit's own.
 //   The address shown counts among the contents. Late replies (a slow unit answers every
 // copy of a request) must never be taken for the replies of later requests, so contents
 // that differ are violations after every kind of fault but one: a reply that the line
@@ -47,6 +47,7 @@ private:
     void checkFrames();
     void checkAlways();
     void checkQuiet();
+    void checkConnectionAtRest();
     void checkContents();
     QStringList contentDifferences() const;
     void violation(const QString &what);
@@ -62,4 +63,6 @@ private:
     int refusedSeen = 0;
     int boxCount = 0;
     QStringList shown;
+    // What checkConnectionAtRest() found wrong at the last calm step.
+    QStringList halfEnded;
 };
