@@ -334,18 +334,6 @@ bool SerialPort::waitForReadyRead(int ms)
     return false;
 }
 
-SerialPort::Error SerialPort::error() const
-{
-    QMutexLocker lock(&errorLock);
-    return lastError;
-}
-
-QString SerialPort::lastErrorString() const
-{
-    QMutexLocker lock(&errorLock);
-    return lastErrorText;
-}
-
 void SerialPort::setSystemError(int sysError)
 {
     setError(errorFromErrno(sysError), sysError);

@@ -387,18 +387,6 @@ bool SerialPort::waitForReadyRead(int ms)
     return true;
 }
 
-SerialPort::Error SerialPort::error() const
-{
-    QMutexLocker lock(&errorLock);
-    return lastError;
-}
-
-QString SerialPort::lastErrorString() const
-{
-    QMutexLocker lock(&errorLock);
-    return lastErrorText;
-}
-
 void SerialPort::setSystemError(int sysError)
 {
     setError(errorFromSystem(DWORD(sysError), fd == -1), sysError);
