@@ -47,7 +47,7 @@ MainWindow::~MainWindow()
 // anything: it says so and ends before the window is ever shown.
 void MainWindow::fillPortList(const PortLister &listPorts)
 {
-    portList = new PortListRefresh(ui->com_port, listPorts, describePort);
+    portList = new PortListRefresh(ui->com_port, listPorts, describePorts);
     portList->refresh();
     if (ui->com_port->count() > 0)
         return;

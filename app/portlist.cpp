@@ -31,9 +31,9 @@ QStringList listSerialPorts()
 }
 
 namespace {
-QSerialPortInfo infoFor(const QString &name)
+// The listed port `name` stands for (a port name or a device path); null when not listed.
+QSerialPortInfo infoFor(const QString &name, const QList<QSerialPortInfo> &ports)
 {
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
         if (info.portName() == name || info.systemLocation() == name)
             return info;
@@ -45,11 +45,9 @@ QString hex4(quint16 value)
 {
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
 }
-} // namespace
 
-QString describePort(const QString &name)
+QString describe(const QString &name, const QSerialPortInfo &info)
 {
-    const QSerialPortInfo info = infoFor(name);
     if (info.isNull())
         return name;
     QStringList lines{info.systemLocation().isEmpty() ? name : info.systemLocation()};
@@ -63,4 +61,21 @@ QString describePort(const QString &name)
     if (!info.serialNumber().isEmpty())
         lines << QStringLiteral("Серийный номер: %1").arg(info.serialNumber());
     return lines.join(QLatin1Char('\n'));
+}
+} // namespace
+
+QStringList describePorts(const QStringList &names)
+{
+    // One look at the system for the whole list: on Windows each look reads the registry
+    // and the device manager.
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    QStringList descriptions;
+    for (const QString &name : names)
+        descriptions << describe(name, infoFor(name, ports));
+    return descriptions;
+}
+
+QString describePort(const QString &name)
+{
+    return describePorts({name}).constFirst();
 }

@@ -19,3 +19,5 @@ QStringList extraPortPaths(const QString &list);
 // line: its full name, then description, manufacturer, USB vendor:product and serial number
 // where known. Shown as the port's tooltip, since the port list cuts long names.
 QString describePort(const QString &name);
+// The descriptions of `names`, in their order, from one reading of the system's ports.
+QStringList describePorts(const QStringList &names);

@@ -43,9 +43,10 @@ void PortListRefresh::fill(const QStringList &names)
     }
     const QSignalBlocker quiet(combo);
     combo->clear();
-    for (const QString &name : std::as_const(all)) {
-        combo->addItem(name);
-        combo->setItemData(combo->count() - 1, describe(name), Qt::ToolTipRole);
+    const QStringList tooltips = describe(all);
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        combo->addItem(all.at(i));
+        combo->setItemData(combo->count() - 1, tooltips.value(i), Qt::ToolTipRole);
     }
     const int index = combo->findText(chosen);
     combo->setCurrentIndex(index >= 0 ? index : (combo->count() > 0 ? 0 : -1));

@@ -17,7 +17,8 @@ class PortListRefresh : public QObject
     Q_OBJECT
 public:
     using PortLister = std::function<QStringList()>;
-    using PortDescriber = std::function<QString(const QString &)>;
+    // The tooltips of the names given, in their order.
+    using PortDescriber = std::function<QStringList(const QStringList &)>;
 
     PortListRefresh(QComboBox *combo, PortLister listPorts, PortDescriber describe);
 
