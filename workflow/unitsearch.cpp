@@ -31,7 +31,7 @@ std::array<int, unitLineSpeeds.size()> searchOrder(int first)
     if (isUnitLineSpeed(first))
         order[next++] = first;
     for (const int speed : unitLineSpeeds) {
-        if (speed != first || !isUnitLineSpeed(first))
+        if (speed != first)
             order[next++] = speed;
     }
     return order;
