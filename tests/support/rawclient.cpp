@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -26,8 +26,10 @@ bool RawClient::open(const QString &path, int baud, bool exclusive)
     fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    if (exclusive)
-        ::ioctl(fd, TIOCEXCL);
+    if (exclusive && ::flock(fd, LOCK_EX | LOCK_NB) < 0) {
+        close();
+        return false;
+    }
     reads = 0;
     hangUp = false;
     return setSpeed(baud);

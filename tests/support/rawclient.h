@@ -15,7 +15,8 @@ public:
     RawClient() = default;
     ~RawClient() { close(); }
 
-    // Opens `path` raw at `baud`; `exclusive` claims it with TIOCEXCL as the wizard does.
+    // Opens `path` raw at `baud`; `exclusive` claims it as the wizard does (an advisory lock
+    // taken without waiting: false when another holds it).
     bool open(const QString &path, int baud, bool exclusive = true);
     void close();
     bool setSpeed(int baud);
