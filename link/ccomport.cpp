@@ -80,7 +80,7 @@ cComPort::cComPort(const QString &portName) : QThread(nullptr), ownsPort(true)
         qCDebug(lcLink) << "cannot open" << path << openFailure;
         return;
     }
-    strayReplies::opened(*serial, path);
+    strayReplies::opened(*serial);
 }
 
 cComPort::cComPort(SerialPort *sharedPort) : QThread(nullptr), serial(sharedPort), ownsPort(false)
@@ -93,10 +93,8 @@ cComPort::~cComPort()
     while (serial && serial->isOpen() && linkBusy.load() != 0)
         QThread::msleep(std::chrono::milliseconds(linkWaitOnDestroy).count());
     wait(); // a running thread must never be destroyed
-    if (ownsPort && serial) {
-        strayReplies::forget(*serial);
+    if (ownsPort)
         delete serial; // closes it
-    }
 }
 
 int cComPort::exchange(QByteArray &request, bool pauseBeforeRead)

@@ -55,6 +55,8 @@ public:
     bool setBaudRate(int baud);
     // The line speed now set; 0 when closed. May be read from any thread.
     int baudRate() const { return speed.load(); }
+    // The device the port was last opened on (empty before the first open).
+    QString path() const { return devicePath; }
 
     // Writes all of `data`, waiting (bounded) while the line's queue is full. Returns the
     // number of bytes written, which is less than data.size() on error.
@@ -89,6 +91,7 @@ private:
     std::unique_ptr<Native> native;
     std::atomic<bool> gone{false};
     std::atomic<int> speed{0};
+    QString devicePath; // set by open() before any worker thread uses the port
     mutable QMutex errorLock;
     Error lastError = NoError;
     QString lastErrorText;

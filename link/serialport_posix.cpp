@@ -157,6 +157,7 @@ bool SerialPort::open(const QString &path)
     }
     fd = opened;
     speed = 4800;
+    devicePath = path;
     setError(NoError, 0);
     return true;
 }

@@ -228,6 +228,7 @@ bool SerialPort::open(const QString &path)
     }
     fd = reinterpret_cast<qintptr>(h);
     speed = 4800;
+    devicePath = path;
     setError(NoError, 0);
     return true;
 }

@@ -27,8 +27,7 @@ constexpr auto stopSlice = exchangeTiming::pollInterval;
 
 // What a line's last exchange left behind. `clean`: nothing. Otherwise bytes may wait, and
 // `owed` replies to earlier copies, sent at `owedSpeed`, may still come until `lateUntil`.
-// `path`: the device, when the port was opened by a worker. `outlivesPort`: the owed
-// replies are still waited for on the next port opened on the device.
+// `outlivesPort`: they are still waited for on the next port opened on the device.
 struct Leftovers
 {
     bool clean = false;
@@ -36,32 +35,20 @@ struct Leftovers
     int owed = 0;
     int owedSpeed = 0;
     Clock::time_point lateUntil{};
-    QString path;
 
     bool stillOwed(Clock::time_point now) const { return owed > 0 && now < lateUntil; }
-    // Takes over the replies `from` still owes (the later deadline wins); `from` owes none.
-    void adopt(Leftovers &from, Clock::time_point now)
-    {
-        if (from.outlivesPort && from.stillOwed(now) && from.lateUntil > lateUntil) {
-            owed = from.owed;
-            owedSpeed = from.owedSpeed;
-            lateUntil = from.lateUntil;
-            outlivesPort = true;
-        }
-        from.owed = 0;
-    }
 };
 
 std::mutex lock;
-QHash<const SerialPort *, Leftovers> lines;
-// Replies still owed to ports destroyed, by device, for the next port opened on it.
-QHash<QString, Leftovers> closedLines;
+// By device: the record outlives the port, so that the next port opened on the device
+// inherits what its predecessor still owes.
+QHash<QString, Leftovers> lines;
 
 // A line never seen before is unclean: bytes may wait on a port just opened.
 Leftovers leftoversOf(const SerialPort &port)
 {
     std::lock_guard<std::mutex> hold(lock);
-    return lines.value(&port, Leftovers{});
+    return lines.value(port.path(), Leftovers{});
 }
 
 // Reads and drops bytes until `owed` reply ends have come and the line has been quiet for
@@ -122,22 +109,13 @@ bool LineTally::mayBeAnsweredLater(bool answered) const
 
 namespace strayReplies {
 
-void opened(const SerialPort &port, const QString &path)
+void opened(const SerialPort &port)
 {
-    const auto now = Clock::now();
-    Leftovers fresh;
-    fresh.path = path;
     std::lock_guard<std::mutex> hold(lock);
-    // A port destroyed, or closed but not yet destroyed (its worker still up the stack).
-    if (auto it = closedLines.find(path); it != closedLines.end()) {
-        fresh.adopt(*it, now);
-        closedLines.erase(it);
-    }
-    for (Leftovers &other : lines) {
-        if (other.path == path)
-            fresh.adopt(other, now);
-    }
-    lines.insert(&port, fresh);
+    Leftovers &left = lines[port.path()];
+    left.clean = false; // bytes may wait on a port just opened
+    if (!left.outlivesPort || !left.stillOwed(Clock::now()))
+        left.owed = 0;
 }
 
 void discardBefore(SerialPort &port, const std::atomic<bool> &stop)
@@ -155,7 +133,7 @@ void discardBefore(SerialPort &port, const std::atomic<bool> &stop)
 void noteAfter(const SerialPort &port, const LineTally &tally, bool answered)
 {
     std::lock_guard<std::mutex> hold(lock);
-    Leftovers &left = lines[&port];
+    Leftovers &left = lines[port.path()];
     left.clean = tally.leftLineClean(answered);
     left.outlivesPort = tally.mayBeAnsweredLater(answered);
     left.owed = std::max(0, tally.sends - tally.frameEnds);
@@ -166,21 +144,9 @@ void noteAfter(const SerialPort &port, const LineTally &tally, bool answered)
 void speedChanged(const SerialPort &port)
 {
     std::lock_guard<std::mutex> hold(lock);
-    auto it = lines.find(&port);
+    auto it = lines.find(port.path());
     if (it != lines.end())
         it->clean = false;
-}
-
-void forget(const SerialPort &port)
-{
-    const auto now = Clock::now();
-    std::lock_guard<std::mutex> hold(lock);
-    const Leftovers left = lines.take(&port);
-    if (!left.path.isEmpty() && left.outlivesPort && left.stillOwed(now))
-        closedLines.insert(left.path, left);
-    // Deadlines passed: nothing more will come on those devices.
-    closedLines.removeIf(
-        [now](QHash<QString, Leftovers>::iterator entry) { return !entry->stillOwed(now); });
 }
 
 } // namespace strayReplies

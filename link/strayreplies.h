@@ -44,9 +44,9 @@ struct LineTally
 // discarding and the noting of one line to one exchange at a time.
 namespace strayReplies {
 
-// `port` has just been opened on the device `path`. It takes over the replies still owed
-// to copies sent by a port closed on that device.
-void opened(const SerialPort &port, const QString &path);
+// `port` has just been opened. It takes over the replies still owed to copies sent by a
+// port closed on the same device.
+void opened(const SerialPort &port);
 // Before an exchange's first send. Discards the bytes waiting on `port` when the line's
 // last exchange left it unclean (a new port counts as unclean); when that exchange's
 // copies still owe replies and went out at the speed the line has now, also waits for
@@ -58,7 +58,5 @@ void noteAfter(const SerialPort &port, const LineTally &tally, bool answered);
 // The line speed changed: what waits is discarded before the next send. Replies owed to
 // copies sent at another speed are not waited for (they will not arrive as frames).
 void speedChanged(const SerialPort &port);
-// The port is being destroyed. Replies still owed stay with its device for the next port.
-void forget(const SerialPort &port);
 
 } // namespace strayReplies
