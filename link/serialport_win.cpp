@@ -8,6 +8,7 @@
 // wait belongs to the thread that issued it, a finished synchronous read belongs to nobody.
 // The byte taken by the wait is kept and handed out first by the next readAll().
 #include "serialport.h"
+#include "linespeeds.h"
 
 #include <QMutexLocker>
 #include <windows.h>
@@ -75,21 +76,6 @@ QString systemText(DWORD code)
                             : QStringLiteral("system error %1").arg(code);
     ::LocalFree(text);
     return result;
-}
-
-bool isLineSpeed(int baud)
-{
-    switch (baud) {
-    case 4800:
-    case 9600:
-    case 19200:
-    case 38400:
-    case 57600:
-    case 115200:
-        return true;
-    default:
-        return false;
-    }
 }
 
 // 8 data bits, no parity, 1 stop bit, binary, no flow control of any kind, DTR and RTS up
@@ -251,7 +237,7 @@ void SerialPort::close()
 
 bool SerialPort::setBaudRate(int baud)
 {
-    if (fd == -1 || !isLineSpeed(baud)) {
+    if (fd == -1 || !isUnitLineSpeed(baud)) {
         setError(fd == -1 ? NotOpen : Unsupported,
                  fd == -1 ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
         return false;

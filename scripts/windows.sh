@@ -33,20 +33,9 @@ fail() {
 }
 
 install_packages() {
-    bash "$root/scripts/install-deps.sh" # cmake and the host Qt tools (moc, uic, rcc)
-    local packages=(g++-mingw-w64-x86-64-posix ninja-build wine64 nsis xvfb xauth xdotool
-        imagemagick)
-    local missing=()
-    for p in "${packages[@]}"; do
-        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return
-    say "installing: ${missing[*]}"
-    local sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
-    "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # The host build's packages (cmake, the Qt tools moc, uic, rcc) and the Windows ones.
+    bash "$root/scripts/install-deps.sh" g++-mingw-w64-x86-64-posix ninja-build wine64 nsis \
+        xdotool imagemagick
 }
 
 unpack_qt() {
@@ -391,7 +380,6 @@ wine_run() {
 case "$step" in
 build) cross_build ;;
 package) cross_build && gather && package ;;
-wine) cross_build && gather && package && wine_run ;;
-all) cross_build && gather && package && wine_run ;;
+wine | all) cross_build && gather && package && wine_run ;;
 *) fail "unknown step $step (build, package, wine or all)" ;;
 esac

@@ -1,6 +1,7 @@
 // vertal-unit-sim: a ВЕРТАЛ-КП unit on a pseudo-terminal, driven from the console.
 // The first line of standard output is the device path of the unit's line.
 
+#include "linespeeds.h"
 #include "simconsole.h"
 #include "simunit.h"
 #include "unitserver.h"
@@ -129,7 +130,7 @@ bool readOptions(const QCommandLineParser &parser, Options &o, QString &wrong)
     if (parser.isSet("boards") && !parseByteList(parser.value("boards"), o.boardMaps))
         return bad("--boards");
     if (parser.isSet("speed")) {
-        if (!parseConsoleNumber(parser.value("speed"), n) || !SimUnit::isLineSpeed(n))
+        if (!parseConsoleNumber(parser.value("speed"), n) || !isUnitLineSpeed(n))
             return bad("--speed");
         o.unit.lineSpeed = n;
     }

@@ -1,7 +1,6 @@
 #include "simunit.h"
 
 #include "commandcodes.h"
-#include "linespeeds.h"
 
 namespace {
 
@@ -187,9 +186,4 @@ std::optional<QByteArray> SimUnit::handleRequest(const QByteArray &request)
         check = quint8(check + quint8(byte));
     reply.append(char(check));
     return reply;
-}
-
-bool SimUnit::isLineSpeed(int baud)
-{
-    return isUnitLineSpeed(baud);
 }

@@ -76,9 +76,6 @@ public:
     // the unit stays silent.
     std::optional<QByteArray> handleRequest(const QByteArray &request);
 
-    // The six line speeds the unit can be set to.
-    static bool isLineSpeed(int baud);
-
 private:
     mutable std::mutex mutex;
     UnitState current;
