@@ -6,6 +6,7 @@
 #include "exitcodes.h"
 #include "output.h"
 #include "session.h"
+#include "vertalversion.h"
 
 #include <QCoreApplication>
 

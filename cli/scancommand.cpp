@@ -25,7 +25,7 @@ enum class Probe
 
 Probe probe(Session &session, int address, int &boardMap)
 {
-    session.setSpeed(session.options().speed, address);
+    session.traceConnection(session.options().speed, address);
     QByteArray reply = command::readBoards(address);
     const int result = session.port().exchange(reply, false);
     if (result == Ok)
@@ -59,6 +59,7 @@ int runScan(Session &session, const Output &out)
     QStringList answered;
     int probed = 0;
     interrupt::install(); // Ctrl-C ends the scan with what it has found so far
+    session.port().setBaudRate(session.options().speed);
     for (const int address : addresses) {
         if (interrupt::requested())
             break;

@@ -36,9 +36,8 @@ int Session::open()
     return ExitDone;
 }
 
-void Session::setSpeed(int baud, int address)
+void Session::traceConnection(int baud, int address)
 {
-    worker->setBaudRate(baud);
     if (FrameTrace::installed())
         trace.connection(QStringLiteral("vertal-cli ") + QCoreApplication::applicationVersion(),
                          opts.port, baud, address);
@@ -52,10 +51,9 @@ int Session::connect()
     else
         speeds = QList<int>(unitLineSpeeds.begin(), unitLineSpeeds.end());
     found = findUnit(*worker, opts.address, speeds,
-                     [this](int speed, int address) { setSpeed(speed, address); });
+                     [this](int speed, int address) { traceConnection(speed, address); });
     if (!found.answered)
         return reportSearchFailure();
-    heardUnit = true;
     if (found.result == Ok)
         return ExitDone;
     QString text = QStringLiteral("the unit answered at %1 baud, then reading its %2 failed: %3")
@@ -92,12 +90,10 @@ int Session::reportSearchFailure() const
 int Session::call(QByteArray &payload, const QString &what)
 {
     const int result = worker->exchange(payload, false);
-    if (result == Ok) {
-        heardUnit = true;
+    if (result == Ok)
         return ExitDone;
-    }
     Output::error(QStringLiteral("%1: %2").arg(what, describeFailure(result)));
-    return heardUnit ? ExitExchangeFailed : ExitNoUnit;
+    return ExitExchangeFailed;
 }
 
 QString describeFailure(int exchangeResult)

@@ -28,13 +28,14 @@ public:
     int connect();
     const FoundUnit &unit() const { return found; }
 
-    // One exchange: `payload` holds the request, and the reply on ExitDone. On failure
-    // returns ExitNoUnit while nothing has answered on this connection yet, otherwise
-    // ExitExchangeFailed; `what` names the operation in the message.
+    // One exchange with the unit found by connect(): `payload` holds the request, and the
+    // reply on ExitDone. On failure returns ExitExchangeFailed; `what` names the operation
+    // in the message.
     int call(QByteArray &payload, const QString &what);
 
-    // Sets the line speed and writes the trace's connection header for it and `address`.
-    void setSpeed(int baud, int address);
+    // Writes the trace's connection header for line speed `baud` and `address` (when a
+    // trace is kept): the frames after it go there.
+    void traceConnection(int baud, int address);
     cComPort &port() { return *worker; }
     const CliOptions &options() const { return opts; }
 
@@ -45,7 +46,6 @@ private:
     FrameTrace trace;
     std::unique_ptr<cComPort> worker;
     FoundUnit found;
-    bool heardUnit = false;
 };
 
 // "no reply" or "garbled reply (code N)" for an ExchangeResult.
