@@ -2,6 +2,7 @@
 // on-time 0..300 s and period 0..120 s (its spin boxes), and an on-time above 0 that is
 // not greater than the period refused ("Время меньше или равно периоду !").
 #include "clioptions.h"
+#include "commandcodes.h"
 #include "commands.h"
 #include "commandset.h"
 #include "describe.h"
@@ -13,12 +14,11 @@ namespace {
 
 constexpr int maxOnTime = 300;
 constexpr int maxPeriod = 120;
-constexpr int lastRelay = 4;
 
 // What the window would not let the operator send; empty when the values may go.
 QString setValuesFault(const CliOptions &o)
 {
-    if (o.relay < 0 || o.relay > lastRelay)
+    if (o.relay < 0 || o.relay > boardPositions)
         return QStringLiteral("--relay %1: 0 (none) or a relay board position 1..4").arg(o.relay);
     if (o.onTime < 0 || o.onTime > maxOnTime)
         return QStringLiteral("--time %1: 0..300 s").arg(o.onTime);
@@ -93,7 +93,7 @@ int runRelay(Session &session, const Output &out)
     QString fault;
     if (o.action == QLatin1String("set"))
         fault = setValuesFault(o);
-    else if (o.action == QLatin1String("switch") && (o.relay < 1 || o.relay > lastRelay))
+    else if (o.action == QLatin1String("switch") && (o.relay < 1 || o.relay > boardPositions))
         fault = QStringLiteral("--relay %1: a relay board position 1..4").arg(o.relay);
     if (!fault.isEmpty()) {
         Output::error(fault);

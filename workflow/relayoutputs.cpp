@@ -1,14 +1,12 @@
 // The relay group: write the selected input board's alarm relay, switch a relay by hand,
 // and re-enable "Установить" after an edit.
 
+#include "commandcodes.h"
 #include "commandset.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
 namespace {
-
-constexpr int firstRelay = 1;
-constexpr int lastRelay = 4;
 
 // The relay number in `text` when it is one the unit can take (a board position 1..4).
 // The relay box is editable: anything else typed there must never reach the unit, where
@@ -17,7 +15,7 @@ bool relayNumber(const QString &text, int &relay)
 {
     bool ok = false;
     relay = text.trimmed().toInt(&ok);
-    return ok && relay >= firstRelay && relay <= lastRelay;
+    return ok && relay >= 1 && relay <= boardPositions;
 }
 
 } // namespace
