@@ -3,7 +3,6 @@
 #include "ccomport.h"
 #include "clioptions.h"
 #include "commands.h"
-#include "commandset.h"
 #include "describe.h"
 #include "exchangeresult.h"
 #include "exitcodes.h"
@@ -26,10 +25,7 @@ enum class Probe
 Probe probe(Session &session, int address, int &boardMap)
 {
     session.traceConnection(session.options().speed, address);
-    QByteArray reply = command::readBoards(address);
-    const int result = session.port().exchange(reply, false);
-    if (result == Ok)
-        boardMap = command::boardMap(reply);
+    const int result = probeBoards(session.port(), address, boardMap);
     return result == Ok ? Probe::Answered : isGarbled(result) ? Probe::Garbled : Probe::Silent;
 }
 

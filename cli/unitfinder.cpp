@@ -13,12 +13,10 @@ void scanSpeeds(cComPort &port, FoundUnit &unit, const QList<int> &speeds,
     for (const int speed : speeds) {
         beforeTry(speed, unit.address);
         port.setBaudRate(speed);
-        QByteArray reply = command::readBoards(unit.address);
-        const int result = port.exchange(reply, false);
+        const int result = probeBoards(port, unit.address, unit.boardMap);
         if (result == Ok) {
             unit.answered = true;
             unit.speed = speed;
-            unit.boardMap = command::boardMap(reply);
             return;
         }
         if (isGarbled(result))
@@ -27,6 +25,15 @@ void scanSpeeds(cComPort &port, FoundUnit &unit, const QList<int> &speeds,
 }
 
 } // namespace
+
+int probeBoards(cComPort &port, int address, int &boardMap)
+{
+    QByteArray reply = command::readBoards(address);
+    const int result = port.exchange(reply, false);
+    if (result == Ok)
+        boardMap = command::boardMap(reply);
+    return result;
+}
 
 bool isGarbled(int exchangeResult)
 {

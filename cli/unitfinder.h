@@ -30,5 +30,9 @@ struct FoundUnit
 FoundUnit findUnit(cComPort &port, int address, const QList<int> &speeds,
                    const std::function<void(int speed, int address)> &beforeTry);
 
+// The board request (CMD_READ_BOARDS) to `address` at the port's speed: the ExchangeResult,
+// and on Ok the unit's board map in `boardMap`.
+int probeBoards(cComPort &port, int address, int &boardMap);
+
 // True for an ExchangeResult that means bytes came but made no reply frame.
 bool isGarbled(int exchangeResult);
