@@ -13,11 +13,6 @@ QStringList windowsPortNames(const QStringList &names)
     return kept;
 }
 
-QStringList extraPortPaths(const QString &list)
-{
-    return list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
-}
-
 QStringList listSerialPorts()
 {
     QStringList names;
@@ -27,7 +22,7 @@ QStringList listSerialPorts()
 #ifdef Q_OS_WIN
     names = windowsPortNames(names);
 #endif
-    return names + extraPortPaths(qEnvironmentVariable("VERTAL_EXTRA_PORTS"));
+    return names + extraPortPaths();
 }
 
 namespace {
@@ -41,11 +36,6 @@ QSerialPortInfo infoFor(const QString &name, const QList<QSerialPortInfo> &ports
     return QSerialPortInfo();
 }
 
-QString hex4(quint16 value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
-}
-
 QString describe(const QString &name, const QSerialPortInfo &info)
 {
     if (info.isNull())
@@ -55,9 +45,8 @@ QString describe(const QString &name, const QSerialPortInfo &info)
         lines << QStringLiteral("Описание: %1").arg(info.description());
     if (!info.manufacturer().isEmpty())
         lines << QStringLiteral("Производитель: %1").arg(info.manufacturer());
-    if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-        lines << QStringLiteral("USB: %1:%2")
-                     .arg(hex4(info.vendorIdentifier()), hex4(info.productIdentifier()));
+    if (const QString usb = usbIdText(info); !usb.isEmpty())
+        lines << QStringLiteral("USB: %1").arg(usb);
     if (!info.serialNumber().isEmpty())
         lines << QStringLiteral("Серийный номер: %1").arg(info.serialNumber());
     return lines.join(QLatin1Char('\n'));

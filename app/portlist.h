@@ -1,5 +1,7 @@
 #pragma once
 
+#include "portnames.h"
+
 #include <QStringList>
 
 // The serial ports the window offers, in the order the system reports them: on Windows the
@@ -11,9 +13,6 @@ QStringList listSerialPorts();
 // Keeps the names that begin with "COM" (case-sensitive), in their order: the Windows
 // naming of serial ports.
 QStringList windowsPortNames(const QStringList &names);
-
-// The non-empty entries of a ':'-separated list of device paths, in their order.
-QStringList extraPortPaths(const QString &list);
 
 // What the system knows of the port `name` (a listed port name or a device path), one fact a
 // line: its full name, then description, manufacturer, USB vendor:product and serial number

@@ -4,15 +4,11 @@
 #include "commands.h"
 #include "exitcodes.h"
 #include "output.h"
+#include "portnames.h"
 
 #include <QSerialPortInfo>
 
 namespace {
-
-QString hex4(quint16 id)
-{
-    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
-}
 
 void printPort(const Output &out, const QSerialPortInfo &info)
 {
@@ -22,9 +18,7 @@ void printPort(const Output &out, const QSerialPortInfo &info)
                        {"manufacturer", info.manufacturer()},
                        {"serial", info.serialNumber()}};
     QString text = info.portName() + QLatin1Char('\t') + info.systemLocation();
-    if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
-        const QString usb =
-            hex4(info.vendorIdentifier()) + QLatin1Char(':') + hex4(info.productIdentifier());
+    if (const QString usb = usbIdText(info); !usb.isEmpty()) {
         object.insert("usb", usb);
         text += QStringLiteral("\tusb %1").arg(usb);
     }
@@ -40,9 +34,7 @@ int runPorts(const CliOptions &, const Output &out)
 {
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         printPort(out, info);
-    const QStringList extra =
-        qEnvironmentVariable("VERTAL_EXTRA_PORTS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    for (const QString &path : extra)
+    for (const QString &path : extraPortPaths())
         out.result(QJsonObject{{"name", path}, {"path", path}, {"description", "extra port"}},
                    path + QLatin1Char('\t') + path + QStringLiteral("\textra port"));
     return ExitDone;
