@@ -79,6 +79,11 @@ public:
     QString lastErrorString() const;
 
 private:
+    // The platform's part of open(): opens `path`, claims it and sets it raw at 4800 baud.
+    // Returns the handle, or -1 with the error set.
+    qintptr openLine(const QString &path);
+    // The system's text for one of the platform's error numbers (errno, GetLastError()).
+    static QString systemErrorText(int sysError);
     void setError(Error code, int sysError);
     void setSystemError(int sysError);
     bool waitWritable(int ms);

@@ -118,17 +118,15 @@ SerialPort::~SerialPort()
     close();
 }
 
-bool SerialPort::open(const QString &path)
+qintptr SerialPort::openLine(const QString &path)
 {
-    close();
-    gone = false;
     const int opened =
         ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (opened < 0) {
         // At open time a missing device is simply not there, not gone.
         const int sysError = errno;
         setError(errorFromErrno(sysError) == Gone ? NotFound : errorFromErrno(sysError), sysError);
-        return false;
+        return -1;
     }
     // The claim comes before any setting is touched: a second program must not reset the
     // line under the one that holds it. An advisory lock binds whoever runs the second copy,
@@ -138,13 +136,13 @@ bool SerialPort::open(const QString &path)
     if (const int sysError = claimLine(opened)) {
         ::close(opened);
         setError(sysError == EWOULDBLOCK ? Busy : errorFromErrno(sysError), sysError);
-        return false;
+        return -1;
     }
     termios settings{};
     if (::tcgetattr(opened, &native->savedSettings) < 0) {
         setSystemError(errno);
         ::close(opened);
-        return false;
+        return -1;
     }
     settings = native->savedSettings;
     makeRaw(settings);
@@ -153,13 +151,9 @@ bool SerialPort::open(const QString &path)
     if (::tcsetattr(opened, TCSANOW, &settings) < 0) {
         setSystemError(errno);
         ::close(opened);
-        return false;
+        return -1;
     }
-    fd = opened;
-    speed = 4800;
-    devicePath = path;
-    setError(NoError, 0);
-    return true;
+    return opened;
 }
 
 void SerialPort::close()
@@ -340,11 +334,7 @@ void SerialPort::setSystemError(int sysError)
     setError(errorFromErrno(sysError), sysError);
 }
 
-void SerialPort::setError(Error code, int sysError)
+QString SerialPort::systemErrorText(int sysError)
 {
-    if (code == Gone && fd >= 0)
-        gone = true;
-    QMutexLocker lock(&errorLock);
-    lastError = code;
-    lastErrorText = sysError ? qt_error_string(sysError) : QString();
+    return qt_error_string(sysError);
 }

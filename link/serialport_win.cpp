@@ -7,8 +7,8 @@
 // The two workers that share a port run on two threads, one at a time; a pending overlapped
 // wait belongs to the thread that issued it, a finished synchronous read belongs to nobody.
 // The byte taken by the wait is kept and handed out first by the next readAll().
-#include "serialport.h"
 #include "linespeeds.h"
+#include "serialport.h"
 
 #include <QMutexLocker>
 #include <windows.h>
@@ -186,10 +186,8 @@ SerialPort::~SerialPort()
     close();
 }
 
-bool SerialPort::open(const QString &path)
+qintptr SerialPort::openLine(const QString &path)
 {
-    close();
-    gone = false;
     // Share mode 0: nobody else, in this program or another, opens the line while we hold it,
     // and the claim ends with the handle however the program ends.
     const HANDLE h =
@@ -197,26 +195,22 @@ bool SerialPort::open(const QString &path)
                       0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         setSystemError(::GetLastError());
-        return false;
+        return -1;
     }
     if (!claimLine(path, native->claim)) {
         const DWORD code = ::GetLastError();
         ::CloseHandle(h);
         setSystemError(code);
-        return false;
+        return -1;
     }
     if (!native->takeOver(h)) {
         const DWORD code = ::GetLastError();
         ::CloseHandle(h);
         native->releaseClaim();
         setSystemError(code);
-        return false;
+        return -1;
     }
-    fd = reinterpret_cast<qintptr>(h);
-    speed = 4800;
-    devicePath = path;
-    setError(NoError, 0);
-    return true;
+    return reinterpret_cast<qintptr>(h);
 }
 
 void SerialPort::close()
@@ -379,11 +373,7 @@ void SerialPort::setSystemError(int sysError)
     setError(errorFromSystem(DWORD(sysError), fd == -1), sysError);
 }
 
-void SerialPort::setError(Error code, int sysError)
+QString SerialPort::systemErrorText(int sysError)
 {
-    if (code == Gone && fd != -1)
-        gone = true;
-    QMutexLocker lock(&errorLock);
-    lastError = code;
-    lastErrorText = sysError ? systemText(DWORD(sysError)) : QString();
+    return systemText(DWORD(sysError));
 }
