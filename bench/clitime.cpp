@@ -15,6 +15,7 @@
 #include "commandset.h"
 #include "exchangeresult.h"
 #include "exchangetiming.h"
+#include "frametrace.h"
 #include "percentiles.h"
 #include "processclock.h"
 #include "rawclient.h"
@@ -88,7 +89,7 @@ bool traceSpans(const QString &path, double &toFirst, double &onLine)
         return false;
     const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     auto stampOf = [](const QString &line, int at) {
-        return QDateTime::fromString(line.mid(at, 23), QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+        return QDateTime::fromString(line.mid(at, 23), traceStampFormat);
     };
     if (lines.size() < 3 || !lines.first().startsWith('#'))
         return false;

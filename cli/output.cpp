@@ -1,6 +1,5 @@
 #include "output.h"
 
-#include <QDateTime>
 #include <QJsonDocument>
 #include <cstdio>
 
@@ -18,9 +17,4 @@ void Output::error(const QString &text)
     const QByteArray line = "vertal-cli: " + text.toUtf8() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);
-}
-
-QString timeStamp()
-{
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
 }

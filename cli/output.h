@@ -20,6 +20,3 @@ public:
 private:
     bool asJson;
 };
-
-// The local date and time to the millisecond, as results stamp their readings.
-QString timeStamp();

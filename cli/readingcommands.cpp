@@ -6,6 +6,7 @@
 #include "commandset.h"
 #include "describe.h"
 #include "exitcodes.h"
+#include "frametrace.h"
 #include "interrupt.h"
 #include "output.h"
 #include "session.h"
@@ -43,7 +44,7 @@ int readStatus(Session &session, const QList<int> &boards, const Output &out)
 {
     QJsonArray readings;
     QStringList lines;
-    const QString time = timeStamp();
+    const QString time = traceStamp();
     for (const int board : boards) {
         QByteArray reply = command::readStatus(session.unit().address, board);
         if (const int code =
@@ -65,7 +66,7 @@ int readValue(Session &session, int board, const Output &out)
             session.call(reply, QStringLiteral("reading the value of board %1").arg(board)))
         return code;
     const int value = command::currentValue(reply);
-    const QString time = timeStamp();
+    const QString time = traceStamp();
     const QString line = QStringLiteral("board %1 value %2").arg(board).arg(value);
     out.result(QJsonObject{{"time", time}, {"board", board}, {"value", value}},
                session.options().watch ? time + QLatin1Char(' ') + line : line);

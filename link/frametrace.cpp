@@ -7,12 +7,12 @@ namespace {
 
 std::atomic<FrameTrace *> current{nullptr};
 
-QString stamp()
-{
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
-}
-
 } // namespace
+
+QString traceStamp()
+{
+    return QDateTime::currentDateTime().toString(traceStampFormat);
+}
 
 FrameTrace::~FrameTrace()
 {
@@ -32,14 +32,15 @@ void FrameTrace::connection(const QString &program, const QString &port, int spe
                   .arg(program, port)
                   .arg(speed)
                   .arg(address)
-                  .arg(stamp()));
+                  .arg(traceStamp()));
 }
 
 void FrameTrace::record(const char *direction, const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return;
-    writeLine(QStringLiteral("%1 %2 %3").arg(stamp(), QLatin1String(direction), escaped(bytes)));
+    writeLine(
+        QStringLiteral("%1 %2 %3").arg(traceStamp(), QLatin1String(direction), escaped(bytes)));
 }
 
 void FrameTrace::install(FrameTrace *trace)

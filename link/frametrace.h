@@ -16,6 +16,11 @@
 // received ("in"), stamped with the date and the time to the millisecond. Bytes are
 // written as text: printable ASCII as is, '\r' '\n' '\\' escaped, others as \xHH.
 //
+// The stamp's format (QDateTime) also stamps vertal-cli's readings.
+inline const QString traceStampFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz");
+// The local date and time now, as trace lines and readings are stamped.
+QString traceStamp();
+
 // Installed, it sees every frame of every exchange worker of the process (logFrame()).
 // Threads: record() may be called from any thread (workers record from their own).
 class FrameTrace
