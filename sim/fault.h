@@ -8,7 +8,7 @@ enum class FaultKind
 {
     None,
     NoAnswer,     // the request is handled, the reply never goes out
-    Delay,        // the reply goes out after `delayMs`
+    Delay,        // the reply goes out after `delayMs`; the replies behind it wait for it
     Chunked,      // the reply goes out in pieces of `chunkBytes`, `pauseMs` apart
     Garbage,      // `garbage` then the reply, in one write
     OddLength,    // the reply frame with one hex digit too many (odd total length)

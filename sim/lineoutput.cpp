@@ -4,9 +4,9 @@
 
 void LineOutput::schedule(const QByteArray &bytes, Clock::time_point due)
 {
-    auto after = std::upper_bound(pending.begin(), pending.end(), due,
-                                  [](Clock::time_point t, const Pending &p) { return t < p.due; });
-    pending.insert(after, {due, bytes});
+    if (!pending.empty())
+        due = std::max(due, pending.back().due);
+    pending.push_back({due, bytes});
 }
 
 void LineOutput::startBabble(int limit, Clock::time_point now)

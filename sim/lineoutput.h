@@ -14,7 +14,9 @@ public:
     static constexpr int babblePieceBytes = 64;
     static constexpr std::chrono::milliseconds babblePause{10};
 
-    // Queues `bytes` to go out at `due` (after everything due earlier or at the same time).
+    // Queues `bytes` to go out at `due`, and never before the bytes queued earlier: the unit
+    // answers its requests in the order they came, so a reply held back holds back the
+    // ones behind it, which then go out together (a unit that stalls, then catches up).
     void schedule(const QByteArray &bytes, Clock::time_point due);
     // Starts '!' and hex digits without end, `limit` bytes at most, in pieces.
     void startBabble(int limit, Clock::time_point now);
