@@ -200,16 +200,18 @@ void cComPort::send(const QByteArray &frame)
     logFrame("out", frame);
     serial->write(frame);
     serial->flush();
-    tally.sent();
     const auto deadline = Clock::now() + drainTimeout;
     while (serial->bytesToWrite() > 0 && !serial->isGone() && Clock::now() < deadline)
         QThread::msleep(1);
+    tally.sent();
 }
 
-// Listens for one reply. A poll is a window of 15 ms: it counts when it passes without
-// useful bytes; bytes that extend the reply end it early, uncounted, and a new one starts.
-// Bytes that cannot begin a reply (no '!' at the start of an empty buffer) are dropped and
-// the window goes on, so a noisy line still gets its full 21 x 15 ms of listening.
+// Listens for one reply: the first complete frame after the send. A poll is a window of
+// 15 ms: it counts when it passes without useful bytes; bytes that extend the reply end it
+// early, uncounted, and a new one starts. Bytes before the first '!' are noise (glitches of
+// a line turning round) and are dropped, the reply starting at the '!'; a chunk of noise
+// alone leaves the window running, so a noisy line still gets its full 21 x 15 ms of
+// listening. What follows the reply's carriage return belongs to later copies.
 cComPort::Heard cComPort::collectReply(QByteArray &reply)
 {
     int counted = 0;
@@ -219,16 +221,15 @@ cComPort::Heard cComPort::collectReply(QByteArray &reply)
         if (left.count() > 0 && serial->waitForReadyRead(int(left.count()))) {
             const QByteArray chunk = serial->readAll();
             logFrame("in", chunk);
-            const bool dropped =
-                chunk.isEmpty() || (reply.isEmpty() && chunk.front() != frameByte::replyStart);
-            tally.heard(chunk, !dropped);
-            if (dropped)
+            tally.heard(chunk);
+            if (!takeReplyBytes(reply, chunk))
                 continue;
-            reply += chunk;
-            if (reply.back() == frameByte::end)
+            if (reply.back() == frameByte::end) {
+                tally.replyBytes = reply.size();
                 return Heard::Frame;
+            }
             if (reply.size() > maxReplySize) {
-                tally.unusedBytes = true; // the reply is thrown away
+                tally.unused(); // the reply is thrown away
                 return Heard::Nothing;
             }
             windowEnd = Clock::now() + pollInterval;
@@ -245,4 +246,28 @@ cComPort::Heard cComPort::collectReply(QByteArray &reply)
         windowEnd = Clock::now() + pollInterval;
     }
     return Heard::Nothing;
+}
+
+// Adds what `chunk` holds of the reply to `reply`: from its first '!' while the reply has
+// not begun, up to and with the first carriage return. False when it held nothing of it.
+bool cComPort::takeReplyBytes(QByteArray &reply, const QByteArray &chunk)
+{
+    if (chunk.isEmpty())
+        return false;
+    qsizetype from = 0;
+    if (reply.isEmpty()) {
+        from = chunk.indexOf(frameByte::replyStart);
+        if (from < 0) {
+            tally.unused();
+            return false;
+        }
+        if (from > 0)
+            tally.unused(); // noise before the reply
+    }
+    const qsizetype end = chunk.indexOf(frameByte::end, from);
+    const qsizetype upTo = end < 0 ? chunk.size() : end + 1;
+    if (upTo < chunk.size())
+        tally.unused(); // later replies, or the start of one
+    reply += chunk.mid(from, upTo - from);
+    return true;
 }

@@ -91,6 +91,7 @@ private:
     int talk(const QByteArray &frame);
     void send(const QByteArray &frame);
     Heard collectReply(QByteArray &reply);
+    bool takeReplyBytes(QByteArray &reply, const QByteArray &chunk);
 
     SerialPort *serial = nullptr;
     bool ownsPort = false;

@@ -15,19 +15,29 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr char frameEnd = frameByte::end;
-// The longest the worker listens for one request: nine attempts of 21 polls of 15 ms. A
-// copy's reply is looked for this long after the last copy went out. A unit whose delay
-// stays under one attempt never gets a second copy, so a healthy line never waits.
-constexpr auto lateReplyLimit = exchangeTiming::quietExchange;
+// The longest the worker listens for one request: nine attempts of 21 polls of 15 ms. The
+// replies owed by a unit that may answer any copy late are looked for this long.
+constexpr auto wholeExchange = exchangeTiming::quietExchange;
+// Added to the lateness a unit has shown: the scheduling and the line's own jitter.
+constexpr auto lateMargin = 100ms;
+// A reply that ends within this long after a copy went out (plus the reply's own time on
+// the line) answers that copy: the copies before it were lost, not answered late.
+constexpr auto promptReply = 60ms;
+// How many exchanges in a row a unit must answer without a sign of lateness, and how long
+// since the last such sign, before a second copy is taken as a lost first one.
+constexpr int promptRunNeeded = 3;
+constexpr auto lateMemory = 30s;
 // Once every owed reply has come: the line must stay this quiet before the next send, so
 // that the tail of a reply in pieces goes too.
 constexpr auto settleTime = 30ms;
 // A worker told to stop while it waits for late replies lets go within this long.
 constexpr auto stopSlice = exchangeTiming::pollInterval;
 
-// What a line's last exchange left behind. `clean`: nothing. Otherwise bytes may wait, and
-// `owed` replies to earlier copies, sent at `owedSpeed`, may still come until `lateUntil`.
-// `outlivesPort`: they are still waited for on the next port opened on the device.
+// What a line's last exchange left behind, and what the line has shown of its unit.
+// `clean`: nothing left. Otherwise bytes may wait, and `owed` replies to earlier copies,
+// sent at `owedSpeed`, may still come until `lateUntil`; each one that comes gives the next
+// `replyWindow` again. `outlivesPort`: they are still waited for on the next port opened on
+// the device.
 struct Leftovers
 {
     bool clean = false;
@@ -35,8 +45,21 @@ struct Leftovers
     int owed = 0;
     int owedSpeed = 0;
     Clock::time_point lateUntil{};
+    Clock::duration replyWindow{};
+    int promptRun = 0; // exchanges answered in a row without a sign of lateness
+    Clock::time_point lateSignAt = Clock::time_point::min();
 
     bool stillOwed(Clock::time_point now) const { return owed > 0 && now < lateUntil; }
+    void sawLateness(Clock::time_point now)
+    {
+        promptRun = 0;
+        lateSignAt = now;
+    }
+    // The unit has lately shown no lateness: a copy it needed was a lost one.
+    bool trustedPrompt(Clock::time_point now) const
+    {
+        return promptRun >= promptRunNeeded && now >= lateSignAt + lateMemory;
+    }
 };
 
 std::mutex lock;
@@ -51,50 +74,93 @@ Leftovers leftoversOf(const SerialPort &port)
     return lines.value(port.path(), Leftovers{});
 }
 
+void noteLateReplies(const SerialPort &port)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    lines[port.path()].sawLateness(Clock::now());
+}
+
+// Time a reply of `bytes` bytes takes on the line at `baud` (ten bits a byte).
+Clock::duration onTheLine(qsizetype bytes, int baud)
+{
+    return baud > 0 ? std::chrono::microseconds(bytes * 10 * 1000000 / baud) : 0us;
+}
+
+// Signs in an answered exchange that its unit answers late: it needed more than one copy
+// and its reply came well after the last, or replies of earlier copies came with it.
+bool answeredLate(const LineTally &tally, int baud)
+{
+    const bool afterLastCopy =
+        tally.firstEnd - tally.lastSend > promptReply + onTheLine(tally.replyBytes, baud);
+    return (tally.sends > 1 && afterLastCopy) || tally.frameEnds > 1;
+}
+
 // Reads and drops bytes until `owed` reply ends have come and the line has been quiet for
 // the settle time, or until `lateUntil`, or until `stop` is set. A unit that works through
-// its requests one after the other sends the late copies one delay apart, not one attempt
-// apart: each reply that comes gives the next one the full time again.
-void waitOutOwed(SerialPort &port, int owed, Clock::time_point lateUntil,
-                 const std::atomic<bool> &stop)
+// its requests one after the other sends the late copies one delay apart: each reply that
+// comes gives the next one `window` again. Returns the reply ends heard.
+int waitOutOwed(SerialPort &port, int owed, Clock::time_point lateUntil, Clock::duration window,
+                const std::atomic<bool> &stop)
 {
+    int heard = 0;
     auto quietUntil = Clock::now() + settleTime;
     for (auto now = Clock::now(); now < lateUntil && !stop.load(); now = Clock::now()) {
         if (owed <= 0 && now >= quietUntil)
-            return; // every owed reply is in and the line has settled
+            break; // every owed reply is in and the line has settled
         // In slices, so that a stopped worker lets go within one of them.
         const auto target = owed > 0 ? lateUntil : std::min(lateUntil, quietUntil);
         const auto until = std::min(target, now + stopSlice);
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
         if (!port.waitForReadyRead(int(std::max<qint64>(left.count(), 1)))) {
             if (port.isGone() || !port.isOpen())
-                return;
+                break;
             continue;
         }
         const QByteArray bytes = port.readAll();
         if (bytes.isEmpty())
-            return;
+            break;
         logFrame("late", bytes);
         quietUntil = Clock::now() + settleTime;
         const int ends = int(bytes.count(frameEnd));
+        heard += ends;
         owed -= ends;
         if (ends > 0 && owed > 0)
-            lateUntil = std::max(lateUntil, Clock::now() + lateReplyLimit);
+            lateUntil = std::max(lateUntil, Clock::now() + window);
     }
+    return heard;
+}
+
+// What an exchange that heard its unit leaves owed, and for how long.
+void noteAnswered(Leftovers &left, const LineTally &tally, int baud)
+{
+    const auto now = Clock::now();
+    if (answeredLate(tally, baud))
+        left.sawLateness(now);
+    else
+        ++left.promptRun;
+    left.owed = std::max(0, tally.sends - tally.frameEnds);
+    left.replyWindow = left.trustedPrompt(now) ? tally.lateness() + lateMargin : wholeExchange;
+    left.lateUntil = std::max(tally.lastEnd, tally.lastSend) + left.replyWindow;
 }
 
 } // namespace
 
 void LineTally::sent()
 {
-    ++sends;
     lastSend = Clock::now();
+    if (sends++ == 0)
+        firstSend = lastSend;
 }
 
-void LineTally::heard(const QByteArray &bytes, bool used)
+void LineTally::heard(const QByteArray &bytes)
 {
-    frameEnds += int(bytes.count(frameEnd));
-    unusedBytes = unusedBytes || (!used && !bytes.isEmpty());
+    const int ends = int(bytes.count(frameEnd));
+    if (ends == 0)
+        return;
+    lastEnd = Clock::now();
+    if (frameEnds == 0)
+        firstEnd = lastEnd;
+    frameEnds += ends;
 }
 
 bool LineTally::leftLineClean(bool answered) const
@@ -113,9 +179,11 @@ void opened(const SerialPort &port)
 {
     std::lock_guard<std::mutex> hold(lock);
     Leftovers &left = lines[port.path()];
-    left.clean = false; // bytes may wait on a port just opened
+    // A new connection learns its unit afresh, unless replies to the last one's copies are
+    // still on their way: then that unit is still the one answering.
     if (!left.outlivesPort || !left.stillOwed(Clock::now()))
-        left.owed = 0;
+        left = Leftovers{};
+    left.clean = false; // bytes may wait on a port just opened
 }
 
 void discardBefore(SerialPort &port, const std::atomic<bool> &stop)
@@ -123,11 +191,14 @@ void discardBefore(SerialPort &port, const std::atomic<bool> &stop)
     const Leftovers left = leftoversOf(port);
     if (left.clean || !port.isOpen() || port.isGone())
         return;
+    int lateEnds = 0;
     if (left.owedSpeed == port.baudRate() && left.stillOwed(Clock::now()))
-        waitOutOwed(port, left.owed, left.lateUntil, stop);
+        lateEnds = waitOutOwed(port, left.owed, left.lateUntil, left.replyWindow, stop);
     const QByteArray waiting = port.readAll();
     if (!waiting.isEmpty())
         logFrame("late", waiting);
+    if (lateEnds + waiting.count(frameEnd) > 0)
+        noteLateReplies(port);
 }
 
 void noteAfter(const SerialPort &port, const LineTally &tally, bool answered)
@@ -136,9 +207,17 @@ void noteAfter(const SerialPort &port, const LineTally &tally, bool answered)
     Leftovers &left = lines[port.path()];
     left.clean = tally.leftLineClean(answered);
     left.outlivesPort = tally.mayBeAnsweredLater(answered);
-    left.owed = std::max(0, tally.sends - tally.frameEnds);
     left.owedSpeed = port.baudRate();
-    left.lateUntil = tally.lastSend + lateReplyLimit;
+    if (tally.frameEnds > 0) {
+        noteAnswered(left, tally, left.owedSpeed);
+    } else if (tally.cutShort) {
+        // Stopped before the unit was heard: how late it is, nobody knows yet.
+        left.owed = tally.sends;
+        left.replyWindow = wholeExchange;
+        left.lateUntil = tally.lastSend + wholeExchange;
+    } else {
+        left.owed = 0; // silent, not slow
+    }
 }
 
 void speedChanged(const SerialPort &port)

@@ -41,6 +41,8 @@ private slots:
     void noAnswerSendsNineCopies();
     void lateCopiesAreNotTheNextReply_data();
     void lateCopiesAreNotTheNextReply();
+    void nothingOwedIsNotWaitedFor_data();
+    void nothingOwedIsNotWaitedFor();
     void lateReplyOutlivesItsPort();
     void stopEndsTheWaitForLateReplies();
     void normalExchangeCost();
@@ -108,13 +110,20 @@ void TestExchangeWorker::replyShapes_data()
     }
     dribble << Step{8, "\r"};
     QTest::newRow("dribbled past 21 polls") << dribble << none << int(Ok) << dribbled << 1;
-    QTest::newRow("garbage first") << QList<Step>{{0, "xx!0102\r"}} << QByteArray("!0304\r")
-                                   << int(Ok) << QByteArray::fromHex("0304") << 2;
-    QTest::newRow("frame then more") << QList<Step>{{0, "!0102\rAB"}} << QByteArray("!0304\r")
-                                     << int(Ok) << QByteArray::fromHex("0304") << 2;
-    QTest::newRow("frame then more, ended later")
-        << QList<Step>{{0, "!0102\rA"}, {5, "BC\r"}} << none << int(BadHighDigit)
-        << QByteArray::fromHex("0102") << 1;
+    // A reply is the first complete frame after the send: noise before its '!' goes, and so
+    // does what follows its carriage return (replies to earlier copies, the start of one).
+    QTest::newRow("noise first, in one read")
+        << QList<Step>{{0, "xx!0102\r"}} << none << int(Ok) << QByteArray::fromHex("0102") << 1;
+    QTest::newRow("noise alone, then the frame") << QList<Step>{{0, "~#\r"}, {5, "!0102\r"}} << none
+                                                 << int(Ok) << QByteArray::fromHex("0102") << 1;
+    QTest::newRow("frame then more")
+        << QList<Step>{{0, "!0102\rAB"}} << none << int(Ok) << QByteArray::fromHex("0102") << 1;
+    QTest::newRow("frame, then another begun") << QList<Step>{{0, "!0102\r!0"}, {5, "3\r"}} << none
+                                               << int(Ok) << QByteArray::fromHex("0102") << 1;
+    QTest::newRow("queued replies in one read")
+        << QList<Step>{{0, "!01\r!02\r!03\r"}} << none << int(Ok) << QByteArray::fromHex("01") << 1;
+    QTest::newRow("malformed first frame ends it")
+        << QList<Step>{{0, "!0G\r!01\r"}} << none << int(BadLowDigit) << QByteArray() << 1;
     QTest::newRow("odd length") << QList<Step>{{0, "!010\r"}} << QByteArray("!01\r")
                                 << int(OddLength) << QByteArray("!010\r") << 1;
     QTest::newRow("bad digit") << QList<Step>{{0, "!0G\r"}} << QByteArray("!01\r")
@@ -147,10 +156,14 @@ void TestExchangeWorker::replyShapes()
 void TestExchangeWorker::lateCopiesAreNotTheNextReply_data()
 {
     QTest::addColumn<int>("lateMs");
-    QTest::addColumn<int>("copies"); // of the first request: one a 315 ms attempt
-    QTest::newRow("100 ms: answered at once") << 100 << 1;
-    QTest::newRow("400 ms") << 400 << 2;
-    QTest::newRow("1000 ms") << 1000 << 4;
+    QTest::addColumn<int>("copies");       // of the slow request: one a 315 ms attempt
+    QTest::addColumn<int>("promptBefore"); // exchanges the unit answered at once before it
+    QTest::newRow("100 ms: answered at once") << 100 << 1 << 0;
+    QTest::newRow("400 ms") << 400 << 2 << 0;
+    QTest::newRow("1000 ms") << 1000 << 4 << 0;
+    // A unit that has answered promptly so far and then turns slow.
+    QTest::newRow("400 ms, prompt before") << 400 << 2 << 4;
+    QTest::newRow("1000 ms, prompt before") << 1000 << 4 << 4;
 }
 
 // A unit that answers each request in turn, `lateMs` after reading it, answers every copy
@@ -160,6 +173,7 @@ void TestExchangeWorker::lateCopiesAreNotTheNextReply()
 {
     QFETCH(int, lateMs);
     QFETCH(int, copies);
+    QFETCH(int, promptBefore);
     ScriptedPeer peer;
     peer.setScript([lateMs](int, const QByteArray &request) {
         const bool slow = request == requestFrame(versionRequest);
@@ -167,6 +181,11 @@ void TestExchangeWorker::lateCopiesAreNotTheNextReply()
     });
     cComPort owner(peer.slavePath());
     cComPort sharer(owner.serialPort());
+    for (int i = 0; i < promptBefore; ++i) {
+        QByteArray prompt = QByteArray::fromHex("0120");
+        QCOMPARE(owner.exchange(prompt, false), int(Ok));
+    }
+    copies += promptBefore;
     QByteArray first = versionRequest;
     QCOMPARE(owner.exchange(first, false), int(Ok));
     QCOMPARE(first, QByteArray::fromHex("0A"));
@@ -176,6 +195,45 @@ void TestExchangeWorker::lateCopiesAreNotTheNextReply()
         QCOMPARE(next, QByteArray::fromHex("0B"));
     }
     QCOMPARE(peer.line().count('\r'), copies + 2);
+}
+
+void TestExchangeWorker::nothingOwedIsNotWaitedFor_data()
+{
+    QTest::addColumn<int>("lostRequest"); // the request whose first copy the unit misses
+    QTest::addColumn<int>("sends");       // copies a request gets (a scan sends one)
+    QTest::addColumn<int>("result");
+    QTest::newRow("first copy lost, answered at the second") << 3 << 9 << int(Ok);
+    QTest::newRow("silent address, one copy") << 3 << 1 << int(NoReply);
+}
+
+// A unit that has been answering at once misses one copy and answers the next, or a scan's
+// probe meets silence: the next exchange goes out at once, not after a whole exchange's
+// listening time for a reply that will never come.
+void TestExchangeWorker::nothingOwedIsNotWaitedFor()
+{
+    QFETCH(int, lostRequest);
+    QFETCH(int, sends);
+    QFETCH(int, result);
+    ScriptedPeer peer;
+    peer.setScript([lostRequest](int index, const QByteArray &) {
+        return index == lostRequest ? ScriptedPeer::silence() : ScriptedPeer::reply("!0B\r");
+    });
+    cComPort worker(peer.slavePath());
+    worker.setSendsPerExchange(sends);
+    for (int i = 0; i < lostRequest; ++i) {
+        QByteArray prompt = QByteArray::fromHex("0120");
+        QCOMPARE(worker.exchange(prompt, false), int(Ok));
+    }
+    QByteArray missed = versionRequest;
+    QCOMPARE(worker.exchange(missed, false), result);
+
+    QByteArray next = QByteArray::fromHex("0120");
+    QElapsedTimer wall;
+    wall.start();
+    QCOMPARE(worker.exchange(next, false), int(Ok));
+    qInfo("next exchange: %lld ms", wall.elapsed());
+    QVERIFY2(wall.elapsed() < 1200, qPrintable(QString::number(wall.elapsed()))); // not 2.5 s
+    QCOMPARE(next, QByteArray::fromHex("0B"));
 }
 
 // A reply still owed when its worker is stopped and destroyed (the port closed) is owed to

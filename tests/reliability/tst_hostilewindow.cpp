@@ -4,6 +4,9 @@
 // messages, a failed exchange leaves it idle, and it never crashes; once the line is calm
 // again it connects as before.
 //
+// A field line's everyday faults keep the session: a lost frame, a unit that stalls and
+// then answers every queued copy at once, glitch bytes before every reply.
+//
 // Seeded: VERTAL_SEED replays a run, VERTAL_HOSTILE_SECONDS sets its length.
 #include "commandcodes.h"
 #include "runsettings.h"
@@ -48,6 +51,8 @@ class TestHostileWindow : public QObject
     Q_OBJECT
 private slots:
     void hostileLine();
+    void lineFaultsKeepTheSession_data();
+    void lineFaultsKeepTheSession();
 };
 
 void TestHostileWindow::hostileLine()
@@ -117,6 +122,47 @@ void TestHostileWindow::hostileLine()
     QVERIFY(bench.watcher.texts().isEmpty());
     qInfo("hostile window: %d rounds, %d connected, %d exchange failures reported, seed %u", rounds,
           connected, failures, seed);
+}
+
+Q_DECLARE_METATYPE(Fault)
+
+void TestHostileWindow::lineFaultsKeepTheSession_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::newRow("one lost frame") << Fault::of(FaultKind::NoAnswer);
+    QTest::newRow("stall of 1.5 s, then every copy at once") << Fault::delay(1500);
+    Fault noise = Fault::garbageFirst("\x7f~#");
+    noise.sticky = true;
+    QTest::newRow("noise before every reply") << noise;
+}
+
+// Connected, board 1 in alarm; the fault plays on a status tick. The window stays
+// connected without a box, shows the unit's status, and the ticks go on at their pace:
+// the one after the fault goes out within a second of the last reply, not after a whole
+// exchange's listening time.
+void TestHostileWindow::lineFaultsKeepTheSession()
+{
+    QFETCH(Fault, fault);
+    UnitBench bench;
+    bench.unit.modify([](UnitState &s) { s.status[0] = 0x01; });
+    QVERIFY(bench.connectUnit(1));
+    QVERIFY(bench.waitForTicks(2));
+    bench.clearRequests();
+    bench.server.injectFault(fault);
+    QVERIFY(bench.waitForTicks(6, 15000));
+
+    QCOMPARE(bench.watcher.texts(), QStringList());
+    QCOMPARE(bench.startText(), QStringLiteral("Стоп"));
+    QCOMPARE(bench.stateText(), QStringLiteral("Тревога"));
+    // The longest pause between two requests on the line.
+    const QList<ReceivedFrame> frames = bench.server.receivedFrames();
+    std::chrono::milliseconds longest{0};
+    for (qsizetype i = 1; i < frames.size(); ++i)
+        longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        frames[i].time - frames[i - 1].time));
+    qInfo("longest pause between requests: %lld ms", qint64(longest.count()));
+    if (fault.kind == FaultKind::NoAnswer)
+        QVERIFY2(longest.count() < 1500, qPrintable(QString::number(longest.count())));
 }
 
 QTEST_MAIN(TestHostileWindow)

@@ -95,23 +95,33 @@ void TestSimExchange::faults_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("minCopies");
     QTest::addColumn<int>("maxCopies");
+    QTest::addColumn<int>("delayMs");
 
-    QTest::newRow("none") << FaultKind::None << false << int(Ok) << 1 << 1;
-    QTest::newRow("no answer, once: resent") << FaultKind::NoAnswer << false << int(Ok) << 2 << 2;
+    QTest::newRow("none") << FaultKind::None << false << int(Ok) << 1 << 1 << 0;
+    QTest::newRow("no answer, once: resent")
+        << FaultKind::NoAnswer << false << int(Ok) << 2 << 2 << 0;
     QTest::newRow("no answer, always: nine copies")
-        << FaultKind::NoAnswer << true << int(NoReply) << 9 << 9;
-    QTest::newRow("odd length") << FaultKind::OddLength << false << int(OddLength) << 1 << 1;
+        << FaultKind::NoAnswer << true << int(NoReply) << 9 << 9 << 0;
+    QTest::newRow("odd length") << FaultKind::OddLength << false << int(OddLength) << 1 << 1 << 0;
     QTest::newRow("bad high digit")
-        << FaultKind::BadHighDigit << false << int(BadHighDigit) << 1 << 1;
-    QTest::newRow("bad low digit") << FaultKind::BadLowDigit << false << int(BadLowDigit) << 1 << 1;
+        << FaultKind::BadHighDigit << false << int(BadHighDigit) << 1 << 1 << 0;
+    QTest::newRow("bad low digit")
+        << FaultKind::BadLowDigit << false << int(BadLowDigit) << 1 << 1 << 0;
     // Pieces and a short delay fit one attempt's listening; a busy machine may need two.
-    QTest::newRow("chunked") << FaultKind::Chunked << true << int(Ok) << 1 << 2;
-    QTest::newRow("short delay") << FaultKind::Delay << true << int(Ok) << 1 << 2;
-    QTest::newRow("garbage before frame: resent")
-        << FaultKind::Garbage << false << int(Ok) << 2 << 2;
+    QTest::newRow("chunked") << FaultKind::Chunked << true << int(Ok) << 1 << 2 << 100;
+    QTest::newRow("short delay") << FaultKind::Delay << true << int(Ok) << 1 << 2 << 100;
+    QTest::newRow("garbage before frame, in one read: taken")
+        << FaultKind::Garbage << false << int(Ok) << 1 << 1 << 0;
+    QTest::newRow("garbage before every frame")
+        << FaultKind::Garbage << true << int(Ok) << 1 << 1 << 0;
+    // The unit stalls for longer than three attempts, then answers every copy at once: the
+    // first reply is the exchange's, the others are not read as anything.
+    QTest::newRow("stall, then every copy answered at once")
+        << FaultKind::Delay << false << int(Ok) << 4 << 5 << 1200;
     QTest::newRow("babble, once: cut off, resent")
-        << FaultKind::Babble << false << int(Ok) << 2 << 9;
-    QTest::newRow("babble, always: bounded") << FaultKind::Babble << true << int(NoReply) << 9 << 9;
+        << FaultKind::Babble << false << int(Ok) << 2 << 9 << 0;
+    QTest::newRow("babble, always: bounded")
+        << FaultKind::Babble << true << int(NoReply) << 9 << 9 << 0;
 }
 
 void TestSimExchange::faults()
@@ -121,10 +131,11 @@ void TestSimExchange::faults()
     QFETCH(int, result);
     QFETCH(int, minCopies);
     QFETCH(int, maxCopies);
+    QFETCH(int, delayMs);
     Fault fault;
     fault.kind = kind;
     fault.sticky = sticky;
-    fault.delayMs = 100;         // well inside one attempt's listening
+    fault.delayMs = delayMs;
     fault.pauseMs = 40;          // a few counted polls between pieces
     fault.babbleBytes = 1 << 20; // longer than any reply the worker will take
     served.server->injectFault(fault);
@@ -137,6 +148,13 @@ void TestSimExchange::faults()
     const int copies = served.server->framesWithPayload(ServedUnit::readVersion);
     QVERIFY2(copies >= minCopies && copies <= maxCopies, qPrintable(QString::number(copies)));
     QCOMPARE(served.server->interleavedFrames(), 0);
+    if (result != Ok)
+        return;
+    // Whatever the fault left on the line is not the next exchange's reply.
+    served.server->clearFault();
+    buffer = ServedUnit::readBoards;
+    QCOMPARE(port->exchange(buffer, false), int(Ok));
+    QCOMPARE(quint8(buffer.at(1)), quint8(0x29));
 }
 
 void TestSimExchange::unplugFailsPromptlyAndReplugServesAgain()
