@@ -110,6 +110,14 @@ bool SimChild::holdLine()
     return heldLine >= 0;
 }
 
+bool SimChild::command(const QByteArray &line)
+{
+    if (toChild < 0)
+        return false;
+    const QByteArray text = line + '\n';
+    return ::write(toChild, text.constData(), size_t(text.size())) == text.size();
+}
+
 void SimChild::stop()
 {
     if (heldLine >= 0)

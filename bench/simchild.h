@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <sys/types.h>
@@ -25,6 +26,9 @@ public:
     // there: the simulator then listens at once when the wizard opens it, instead of
     // noticing the open only after the nap it takes while nobody holds the line.
     bool holdLine();
+
+    // Types one line at the simulator's console ("fault noanswer"); its answer is not read.
+    bool command(const QByteArray &line);
 
     QString devicePath() const { return path; }
     pid_t pid() const { return child; }

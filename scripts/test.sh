@@ -12,6 +12,9 @@ bash "$root/scripts/sanitize.sh" all
 # The Windows program: cross-built, packed, and tested under Wine on a display of its own.
 bash "$root/scripts/windows.sh"
 
+# The figures made of the protocol's own waits, against their budgets (fails when over).
+bash "$root/scripts/bench.sh" --quick
+
 # The Debian package of this build: validated, installed, started, removed.
 deb="$(bash "$root/scripts/package.sh" "$build" | tail -n1)"
 bash "$root/scripts/check-package.sh" "$deb" "$build"
