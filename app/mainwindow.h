@@ -103,6 +103,7 @@ private:
     bool askUnit(const std::function<QByteArray()> &buildRequest, QByteArray &reply);
     int selectedInputBoard() const;
     void keepInputBoardShown();
+    bool shownRelay(int &relay);
     void writeToUnit(const QByteArray &request);
     void criticalMessage(const QString &text);
 
