@@ -133,6 +133,7 @@ private:
     QList<RetiredWorkers> retiredWorkers;
     QTimer retiredSweep;
     PortListRefresh *portList = nullptr; // keeps `com_port` current; owned by the combo
-    int lineSpeed = 0;                   // the speed set on the line by the search
-    int firstSpeed = 0;                  // line speed the search tries first (0: the usual order)
+    bool addressAsked = false; // address 0 given: the search asked the unit for its address
+    int lineSpeed = 0;         // the speed set on the line by the search
+    int firstSpeed = 0;        // line speed the search tries first (0: the usual order)
 };

@@ -79,6 +79,7 @@ void MainWindow::searchUnit()
     progress.show();
 
     unitAddress = ui->addr->value();
+    addressAsked = unitAddress == 0;
     QByteArray reply;
     const SpeedScan scan = scanLineSpeeds(progress, reply, generation);
     if (scan == SpeedScan::Canceled) {
@@ -159,7 +160,7 @@ int MainWindow::listBoards(int boardMap)
 bool MainWindow::finishSearch(int generation)
 {
     QByteArray payload;
-    if (unitAddress == 0) {
+    if (addressAsked) {
         payload = command::readAddress();
         if (mustStop(generation, exchangeOn(port, payload)))
             return false;
