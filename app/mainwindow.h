@@ -90,6 +90,7 @@ private:
     {
         Found,
         NotFound,
+        PortGone,
         Canceled
     };
     SpeedScan scanLineSpeeds(QProgressDialog &progress, QByteArray &reply, int generation);
