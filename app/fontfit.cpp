@@ -68,17 +68,27 @@ bool combosFit(const QWidget *window, const QString &family)
     return true;
 }
 
+bool labelFits(const QLabel *label, const QString &family)
+{
+    return textWidth(label, label->text(), family) <= label->contentsRect().width();
+}
+
+bool buttonFits(const QPushButton *button, const QString &family)
+{
+    const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+    return textWidth(button, button->text(), family) <= button->width() - 2 * margin;
+}
+
 bool labelsAndButtonsFit(const QWidget *window, const QString &family)
 {
     const QList<QLabel *> labels = window->findChildren<QLabel *>();
     for (const QLabel *label : labels) {
-        if (textWidth(label, label->text(), family) > label->contentsRect().width())
+        if (!labelFits(label, family))
             return false;
     }
     const QList<QPushButton *> buttons = window->findChildren<QPushButton *>();
     for (const QPushButton *button : buttons) {
-        const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
-        if (textWidth(button, button->text(), family) > button->width() - 2 * margin)
+        if (!buttonFits(button, family))
             return false;
     }
     return true;
@@ -102,21 +112,35 @@ QString firstFamilyWhere(const QWidget *window, FitCheck fits)
     return QString();
 }
 
-// A combo box whose items still do not fit (no listed face is narrow enough) gets a slightly
-// smaller size of the same face: a whole "Не задано" reads better than a clipped one.
-void shrinkCombosToFit(QWidget *window)
+// Steps the point size of `widget` down until `fits` holds for it or the size would go
+// below a readable one.
+template <class Widget, class Fits> void shrinkUntil(Widget *widget, Fits fits)
 {
     constexpr qreal smallestPointSize = 7.0;
+    constexpr qreal step = 0.5;
+    QFont font = widget->font();
+    while (!fits(widget, QString()) && font.pointSizeF() - step >= smallestPointSize) {
+        font.setPointSizeF(font.pointSizeF() - step);
+        widget->setFont(font);
+    }
+}
+
+// A text that still does not fit (no listed face is narrow enough, or the desktop's point
+// size is large) gets a smaller size of the same face: a whole "Не задано" or "Текущее
+// значение:" reads better than a clipped one.
+void shrinkToFit(QWidget *window)
+{
     const QList<QComboBox *> combos = window->findChildren<QComboBox *>();
     for (QComboBox *combo : combos) {
-        if (combo->objectName() == QLatin1String("com_port"))
-            continue;
-        QFont font = combo->font();
-        while (!comboFits(combo, QString()) && font.pointSizeF() - 0.5 >= smallestPointSize) {
-            font.setPointSizeF(font.pointSizeF() - 0.5);
-            combo->setFont(font);
-        }
+        if (combo->objectName() != QLatin1String("com_port"))
+            shrinkUntil(combo, comboFits);
     }
+    const QList<QLabel *> labels = window->findChildren<QLabel *>();
+    for (QLabel *label : labels)
+        shrinkUntil(label, labelFits);
+    const QList<QPushButton *> buttons = window->findChildren<QPushButton *>();
+    for (QPushButton *button : buttons)
+        shrinkUntil(button, buttonFits);
 }
 
 QString chooseFamily(QWidget *window)
@@ -139,6 +163,6 @@ QString chooseFamily(QWidget *window)
 QString fitFontFamily(QWidget *window)
 {
     const QString family = chooseFamily(window);
-    shrinkCombosToFit(window);
+    shrinkToFit(window);
     return family;
 }

@@ -9,5 +9,8 @@ class QWidget;
 // every label, button and combo box item (the port list aside) fits its control, else gives
 // the window the first installed family from a short list of common faces in which they all
 // fit, or failing that one in which at least the labels and buttons fit (point sizes stay as
-// they are). Changes nothing when none fits. Returns the family the window uses afterwards.
+// they are). A text that fits in no listed face (a large desktop font, say) then gets its
+// control's point size stepped down until it fits, to 7 pt at the least. Used for every
+// window of the program: the main window and the value dialog. Returns the family the
+// window uses afterwards.
 QString fitFontFamily(QWidget *window);

@@ -3,6 +3,7 @@
 #include "frametrace.h"
 #include "mainwindow.h"
 #include "quitonsignals.h"
+#include "standardtexts.h"
 #include "vertalversion.h"
 
 #include <QApplication>
@@ -44,6 +45,7 @@ int main(int argc, char *argv[])
         FrameTrace::install(&trace);
     }
     QApplication app(argc, argv);
+    installStandardTexts(); // without the catalogue, Qt's own texts stay English
     // The launcher entry this window belongs to: its icon and its place in the task bar.
     QGuiApplication::setDesktopFileName(QStringLiteral(VERTAL_DESKTOP_ID));
     parser.process(app);

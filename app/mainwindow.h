@@ -90,6 +90,7 @@ private:
     {
         Found,
         NotFound,
+        PortGone,
         Canceled
     };
     SpeedScan scanLineSpeeds(QProgressDialog &progress, QByteArray &reply, int generation);
@@ -103,6 +104,7 @@ private:
     bool askUnit(const std::function<QByteArray()> &buildRequest, QByteArray &reply);
     int selectedInputBoard() const;
     void keepInputBoardShown();
+    bool shownRelay(int &relay);
     void writeToUnit(const QByteArray &request);
     void criticalMessage(const QString &text);
 
@@ -132,6 +134,7 @@ private:
     QList<RetiredWorkers> retiredWorkers;
     QTimer retiredSweep;
     PortListRefresh *portList = nullptr; // keeps `com_port` current; owned by the combo
-    int lineSpeed = 0;                   // the speed set on the line by the search
-    int firstSpeed = 0;                  // line speed the search tries first (0: the usual order)
+    bool addressAsked = false; // address 0 given: the search asked the unit for its address
+    int lineSpeed = 0;         // the speed set on the line by the search
+    int firstSpeed = 0;        // line speed the search tries first (0: the usual order)
 };

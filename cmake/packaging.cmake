@@ -30,7 +30,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VERTAL_PACKAGE_MAINTAINER})
-# The Qt libraries of the distribution, as dpkg-shlibdeps finds them in the programs.
+# Qt's own texts in Russian (the buttons of every box), which the wizard loads at start;
+# the Qt libraries of the distribution follow, as dpkg-shlibdeps finds them in the programs.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-translations-l10n)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -4,6 +4,7 @@
 #include "ccomport.h"
 #include "commandset.h"
 #include "exchangeresult.h"
+#include "fontfit.h"
 #include "workflowtexts.h"
 
 #include <QMessageBox>
@@ -20,6 +21,9 @@ Dialog::Dialog(QWidget *parent, cComPort *port, int inputNumber, int unitAddress
       port(port)
 {
     ui->setupUi(this);
+    // Its label is set larger than the window's texts: the face the window settled on
+    // may be too wide for it, and a desktop theme may have set any application font.
+    fitFontFamily(this);
     connect(&valueTimer, &QTimer::timeout, this, &Dialog::_time_out);
     valueTimer.start(valueInterval);
 }

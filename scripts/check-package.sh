@@ -74,7 +74,12 @@ report="$(echo "$report" | grep -v -e "root privileges" -e "^$" || true)"
 echo "${report:-no tags}"
 
 step "install"
+# The wizard loads Qt's Russian catalogue of its standard texts at start ("Да" on a box).
+dpkg-deb -f "$deb" Depends | grep -qw qt6-translations-l10n ||
+    fail "the package does not depend on qt6-translations-l10n"
 "${apt_get[@]}" install "$deb" >/dev/null
+[ -f /usr/share/qt6/translations/qtbase_ru.qm ] ||
+    fail "installed, but Qt's Russian texts (qtbase_ru.qm) are not there"
 dpkg -L vertal-wizard | sort >"$work/installed"
 version="$(/usr/bin/vertal-wizard --version)"
 [ "$version" = "vertal-wizard 1.05" ] || fail "--version says '$version'"

@@ -33,9 +33,24 @@ fail() {
 }
 
 install_packages() {
-    # The host build's packages (cmake, the Qt tools moc, uic, rcc) and the Windows ones.
+    # The host build's packages (cmake, the Qt tools moc, uic, rcc, Qt's translations) and
+    # the Windows ones.
     bash "$root/scripts/install-deps.sh" g++-mingw-w64-x86-64-posix ninja-build wine64 nsis \
         xdotool imagemagick
+}
+
+# Qt's Russian catalogue of its standard texts, which the wizard loads from "translations"
+# beside it: the Windows Qt's own when it has one, else Debian's (the same Qt 6.4.2; a .qm
+# file is the same on every platform).
+qt_translation() {
+    local f
+    for f in "$qt/translations/qtbase_ru.qm" /usr/share/qt6/translations/qtbase_ru.qm; do
+        if [ -f "$f" ]; then
+            echo "$f"
+            return
+        fi
+    done
+    fail "no qtbase_ru.qm (Debian package qt6-translations-l10n)"
 }
 
 unpack_qt() {
@@ -85,8 +100,9 @@ copy_needs() {
 
 gather() {
     rm -rf "$dist"
-    mkdir -p "$dist/platforms" "$dist/styles"
+    mkdir -p "$dist/platforms" "$dist/styles" "$dist/translations"
     cp "$build/vertal-wizard.exe" "$dist/"
+    cp "$(qt_translation)" "$dist/translations/"
     cp "$qt/plugins/platforms/qwindows.dll" "$dist/platforms/"
     cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$dist/styles/"
     local f
@@ -119,7 +135,7 @@ installer_lists() {
         echo "File \"$dist/$f\"" >>"$build/install-files.nsh"
         echo "Delete \"\$INSTDIR\\${f//\//\\}\"" >>"$build/uninstall-files.nsh"
     done < <(cd "$dist" && find . -type f | sed 's|^\./||' | sort)
-    for dir in platforms styles; do
+    for dir in platforms styles translations; do
         echo "RMDir \"\$INSTDIR\\$dir\"" >>"$build/uninstall-files.nsh"
     done
 }

@@ -5,12 +5,11 @@
 #include "commandset.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
+#include "workflowtexts.h"
 
 namespace {
 
 // The relay number in `text` when it is one the unit can take (a board position 1..4).
-// The relay box is editable: anything else typed there must never reach the unit, where
-// it would go out cut to 8 bits ("300" as 0x2C).
 bool relayNumber(const QString &text, int &relay)
 {
     bool ok = false;
@@ -20,12 +19,36 @@ bool relayNumber(const QString &text, int &relay)
 
 } // namespace
 
+// The relay the field shows: 0 for "Не задано", or a relay board of the list, typed or
+// picked; a typed one becomes the current item, so that the field and the list agree.
+// False for anything else: a number no relay board holds ("300" would go out cut to 8 bits
+// as 0x2C), or text. The buttons act on what the operator reads there, never on an item
+// the field no longer shows.
+bool MainWindow::shownRelay(int &relay)
+{
+    const QString text = ui->output->currentText().trimmed();
+    int index = -1;
+    relay = 0;
+    if (text == workflow::noRelayText)
+        index = 0;
+    else if (relayNumber(text, relay))
+        index = ui->output->findText(QString::number(relay));
+    if (index < 0)
+        return false;
+    ui->output->setCurrentIndex(index);
+    return true;
+}
+
 void MainWindow::on_set_rele_released()
 {
     // Another operation is waiting for the unit on the primary worker: the press is
     // dropped, as an input board change would be.
     if (portBusy())
         return;
+    // Read first: taking a typed relay selects its item, and the change enables the button.
+    // "Не задано" removes the assignment; anything else shown must name a relay board.
+    int relay = 0;
+    const bool relayShown = shownRelay(relay);
     ui->set_rele->setEnabled(false);
     const int onTime = ui->a_time->value();
     const int period = ui->a_period->value();
@@ -33,10 +56,7 @@ void MainWindow::on_set_rele_released()
         criticalMessage(QStringLiteral("Время меньше или равно периоду !"));
         return;
     }
-    // "Не задано" (item 0) removes the assignment; any other item must name a relay.
-    const int relayIndex = ui->output->currentIndex();
-    int relay = 0;
-    if (relayIndex != 0 && !relayNumber(ui->output->itemText(relayIndex), relay)) {
+    if (!relayShown) {
         criticalMessage(QStringLiteral("Установите номер реле!"));
         return;
     }
@@ -48,9 +68,9 @@ void MainWindow::on_reset_rele_released()
 {
     if (portBusy())
         return;
-    // The edit field's text: a number typed but not confirmed counts.
+    // What the field shows, a number typed but not confirmed too; "Не задано" is no relay.
     int relay = 0;
-    if (ui->output->currentIndex() == 0 || !relayNumber(ui->output->currentText(), relay)) {
+    if (!shownRelay(relay) || relay == 0) {
         criticalMessage(QStringLiteral("Установите номер реле!"));
         return;
     }

@@ -1,5 +1,5 @@
 // Re-reads the unit after its case was opened and closed: the boards may have changed
-// type, and the unit may answer at another address.
+// type, and a unit found by asking its address may answer at another one.
 
 #include "commandcodes.h"
 #include "commandset.h"
@@ -27,11 +27,16 @@ void MainWindow::reloadUnit()
     const int mask = listBoards(command::boardMap(payload));
     interfaceMask = mask;
 
-    payload = command::readAddress();
-    if (mustStop(generation, exchangeOn(port, payload)))
-        return;
-    unitAddress = command::unitAddress(payload);
-    ui->addr->setValue(unitAddress);
+    // The unit may have taken another address; only a search that asked for it (address 0
+    // given) asks again. On a line with several units every one answers address 0 and the
+    // replies collide: the address given stays the unit's.
+    if (addressAsked) {
+        payload = command::readAddress();
+        if (mustStop(generation, exchangeOn(port, payload)))
+            return;
+        unitAddress = command::unitAddress(payload);
+        ui->addr->setValue(unitAddress);
+    }
 
     payload = command::readVersion(unitAddress);
     if (mustStop(generation, exchangeOn(port, payload)))

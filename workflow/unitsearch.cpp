@@ -79,6 +79,7 @@ void MainWindow::searchUnit()
     progress.show();
 
     unitAddress = ui->addr->value();
+    addressAsked = unitAddress == 0;
     QByteArray reply;
     const SpeedScan scan = scanLineSpeeds(progress, reply, generation);
     if (scan == SpeedScan::Canceled) {
@@ -89,6 +90,14 @@ void MainWindow::searchUnit()
     progress.close();
     if (connectionEnded(generation))
         return;
+    if (scan == SpeedScan::PortGone) {
+        // The adapter went away under the search: saying that no unit answered would send
+        // the operator looking at the unit.
+        showPortOpenFailure(portOpenAdvice(SerialPort::Gone, searching->devicePath(),
+                                           searching->serialPort()->lastErrorString()));
+        dropSearchWorker(searching);
+        return;
+    }
     if (scan == SpeedScan::NotFound) {
         criticalMessage(QStringLiteral("Блок не обнаружен!"));
         dropSearchWorker(searching);
@@ -112,7 +121,8 @@ void MainWindow::searchUnit()
 }
 
 // Asks for the board map at each line speed in turn; the first answer fixes the speed and
-// leaves the reply in `reply`. A cancel (or the window's end) is noticed before each try.
+// leaves the reply in `reply`. A cancel (or the window's end) is noticed before each try;
+// a port whose device went away ends the scan at once.
 MainWindow::SpeedScan MainWindow::scanLineSpeeds(QProgressDialog &progress, QByteArray &reply,
                                                  int generation)
 {
@@ -127,6 +137,9 @@ MainWindow::SpeedScan MainWindow::scanLineSpeeds(QProgressDialog &progress, QByt
         traceConnection();
         if (exchangeOn(port, reply) == Ok)
             return SpeedScan::Found;
+        // Unplugged: no other speed can be heard on a line that is gone.
+        if (!connectionEnded(generation) && port->serialPort()->isGone())
+            return SpeedScan::PortGone;
     }
     return SpeedScan::NotFound;
 }
@@ -159,7 +172,7 @@ int MainWindow::listBoards(int boardMap)
 bool MainWindow::finishSearch(int generation)
 {
     QByteArray payload;
-    if (unitAddress == 0) {
+    if (addressAsked) {
         payload = command::readAddress();
         if (mustStop(generation, exchangeOn(port, payload)))
             return false;

@@ -4,7 +4,9 @@
 #include "mainwindow.h"
 #include "modalwatcher.h"
 #include "portlist.h"
+#include "standardtexts.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -47,11 +49,16 @@ public:
 
 int runWithoutPorts()
 {
+    installStandardTexts(); // as the program does before it builds its window
     ShowSpy spy;
     qApp->installEventFilter(&spy);
     ModalWatcher watcher;
     watcher.onBox = [](const ModalWatcher::Box &box) {
+        // Seen before it is answered: the box is still the active modal widget.
+        const auto *shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        const QAbstractButton *yes = shown ? shown->button(QMessageBox::Yes) : nullptr;
         QJsonObject seen{
+            {"yes", yes ? yes->text() : QString()},
             {"title", box.title},
             {"text", box.text},
             {"buttons", box.standardButtons},
@@ -209,6 +216,8 @@ void TestStartup::noPortEndsTheProgram()
     QCOMPARE(box.value("title").toString(), QString("ВЕРТАЛ-КП"));
     QCOMPARE(box.value("text").toString(), QString("COM-порт не обнаружен !\n Конец работы ..."));
     QCOMPARE(box.value("buttons").toInt(), int(QMessageBox::Yes));
+    // Qt's standard texts in Russian, as the window's own (the shortcut mark aside).
+    QCOMPARE(box.value("yes").toString().remove('&'), QString("Да"));
     QCOMPARE(box.value("default").toBool(), false);
     QCOMPARE(box.value("parent").toString(), QString("MainWindow"));
     QCOMPARE(box.value("parentVisible").toBool(), false);

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTest>
 
 namespace {
@@ -60,6 +61,8 @@ private slots:
     void noStatusRequestWhileOpen();
     void slowUnitNeverGetsTwoRequestsInFlight();
     void failedExchangeShowsOneBoxAndCloses();
+    void textsFitUnderDesktopFont_data();
+    void textsFitUnderDesktopFont();
 };
 
 void TestCurrentValue::showsTheBoardsValue_data()
@@ -287,6 +290,53 @@ void TestCurrentValue::failedExchangeShowsOneBoxAndCloses()
     QVERIFY(bench.window->isPolling());
     QVERIFY(bench.waitForTicks(1));
     QCOMPARE(bench.watcher.boxes().size(), 1);
+}
+
+void TestCurrentValue::textsFitUnderDesktopFont_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("pointSize");
+    QTest::newRow("the platform's own") << QString() << 0;
+    for (const int size : {9, 10, 12, 14, 16, 20})
+        QTest::addRow("DejaVu Sans %d pt", size) << QStringLiteral("DejaVu Sans") << size;
+}
+
+// A desktop theme sets the application font (qt6ct, for one): the dialog opened from the
+// window still shows "Текущее значение:" and its button whole.
+void TestCurrentValue::textsFitUnderDesktopFont()
+{
+    QFETCH(QString, family);
+    QFETCH(int, pointSize);
+    const QFont before = QApplication::font();
+    if (!family.isEmpty())
+        QApplication::setFont(QFont(family, pointSize));
+    UnitBench bench;
+    QVERIFY(bench.connectUnit());
+
+    QStringList cut;
+    QString labelText;
+    bench.when([] { return openValueDialog() != nullptr; },
+               [&] {
+                   QDialog *dialog = openValueDialog();
+                   const auto *label = dialog->findChild<QLabel *>(QStringLiteral("label"));
+                   labelText = label->text();
+                   for (const QLabel *shown : dialog->findChildren<QLabel *>()) {
+                       if (QFontMetrics(shown->font()).horizontalAdvance(shown->text()) >
+                           shown->contentsRect().width())
+                           cut << shown->objectName();
+                   }
+                   const auto *done = dialog->findChild<QAbstractButton *>(QStringLiteral("done"));
+                   const int margin = done->style()->pixelMetric(QStyle::PM_ButtonMargin);
+                   if (QFontMetrics(done->font()).horizontalAdvance(done->text()) >
+                       done->width() - 2 * margin)
+                       cut << done->objectName();
+                   dialog->close();
+               });
+    bench.click("current_value");
+    QApplication::setFont(before);
+
+    QCOMPARE(labelText, QStringLiteral("Текущее значение:"));
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(", ")));
 }
 
 QTEST_MAIN(TestCurrentValue)

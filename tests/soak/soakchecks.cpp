@@ -124,12 +124,12 @@ QStringList SoakChecks::contentDifferences() const
     const UnitState unit = rig.unit.state();
     const QString version =
         QStringLiteral("Версия прошивки : %1.%2").arg(unit.versionMajor).arg(unit.versionMinor);
-    // Texts typed into the relay box and confirmed with Enter join its list at the bottom.
+    // Nothing typed into the relay box joins its list, Enter or not.
     const QStringList outputs = QStringList{QStringLiteral("Не задано")} + rig.unitBoards(2);
     if (rig.items("input") != rig.unitBoards(1))
         differences << QStringLiteral("input boards %1, the unit has %2")
                            .arg(rig.items("input").join(','), rig.unitBoards(1).join(','));
-    if (rig.items("output").mid(0, outputs.size()) != outputs)
+    if (rig.items("output") != outputs)
         differences << QStringLiteral("relay items %1, the unit has %2")
                            .arg(rig.items("output").join(','), outputs.join(','));
     if (rig.control<QSpinBox>("addr")->value() != unit.address)

@@ -21,9 +21,12 @@ UnitState UnitBench::defaultUnit()
     return state;
 }
 
-UnitBench::UnitBench(const UnitState &unitState, const QString &linkPath)
+UnitBench::UnitBench(const UnitState &unitState, const QString &linkPath,
+                     const QList<UnitState> &neighbourStates)
     : unit(unitState), server(unit)
 {
+    for (const UnitState &state : neighbourStates)
+        server.addUnit(neighbours.emplace_back(state));
     ready = server.start(linkPath);
     const QString path = linkPath.isEmpty() ? server.devicePath() : linkPath;
     window = std::make_unique<MainWindow>(nullptr, [path] { return QStringList{path}; });

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <list>
 #include <memory>
 
 class QAbstractButton;
@@ -28,9 +29,11 @@ public:
 
     // `linkPath`, when given, is a fixed name for the line (a symbolic link to the
     // pseudo-terminal), so that a fresh line after an unplug is found under the same name;
-    // the window offers only the line.
+    // the window offers only the line. `neighbours` are further units on the same line
+    // (a multi-drop line), each at its own address.
     explicit UnitBench(const UnitState &unitState = defaultUnit(),
-                       const QString &linkPath = QString());
+                       const QString &linkPath = QString(),
+                       const QList<UnitState> &neighbours = {});
     ~UnitBench() override;
 
     // False when the pseudo-terminal could not be set up (see errorString()).
@@ -81,6 +84,7 @@ public:
     bool waitForTicks(int count, int timeoutMs = 5000);
 
     SimUnit unit;
+    std::list<SimUnit> neighbours; // outlive the server, which serves them too
     UnitServer server;
     ModalWatcher watcher;
     std::unique_ptr<MainWindow> window;

@@ -3,6 +3,7 @@
 #include "portopenfailure.h"
 #include "serialport.h"
 #include "unitbench.h"
+#include "workflowchecks.h"
 
 #include <QApplication>
 #include <QFile>
@@ -76,6 +77,7 @@ class TestPortOpenFailure : public QObject
     Q_OBJECT
 private slots:
     void unpluggedPort();
+    void unpluggedDuringSearch();
     void portHeldByAnotherProgram();
     void noPermission();
     void noGroupAdviceForRoot();
@@ -97,6 +99,34 @@ void TestPortOpenFailure::unpluggedPort()
     QVERIFY2(advice.contains(path) && advice.contains("не найден") &&
                  advice.contains("устройство отключено"),
              qPrintable(advice));
+}
+
+// The adapter pulled while the search is still on the first speeds (the unit answers only
+// at 115200): the box says the port is gone, not that no unit answered, and the search
+// gives up the other speeds at once.
+void TestPortOpenFailure::unpluggedDuringSearch()
+{
+    UnitState state = UnitBench::defaultUnit();
+    state.lineSpeed = 115200;
+    UnitBench bench(state);
+    QVERIFY(bench.isReady());
+    const QString path = bench.server.devicePath();
+    bench.when([&bench] { return !bench.requests().isEmpty(); },
+               [&bench] { bench.server.unplug(); });
+    QVERIFY(!bench.connectUnit(1));
+    QVERIFY(bench.watcher.waitForBoxes(1, 2000));
+    const QList<ModalWatcher::Box> boxes = bench.watcher.boxes();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().text, openFailureText);
+    QCOMPARE(boxes.first().title, QStringLiteral("ВЕРТАЛ-КП"));
+    QCOMPARE(boxes.first().standardButtons, int(QMessageBox::Yes));
+    const QString advice = boxes.first().informativeText;
+    QVERIFY2(advice.contains(path) && advice.contains("не найден") &&
+                 advice.contains("устройство отключено"),
+             qPrintable(advice));
+    QCOMPARE(bench.requests().size(), 1); // the first speed's request, heard before the unplug
+    QVERIFY(!bench.window->primaryWorker());
+    QVERIFY(looksIdle(bench));
 }
 
 void TestPortOpenFailure::portHeldByAnotherProgram()

@@ -16,9 +16,8 @@ private slots:
     void setRele_data();
     void setRele();
     void switchRele();
-    void typedRelayNumber();
-    void typedRelayOutOfRange_data();
-    void typedRelayOutOfRange();
+    void typedRelay_data();
+    void typedRelay();
     void setReleEnabling();
     void writeFails();
 };
@@ -110,74 +109,97 @@ void TestRelayOutputs::switchRele()
     QCOMPARE(bench.watcher.boxes().size(), 1);
 }
 
-// Relay board 2 selected and 4 typed into the edit field without confirming it: the
-// switch takes the typed number, the assignment the selected item.
-void TestRelayOutputs::typedRelayNumber()
+void TestRelayOutputs::typedRelay_data()
 {
-    UnitBench bench(twoRelayUnit());
-    QVERIFY(bench.connectUnit(1));
-    auto *output = bench.control<QComboBox>("output");
-    QVERIFY(output->isEditable());
-    output->setCurrentIndex(1);
-    output->lineEdit()->selectAll();
-    QTest::keyClicks(output->lineEdit(), "4");
-    QCOMPARE(output->currentIndex(), 1);
-    QCOMPARE(output->currentText(), QStringLiteral("4"));
-    bench.clearRequests();
-
-    bench.click("reset_rele");
-    QCOMPARE(bench.requestsFor(CMD_SWITCH_RELE), QList<QByteArray>{QByteArray::fromHex("012E04")});
-    QCOMPARE(bench.unit.state().relayOn, (std::array<bool, 4>{false, false, false, true}));
-
-    bench.control<QSpinBox>("a_time")->setValue(0);
-    QVERIFY(bench.control<QPushButton>("set_rele")->isEnabled());
-    bench.click("set_rele");
-    QCOMPARE(quint8(bench.requestsFor(CMD_SET_ALARM_RELE).first().at(3)), quint8(2));
-    QCOMPARE(bench.unit.state().alarmRelay[0].relay, quint8(2));
-    QVERIFY(bench.watcher.boxes().isEmpty());
-}
-
-void TestRelayOutputs::typedRelayOutOfRange_data()
-{
+    QTest::addColumn<int>("boardMap");
+    QTest::addColumn<QString>("current"); // the item current before typing
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("confirmed"); // Enter pressed: the text joins the list, current
-    for (const char *typed : {"0", "5", "300", "-1", "x", ""}) {
-        QTest::addRow("\"%s\"", typed) << QString::fromLatin1(typed) << false;
-        QTest::addRow("\"%s\", Enter", typed) << QString::fromLatin1(typed) << true;
+    QTest::addColumn<bool>("enter");
+    QTest::addColumn<int>("switched"); // relay "Переключить" sends; -1: refused
+    QTest::addColumn<int>("assigned"); // relay "Установить" sends; -1: refused
+    QTest::addColumn<QString>("shownAfter");
+
+    // Relay boards 2 and 3 (map 0x29): a number no relay board holds is refused whatever
+    // item is current, and Enter adds nothing to the list.
+    const int map = 0x29;
+    const QString none = QStringLiteral("Не задано");
+    QTest::newRow("4, Не задано current") << map << none << "4" << false << -1 << -1 << "4";
+    QTest::newRow("4, 2 current") << map << "2"
+                                  << "4" << false << -1 << -1 << "4";
+    QTest::newRow("3, 2 current: 3 taken") << map << "2"
+                                           << "3" << false << 3 << 3 << "3";
+    QTest::newRow("3, Не задано current") << map << none << "3" << false << 3 << 3 << "3";
+    QTest::newRow("3, Enter") << map << "2"
+                              << "3" << true << 3 << 3 << "3";
+    QTest::newRow(" 2 , 3 current") << map << "3"
+                                    << " 2 " << false << 2 << 2 << "2";
+    QTest::newRow("Не задано typed: no relay") << map << "2"
+                                               << "Не задано" << false << -1 << 0 << "Не задано";
+    for (const char *typed : {"7", "abc", "4", "300", "0", "5", "-1", "x", ""}) {
+        const QString text = QString::fromUtf8(typed);
+        QTest::addRow("\"%s\"", typed) << map << "2" << text << false << -1 << -1 << text;
+        QTest::addRow("\"%s\", Enter", typed) << map << "2" << text << true << -1 << -1 << text;
     }
+    // Relay boards 2 and 4 (map 0x99): 4 typed over item 2 is relay board 4.
+    QTest::newRow("4 over 2, relays 2 and 4") << 0x99 << "2"
+                                              << "4" << false << 4 << 4 << "4";
 }
 
-// A typed relay number outside 1..4 never reaches the unit: "Переключить" takes the typed
-// text, "Установить" a confirmed one; both refuse with "Установите номер реле!". The
-// unit's frame log shows no relay number but 1..4.
-void TestRelayOutputs::typedRelayOutOfRange()
+// The relay field typed into: both buttons act on what it shows. A typed relay board is
+// selected and used; anything else gives "Установите номер реле!" and the unit's frame log
+// shows nothing sent. The list keeps "Не задано" and the relay boards found.
+void TestRelayOutputs::typedRelay()
 {
+    QFETCH(int, boardMap);
+    QFETCH(QString, current);
     QFETCH(QString, typed);
-    QFETCH(bool, confirmed);
-    UnitBench bench(twoRelayUnit());
+    QFETCH(bool, enter);
+    QFETCH(int, switched);
+    QFETCH(int, assigned);
+    QFETCH(QString, shownAfter);
+    UnitState state = UnitBench::defaultUnit();
+    state.boardMap = quint8(boardMap);
+    UnitBench bench(state);
     QVERIFY(bench.connectUnit(1));
     auto *output = bench.control<QComboBox>("output");
-    output->setCurrentIndex(1);
+    const QStringList items = bench.items("output");
+    QVERIFY(output->isEditable());
+    output->setCurrentIndex(output->findText(current));
+    QCOMPARE(output->currentText(), current);
     QTest::keyClick(output->lineEdit(), Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(output->lineEdit(), Qt::Key_Backspace);
-    QTest::keyClicks(output->lineEdit(), typed);
-    if (confirmed)
+    // Key clicks carry Latin-1 only; other text is entered as an input method would.
+    if (QString::fromLatin1(typed.toLatin1()) == typed)
+        QTest::keyClicks(output->lineEdit(), typed);
+    else
+        output->lineEdit()->insert(typed);
+    if (enter)
         QTest::keyClick(output->lineEdit(), Qt::Key_Return);
+    QCOMPARE(bench.items("output"), items);
     bench.clearRequests();
 
     bench.click("reset_rele");
+    QCOMPARE(bench.requestsFor(CMD_SWITCH_RELE),
+             switched < 0 ? QList<QByteArray>{}
+                          : QList<QByteArray>{QByteArray{"\x01\x2E"} + char(switched)});
     bench.control<QSpinBox>("a_time")->setValue(0);
+    bench.control<QSpinBox>("a_period")->setValue(7); // an edit: "Установить" is enabled
+    QVERIFY(bench.control<QPushButton>("set_rele")->isEnabled());
     bench.click("set_rele");
-
-    // An empty text never joins the list: "Установить" then takes the selected relay 2.
-    const bool itemTyped = confirmed && !typed.isEmpty();
-    QCOMPARE(bench.watcher.texts(),
-             QStringList(itemTyped ? 2 : 1, QStringLiteral("Установите номер реле!")));
-    QVERIFY(bench.requestsFor(CMD_SWITCH_RELE).isEmpty());
     const QList<QByteArray> writes = bench.requestsFor(CMD_SET_ALARM_RELE);
-    QCOMPARE(writes.size(), itemTyped ? 0 : 1);
-    for (const QByteArray &write : writes)
-        QCOMPARE(quint8(write.at(3)), quint8(2));
+    QCOMPARE(writes.size(), assigned < 0 ? 0 : 1);
+    if (assigned >= 0) {
+        QCOMPARE(int(quint8(writes.first().at(3))), assigned);
+        QCOMPARE(int(bench.unit.state().alarmRelay[0].relay), assigned);
+    }
+
+    const int refusals = (switched < 0) + (assigned < 0);
+    QCOMPARE(bench.watcher.texts(),
+             QStringList(refusals, QStringLiteral("Установите номер реле!")));
+    QCOMPARE(output->currentText().trimmed(), shownAfter.trimmed());
+    if (switched > 0 || assigned >= 0)
+        QCOMPARE(output->itemText(output->currentIndex()), shownAfter.trimmed());
+    QCOMPARE(bench.items("output"), items);
     QVERIFY(bench.window->isPolling());
 }
 

@@ -15,6 +15,7 @@ class TestStatusPoll : public QObject
 private slots:
     void looks();
     void tamperReload();
+    void tamperReloadOnMultiDropLine();
     void reloadWithoutInputBoards();
     void failedTick();
     void tamperSeenOutlivesFailure();
@@ -77,13 +78,15 @@ void TestStatusPoll::looks()
 
 // Case opened: "Норма" while the tamper bit is set. Meanwhile the unit is changed behind the
 // window's back: another board map, address and version. Case closed: that tick paints
-// nothing, waits for the unit to settle and re-reads it through the primary worker.
+// nothing, waits for the unit to settle and re-reads it through the primary worker. The
+// search asked for the unit's address (0 given): so does the re-read.
 void TestStatusPoll::tamperReload()
 {
     UnitState state = UnitBench::defaultUnit();
     state.alarmRelay[0] = {2, 30, 5};
     UnitBench bench(state);
-    QVERIFY(bench.connectUnit(1));
+    QVERIFY(bench.connectUnit(0));
+    QCOMPARE(bench.control<QSpinBox>("addr")->value(), 1);
 
     setCaseOpen(bench, true);
     bench.clearRequests();
@@ -135,6 +138,40 @@ void TestStatusPoll::tamperReload()
     QCOMPARE(bench.requestsFor(CMD_READ_STATUS).first(), QByteArray::fromHex("090401"));
     QCOMPARE(bench.stateText(), QStringLiteral("Норма"));
     QVERIFY(bench.watcher.boxes().isEmpty());
+}
+
+// Units at 1, 2 and 5 on one line, the window connected to 2: the re-read after a tamper
+// keeps to address 2. Asking address 0 would have all three answer at once.
+void TestStatusPoll::tamperReloadOnMultiDropLine()
+{
+    auto unitAt = [](int address) {
+        UnitState state = UnitBench::defaultUnit();
+        state.address = quint8(address);
+        return state;
+    };
+    UnitBench bench(unitAt(2), QString(), {unitAt(1), unitAt(5)});
+    QVERIFY(bench.connectUnit(2));
+    QVERIFY(bench.requestsFor(CMD_READ_ADDRESS).isEmpty());
+    setCaseOpen(bench, true);
+    QVERIFY(bench.waitForTicks(1));
+
+    bench.clearRequests();
+    bench.unit.modify([](UnitState &s) {
+        s.versionMajor = 3;
+        s.caseOpen = false;
+    });
+    QVERIFY(bench.waitForRequest(CMD_READ_ALARM_RELE, 5000));
+    QVERIFY(bench.waitUntil([&] { return bench.window->isPolling(); }));
+    QVERIFY(bench.waitForTicks(1));
+
+    QVERIFY(bench.watcher.boxes().isEmpty());
+    QCOMPARE(bench.startText(), QStringLiteral("Стоп"));
+    QCOMPARE(bench.control<QLabel>("version")->text(), QStringLiteral("Версия прошивки : 3.5"));
+    QCOMPARE(bench.control<QSpinBox>("addr")->value(), 2);
+    QCOMPARE(bench.window->currentUnitAddress(), 2);
+    QVERIFY(!bench.requestsFor(CMD_READ_BOARDS).isEmpty());
+    for (const QByteArray &request : bench.requests())
+        QCOMPARE(int(quint8(request.at(0))), 2);
 }
 
 // The boards were all made relay boards: the window's own message, then the failure
