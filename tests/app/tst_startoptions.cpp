@@ -110,6 +110,9 @@ void TestStartOptions::addressSet()
     MainWindow window(nullptr, [] { return QStringList{"ttyS0"}; });
     window.applyStartOptions(optionsFrom({"--address", "255"}));
     QCOMPARE(window.findChild<QSpinBox *>("addr")->value(), 255);
+    // The syntax vertal-cli takes: hexadecimal with 0x too.
+    window.applyStartOptions(optionsFrom({"--address", "0x10"}));
+    QCOMPARE(window.findChild<QSpinBox *>("addr")->value(), 16);
 }
 
 // A unit at 4800 with 115200 asked first: nine copies at 115200, then found at once at 4800.
