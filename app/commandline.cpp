@@ -1,10 +1,12 @@
 #include "commandline.h"
 
+#include "frametrace.h"
 #include "linespeeds.h"
 #include "unitaddress.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
+#include <cstdio>
 
 namespace {
 const QString portOption = QStringLiteral("port");
@@ -80,5 +82,24 @@ bool readStartOptions(const QCommandLineParser &parser, StartOptions &options, Q
             return false;
         }
     }
+    return true;
+}
+
+bool openTrace(FrameTrace &trace, const QString &path, QString &error)
+{
+    if (!trace.open(path)) {
+        error = QStringLiteral("--trace: cannot write %1: %2").arg(path, trace.errorString());
+        return false;
+    }
+    // From a worker's thread: one line, straight to the console.
+    trace.onWriteFailure([path](const QString &reason) {
+        const QByteArray line =
+            QStringLiteral("--trace: cannot write %1: %2; the trace stops here\n")
+                .arg(path, reason)
+                .toLocal8Bit();
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        std::fflush(stderr);
+    });
+    FrameTrace::install(&trace);
     return true;
 }
