@@ -73,29 +73,72 @@ void TestCli::helpListsExitCodes()
 void TestCli::usageErrors_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::newRow("no command") << QStringList{};
-    QTest::newRow("unknown command") << QStringList{"fly", "--port", "x"};
-    QTest::newRow("no port") << QStringList{"find"};
-    QTest::newRow("bad speed") << QStringList{"find", "--port", "x", "--speed", "1200"};
-    QTest::newRow("speed not a number") << QStringList{"find", "--port", "x", "--speed", "fast"};
-    QTest::newRow("relay without action") << QStringList{"relay", "--port", "x"};
-    QTest::newRow("value without board") << QStringList{"value", "--port", "x"};
-    QTest::newRow("set without period") << QStringList{
-        "relay", "set", "--port", "x", "--board", "1", "--relay", "2", "--time", "9"};
-    QTest::newRow("scan without speed") << QStringList{"scan", "--port", "x", "--addresses", "1-3"};
+    QTest::addColumn<QString>("named"); // the option the message names
+    auto set = [](const char *option, const char *value) {
+        QStringList args{"relay",   "set", "--port", "x", "--board",  "1",
+                         "--relay", "2",   "--time", "9", "--period", "3"};
+        args[args.indexOf(option) + 1] = value;
+        return args;
+    };
+    QTest::newRow("no command") << QStringList{} << "command";
+    QTest::newRow("unknown command") << QStringList{"fly", "--port", "x"} << "fly";
+    QTest::newRow("no port") << QStringList{"find"} << "--port";
+    QTest::newRow("bad speed") << QStringList{"find", "--port", "x", "--speed", "1200"}
+                               << "--speed";
+    QTest::newRow("speed not a number")
+        << QStringList{"find", "--port", "x", "--speed", "fast"} << "--speed";
+    QTest::newRow("relay without action") << QStringList{"relay", "--port", "x"} << "relay";
+    QTest::newRow("value without board") << QStringList{"value", "--port", "x"} << "--board";
+    QTest::newRow("set without period")
+        << QStringList{"relay", "set", "--port", "x", "--board", "1", "--relay", "2", "--time", "9"}
+        << "--period";
+    QTest::newRow("scan without speed")
+        << QStringList{"scan", "--port", "x", "--addresses", "1-3"} << "--speed";
     QTest::newRow("bad address list")
-        << QStringList{"scan", "--port", "x", "--speed", "4800", "--addresses", "5-1"};
-    QTest::newRow("unknown option") << QStringList{"find", "--port", "x", "--colour"};
+        << QStringList{"scan", "--port", "x", "--speed", "4800", "--addresses", "5-1"}
+        << "--addresses";
+    QTest::newRow("address list beyond 0xFF")
+        << QStringList{"scan", "--port", "x", "--speed", "4800", "--addresses", "1-0x100"}
+        << "--addresses";
+    QTest::newRow("unknown option") << QStringList{"find", "--port", "x", "--colour"} << "colour";
+    // Negative numbers, and 0 where it means nothing, are no "not given" and no search.
+    QTest::newRow("board -1") << QStringList{"status", "--port", "x", "--board", "-1"}
+                              << "--board -1";
+    QTest::newRow("board 0") << QStringList{"value", "--port", "x", "--board", "0"} << "--board 0";
+    QTest::newRow("relay -1") << set("--relay", "-1") << "--relay -1";
+    QTest::newRow("time -1") << set("--time", "-1") << "--time -1";
+    QTest::newRow("period -1") << set("--period", "-1") << "--period -1";
+    QTest::newRow("speed 0") << QStringList{"find", "--port", "x", "--speed", "0"} << "--speed 0";
+    QTest::newRow("speed -4800") << QStringList{"find", "--port", "x", "--speed", "-4800"}
+                                 << "--speed -4800";
+    QTest::newRow("tries 0") << QStringList{"find", "--port", "x", "--tries", "0"} << "--tries 0";
+    QTest::newRow("tries -1") << QStringList{"find", "--port", "x", "--tries", "-1"}
+                              << "--tries -1";
+    QTest::newRow("interval 0") << QStringList{"status",  "--port",     "x",
+                                               "--watch", "--interval", "0"}
+                                << "--interval 0";
+    QTest::newRow("address -1") << QStringList{"find", "--port", "x", "--address", "-1"}
+                                << "--address -1";
+    QTest::newRow("address 256") << QStringList{"find", "--port", "x", "--address", "256"}
+                                 << "--address 256";
+    QTest::newRow("address 0x100")
+        << QStringList{"find", "--port", "x", "--address", "0x100"} << "--address 0x100";
+    QTest::newRow("address 0x") << QStringList{"find", "--port", "x", "--address", "0x"}
+                                << "--address 0x";
 }
 
-// Wrong command lines end with 2 before any port is touched.
+// Wrong command lines end with 2 before any port is touched, naming what is wrong, with
+// one pointer to --help.
 void TestCli::usageErrors()
 {
     QFETCH(QStringList, args);
+    QFETCH(QString, named);
     const CliRun run = runCli(args);
     QCOMPARE(run.exitCode, 2);
     QVERIFY(run.out.isEmpty());
     QVERIFY(run.err.startsWith("vertal-cli: "));
+    QVERIFY2(run.err.contains(named.toUtf8()), run.err.constData());
+    QVERIFY2(run.err.count("(try --help)") == 1, run.err.constData());
 }
 
 void TestCli::portsListsTheLine()
@@ -125,7 +168,7 @@ void TestCli::findReportsTheUnit()
     QVERIFY(human.err.isEmpty());
     QCOMPARE(framesFor(*line.server, CMD_READ_ADDRESS), 1);
 
-    const CliRun json = runCli({"find", "--port", line.path(), "--address", "7", "--json"});
+    const CliRun json = runCli({"find", "--port", line.path(), "--address", "0x07", "--json"});
     QCOMPARE(json.exitCode, 0);
     QCOMPARE(json.json().size(), 1);
     const QJsonObject unit = json.json().first();
@@ -342,7 +385,10 @@ void TestCli::scanFindsThreeUnitsAndTwoGaps()
     CliLine line({cliUnit(1), cliUnit(3), third});
     QVERIFY(line.isReady());
     const QStringList args{"scan", "--port", line.path(), "--addresses", "1-5"};
-    const CliRun json = runCli(args + fast + QStringList{"--json"});
+    // Addresses as --address takes them, decimal or 0x-hexadecimal.
+    const CliRun json = runCli(
+        QStringList{"scan", "--port", line.path(), "--addresses", "0x01-2,3,0x4-0x05", "--json"} +
+        fast);
     QCOMPARE(json.exitCode, 0);
     const QList<QJsonObject> probes = json.json();
     QCOMPARE(probes.size(), 5);
