@@ -75,7 +75,10 @@ int switchRelay(Session &session, const Output &out)
 {
     const int relay = session.options().relay;
     QByteArray reply = command::switchRele(session.unit().address, relay);
-    if (const int code = session.call(reply, QStringLiteral("switching relay %1").arg(relay)))
+    // A garbled answer is not asked again: the unit heard the request, and a second one
+    // would switch the relay back.
+    if (const int code = session.call(reply, QStringLiteral("switching relay %1").arg(relay),
+                                      Session::Garbled::Fail))
         return code;
     if (const int code = writeResult(reply, QStringLiteral("to switch relay %1").arg(relay)))
         return code;

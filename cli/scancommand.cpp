@@ -1,5 +1,6 @@
 // scan: which addresses answer the board request on a multi-drop line, at one speed.
-// Every address gets the same exchange as the search's probe (--tries sends at most).
+// Every address gets the same exchange as the search's probe (--tries sends at most, a
+// garbled reply asked again).
 #include "ccomport.h"
 #include "clioptions.h"
 #include "commands.h"
@@ -19,32 +20,39 @@ enum class Probe
 {
     Silent,
     Answered,
-    Garbled, // bytes came, but no readable reply: two units with one address?
+    Collided, // every reply garbled: two units with one address?
+    Garbled,  // garbled replies, then silence
 };
 
 Probe probe(Session &session, int address, int &boardMap)
 {
     session.traceConnection(session.options().speed, address);
-    const int result = probeBoards(session.port(), address, boardMap);
-    return result == Ok ? Probe::Answered : isGarbled(result) ? Probe::Garbled : Probe::Silent;
+    const Heard heard = probeBoards(session.port(), address, boardMap);
+    if (heard.result == Ok)
+        return Probe::Answered;
+    if (heard.garbled == 0)
+        return Probe::Silent;
+    return heard.everyReplyGarbled() ? Probe::Collided : Probe::Garbled;
 }
 
 void report(const Output &out, int address, Probe heard, int boardMap)
 {
-    QJsonObject object{{"address", address},
-                       {"answered", heard == Probe::Answered},
-                       {"garbled", heard == Probe::Garbled}};
+    const bool garbled = heard == Probe::Collided || heard == Probe::Garbled;
+    QJsonObject object{
+        {"address", address}, {"answered", heard == Probe::Answered}, {"garbled", garbled}};
     if (heard == Probe::Answered)
         object.insert("boards", boardsJson(boardMap));
-    if (out.json())
-        out.result(object, QString());
-    else if (heard == Probe::Answered)
-        out.result(object,
-                   QStringLiteral("address %1: boards %2").arg(address).arg(boardsText(boardMap)));
+    QString text;
+    if (heard == Probe::Answered)
+        text = QStringLiteral("address %1: boards %2").arg(address).arg(boardsText(boardMap));
+    else if (heard == Probe::Collided)
+        text = QStringLiteral("address %1: garbled replies (two units at one address?)")
+                   .arg(address);
     else if (heard == Probe::Garbled)
-        out.result(
-            object,
-            QStringLiteral("address %1: garbled reply (two units at one address?)").arg(address));
+        text = QStringLiteral("address %1: garbled replies, then silence (a noisy line?)")
+                   .arg(address);
+    if (out.json() || !text.isEmpty())
+        out.result(object, text); // a silent address is told only by the summary
 }
 
 } // namespace

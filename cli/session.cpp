@@ -67,16 +67,21 @@ int Session::connect()
 
 int Session::reportSearchFailure() const
 {
-    if (!found.garbledAt.isEmpty() && opts.address == 0) {
+    if (found.garbledSpeed && found.everyReplyGarbled && opts.address == 0) {
         Output::error(QStringLiteral("several units answered address 0 at once at %1 baud: their "
                                      "replies collided on the line. Give the unit's address with "
                                      "--address, or list the units with scan.")
-                          .arg(found.garbledAt.first()));
-    } else if (!found.garbledAt.isEmpty()) {
+                          .arg(found.garbledSpeed));
+    } else if (found.garbledSpeed && found.everyReplyGarbled) {
         Output::error(QStringLiteral("only garbled replies from address %1 (at %2 baud): two "
                                      "units with one address?")
                           .arg(opts.address)
-                          .arg(found.garbledAt.first()));
+                          .arg(found.garbledSpeed));
+    } else if (found.garbledSpeed) {
+        Output::error(QStringLiteral("address %1 answered at %2 baud, but only with garbled "
+                                     "replies and then silence: a noisy line?")
+                          .arg(opts.address)
+                          .arg(found.garbledSpeed));
     } else {
         Output::error(QStringLiteral("no unit answered on %1 at address %2 (%3)")
                           .arg(opts.port)
@@ -87,9 +92,10 @@ int Session::reportSearchFailure() const
     return ExitNoUnit;
 }
 
-int Session::call(QByteArray &payload, const QString &what)
+int Session::call(QByteArray &payload, const QString &what, Garbled garbled)
 {
-    const int result = worker->exchange(payload, false);
+    const int result = garbled == Garbled::AskAgain ? exchangeAskingAgain(*worker, payload).result
+                                                    : worker->exchange(payload, false);
     if (result == Ok)
         return ExitDone;
     Output::error(QStringLiteral("%1: %2").arg(what, describeFailure(result)));

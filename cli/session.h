@@ -28,10 +28,16 @@ public:
     int connect();
     const FoundUnit &unit() const { return found; }
 
+    // How call() takes a garbled reply.
+    enum class Garbled
+    {
+        AskAgain, // a request the unit may get twice (a reading, storing a value)
+        Fail,     // one it must not (switching a relay toggles it)
+    };
     // One exchange with the unit found by connect(): `payload` holds the request, and the
     // reply on ExitDone. On failure returns ExitExchangeFailed; `what` names the operation
     // in the message.
-    int call(QByteArray &payload, const QString &what);
+    int call(QByteArray &payload, const QString &what, Garbled garbled = Garbled::AskAgain);
 
     // Writes the trace's connection header for line speed `baud` and `address` (when a
     // trace is kept): the frames after it go there.

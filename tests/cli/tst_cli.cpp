@@ -53,6 +53,8 @@ private slots:
     void refusedOrOutOfRange();
     void portCannotBeOpened();
     void noUnitAnswers();
+    void garbledReplyAskedAgain_data();
+    void garbledReplyAskedAgain();
     void exchangeFailsMidway();
     void scanFindsThreeUnitsAndTwoGaps();
     void scanStopsOnInterrupt();
@@ -359,6 +361,59 @@ void TestCli::noUnitAnswers()
     QCOMPARE(run.exitCode, 4);
     QVERIFY(run.err.contains("no unit answered"));
     QVERIFY(run.out.isEmpty());
+}
+
+void TestCli::garbledReplyAskedAgain_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("fault"); // FaultKind of a reply that stays garbled
+    QTest::addColumn<bool>("sticky");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said");
+    // Board requests, every one at the unit's 4800 baud: a garbled reply is asked twice again.
+    QTest::addColumn<int>("probes");
+    const QStringList find{"find", "--json"};
+    QTest::newRow("one glitch, all speeds, address 0")
+        << find + QStringList{"--tries", "2"} << int(FaultKind::OddLength) << false << 0
+        << QString() << 2;
+    QTest::newRow("one glitch, address 1")
+        << find + QStringList{"--address", "1", "--speed", "4800"} << int(FaultKind::BadHighDigit)
+        << false << 0 << QString() << 2;
+    // A collision garbles every reply, and the search stays at the speed that answered.
+    QTest::newRow("every reply garbled, address 0")
+        << find + QStringList{"--tries", "1"} << int(FaultKind::OddLength) << true << 4
+        << "collided" << 3;
+    QTest::newRow("every reply garbled, address 1")
+        << find + QStringList{"--address", "1", "--tries", "1"} << int(FaultKind::BadLowDigit)
+        << true << 4 << "two units with one address?" << 3;
+}
+
+// One spoilt frame is asked again before anything is concluded; a speed where a reply came
+// is not given up for the next one.
+void TestCli::garbledReplyAskedAgain()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, fault);
+    QFETCH(bool, sticky);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    QFETCH(int, probes);
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    line.server->injectFault(Fault::of(FaultKind(fault), sticky));
+    const CliRun run = runCli(args + QStringList{"--port", line.path()});
+    QCOMPARE(run.exitCode, code);
+    if (code == 0) {
+        QCOMPARE(run.json().value(0).value("address").toInt(), 1);
+        QVERIFY2(run.err.isEmpty(), run.err.constData());
+    } else {
+        QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+    }
+    QList<int> speeds;
+    for (const ReceivedFrame &f : line.server->receivedFrames())
+        if (f.payload.size() > 1 && quint8(f.payload[1]) == CMD_READ_BOARDS)
+            speeds << f.lineSpeed;
+    QCOMPARE(speeds, QList<int>(probes, 4800));
 }
 
 // The unit answered, then fell silent: 5, with the readings before it on standard output.
