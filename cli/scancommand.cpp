@@ -62,13 +62,15 @@ int runScan(Session &session, const Output &out)
     const QList<int> &addresses = session.options().addresses;
     QStringList answered;
     int probed = 0;
-    interrupt::install(); // Ctrl-C ends the scan with what it has found so far
+    // Ctrl-C ends the scan with what it has found so far; the probe in flight stops at once.
+    interrupt::install();
+    interrupt::whenRequested([&session] { session.port().stopExchanges(); });
     session.port().setBaudRate(session.options().speed);
     for (const int address : addresses) {
-        if (interrupt::requested())
-            break;
         int boardMap = 0;
         const Probe heard = probe(session, address, boardMap);
+        if (interrupt::requested())
+            break; // the probe cut short tells nothing
         report(out, address, heard, boardMap);
         ++probed;
         if (heard == Probe::Answered)
@@ -81,7 +83,7 @@ int runScan(Session &session, const Output &out)
                            .arg(session.options().speed)
                            .arg(answered.isEmpty() ? QString() : QStringLiteral(": "))
                            .arg(answered.join(QLatin1String(", "))));
-    if (answered.isEmpty()) {
+    if (answered.isEmpty() && !interrupt::requested()) {
         Output::error(QStringLiteral("no unit answered at %1 baud").arg(session.options().speed));
         return ExitNoUnit;
     }

@@ -5,6 +5,7 @@
 #include "exitcodes.h"
 #include "linespeeds.h"
 #include "output.h"
+#include "serialport.h"
 
 #include <QCoreApplication>
 
@@ -28,8 +29,16 @@ int Session::open()
     }
     worker = std::make_unique<cComPort>(opts.port);
     if (worker->openFailed()) {
-        Output::error(
-            QStringLiteral("cannot open the port %1: %2").arg(opts.port, worker->openError()));
+        const SerialPort *line = worker->serialPort();
+        // The system's text for a held claim ("Resource temporarily unavailable") would
+        // send the operator looking for the wrong fault.
+        if (line && line->error() == SerialPort::Busy)
+            Output::error(QStringLiteral("cannot open the port %1: it is held by another "
+                                         "program; close that program and try again")
+                              .arg(opts.port));
+        else
+            Output::error(
+                QStringLiteral("cannot open the port %1: %2").arg(opts.port, worker->openError()));
         return ExitPortFailed;
     }
     worker->setSendsPerExchange(opts.tries);

@@ -21,7 +21,8 @@ public:
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    // Opens the trace file and the port. ExitDone, ExitUsage (trace file) or ExitPortFailed.
+    // Opens the trace file and the port. ExitDone, ExitUsage (trace file) or ExitPortFailed
+    // (a port held by another program said as such).
     int open();
     // Finds the unit as the window does (or at --speed only): its speed, address, boards
     // and version. ExitDone, ExitNoUnit or ExitExchangeFailed.

@@ -4,6 +4,7 @@
 #include "commandcodes.h"
 #include "tracefile.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QProcess>
@@ -47,6 +48,7 @@ private slots:
     void findTriesTheSpeedsInTurn();
     void infoShowsInputBoards();
     void statusAndValueReadings();
+    void watchEndsOnInterrupt_data();
     void watchEndsOnInterrupt();
     void relayGetSetSwitch();
     void refusedOrOutOfRange_data();
@@ -155,6 +157,10 @@ void TestCli::portsListsTheLine()
     QCOMPARE(json.exitCode, 0);
     QVERIFY(!json.json().isEmpty());
     QCOMPARE(json.json().last().value("path").toString(), line.path());
+    // Every port with the same keys, the listed ones and the extra one alike.
+    const QStringList keys{"description", "manufacturer", "name", "path", "serial", "usb"};
+    for (const QJsonObject &port : json.json())
+        QCOMPARE(port.keys(), keys);
 }
 
 // Address 0 asks the unit: the unit's own address comes back with its version and boards.
@@ -251,10 +257,18 @@ void TestCli::statusAndValueReadings()
     QCOMPARE(json.json().value(0).value("value").toInt(), 1234);
 }
 
+void TestCli::watchEndsOnInterrupt_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl-C") << int(SIGINT);
+    QTest::newRow("hang-up") << int(SIGHUP); // the terminal or the ssh session gone
+}
+
 // A stream of readings, one JSON object per line, each line as it comes; Ctrl-C ends it
-// with 0 and closes the port.
+// with 0 and closes the port, and so does a hang-up.
 void TestCli::watchEndsOnInterrupt()
 {
+    QFETCH(int, signal);
     CliLine line({cliUnit()});
     QVERIFY(line.isReady());
     QProcess cli;
@@ -268,7 +282,7 @@ void TestCli::watchEndsOnInterrupt()
             out += cli.readAllStandardOutput();
         QVERIFY2(out.contains(expected), out.constData());
     }
-    ::kill(pid_t(cli.processId()), SIGINT);
+    ::kill(pid_t(cli.processId()), signal);
     QVERIFY(cli.waitForFinished(10000));
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli.exitCode(), 0);
@@ -350,6 +364,21 @@ void TestCli::portCannotBeOpened()
     QVERIFY(run.err.contains("/dev/vertal-no-such-port"));
     QVERIFY(run.err.size() > 50); // the system's reason follows
     QVERIFY(run.out.isEmpty());
+
+    // A port held by another program (a watch here, the wizard alike) is said as such.
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    QProcess holder;
+    startCli(holder, {"status", "--port", line.path(), "--board", "1", "--watch"});
+    QVERIFY(holder.waitForReadyRead(10000));
+    const CliRun held = runCli({"find", "--port", line.path(), "--speed", "4800"});
+    ::kill(pid_t(holder.processId()), SIGINT);
+    QVERIFY(holder.waitForFinished(10000));
+    QCOMPARE(held.exitCode, 3);
+    QVERIFY2(held.err.contains(line.path().toUtf8()) &&
+                 held.err.contains("held by another program") &&
+                 !held.err.contains("temporarily unavailable"),
+             held.err.constData());
 }
 
 void TestCli::noUnitAnswers()
@@ -483,6 +512,22 @@ void TestCli::scanStopsOnInterrupt()
     const QRegularExpressionMatch match = summary.match(QString::fromUtf8(out));
     QVERIFY2(match.hasMatch(), out.constData());
     QVERIFY(match.captured(1).toInt() < 32);
+
+    // Before any unit answered: 0 all the same, and at once, the probe in flight cut short.
+    QProcess quiet;
+    startCli(quiet,
+             QStringList{"scan", "--port", line.path(), "--addresses", "2-32", "--json"} + fast);
+    QVERIFY(quiet.waitForReadyRead(10000)); // address 2 probed: the scan is under way
+    QTest::qWait(100);                      // and the next probe in flight
+    QElapsedTimer stopping;
+    stopping.start();
+    ::kill(pid_t(quiet.processId()), SIGINT);
+    QVERIFY(quiet.waitForFinished(10000));
+    const qint64 stoppedMs = stopping.elapsed();
+    QVERIFY2(stoppedMs < 1200, qPrintable(QString::number(stoppedMs)));
+    QCOMPARE(quiet.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(quiet.exitCode(), 0);
+    QVERIFY(quiet.readAllStandardError().isEmpty());
 }
 
 // The simulator program with three units: address 0 is answered by all at once and the
