@@ -36,13 +36,16 @@ const char description[] =
     "with --json), errors to standard error.\n"
     "\n"
     "Exit codes:\n"
-    "  0  done (a --watch stream or a scan ended by Ctrl-C included; elsewhere\n"
-    "     Ctrl-C ends the program at once)\n"
+    "  0  done (a --watch stream or a scan ended by Ctrl-C, SIGTERM or SIGHUP\n"
+    "     included; elsewhere Ctrl-C ends the program at once)\n"
     "  2  usage error\n"
-    "  3  the port cannot be opened (the system's reason is given)\n"
-    "  4  no unit answered (or several answered at once and their replies collided)\n"
+    "  3  the port cannot be opened (held by another program, or the system's reason)\n"
+    "  4  no unit answered, or only garbled replies came (every one garbled: several\n"
+    "     units answered at once and their replies collided)\n"
     "  5  an exchange failed midway, after the unit had answered\n"
-    "  6  the unit refused, or the values are out of range";
+    "  6  the unit refused, or the values are out of range\n"
+    "  7  the results or the trace could not be written (standard output closed, a\n"
+    "     full disk)";
 
 // A numeric option: where it goes, and the least value it takes. Smaller ones (negative
 // numbers, and 0 where it means nothing) are usage errors, not "not given".

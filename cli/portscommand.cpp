@@ -22,19 +22,18 @@ QJsonObject portJson(const QString &name, const QString &path, const QString &de
                        {"usb", usb}};
 }
 
-void printPort(const Output &out, const QSerialPortInfo &info)
+int printPort(const Output &out, const QSerialPortInfo &info)
 {
     const QString usb = usbIdText(info);
-    const QJsonObject object =
-        portJson(info.portName(), info.systemLocation(), info.description(),
-                 info.manufacturer(), info.serialNumber(), usb);
+    const QJsonObject object = portJson(info.portName(), info.systemLocation(), info.description(),
+                                        info.manufacturer(), info.serialNumber(), usb);
     QString text = info.portName() + QLatin1Char('\t') + info.systemLocation();
     if (!usb.isEmpty())
         text += QStringLiteral("\tusb %1").arg(usb);
     for (const QString &extra : {info.description(), info.manufacturer()})
         if (!extra.isEmpty())
             text += QLatin1Char('\t') + extra;
-    out.result(object, text);
+    return out.result(object, text);
 }
 
 } // namespace
@@ -42,9 +41,12 @@ void printPort(const Output &out, const QSerialPortInfo &info)
 int runPorts(const CliOptions &, const Output &out)
 {
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        printPort(out, info);
+        if (const int code = printPort(out, info))
+            return code;
     for (const QString &path : extraPortPaths())
-        out.result(portJson(path, path, QStringLiteral("extra port"), {}, {}, {}),
-                   path + QLatin1Char('\t') + path + QStringLiteral("\textra port"));
+        if (const int code =
+                out.result(portJson(path, path, QStringLiteral("extra port"), {}, {}, {}),
+                           path + QLatin1Char('\t') + path + QStringLiteral("\textra port")))
+            return code;
     return ExitDone;
 }

@@ -50,9 +50,8 @@ int getRelay(Session &session, const Output &out)
     if (const int code = session.call(reply, QStringLiteral("reading the alarm relay")))
         return code;
     const command::AlarmRele r = command::alarmRele(reply);
-    out.result(alarmReleJson(board, r.relay, r.onTime, r.period),
-               alarmReleText(board, r.relay, r.onTime, r.period));
-    return ExitDone;
+    return out.result(alarmReleJson(board, r.relay, r.onTime, r.period),
+                      alarmReleText(board, r.relay, r.onTime, r.period));
 }
 
 int setRelay(Session &session, const Output &out)
@@ -66,9 +65,9 @@ int setRelay(Session &session, const Output &out)
         return code;
     if (const int code = writeResult(reply, QStringLiteral("the alarm relay")))
         return code;
-    out.result(alarmReleJson(o.board, o.relay, o.onTime, o.period),
-               alarmReleText(o.board, o.relay, o.onTime, o.period) + QStringLiteral(" (set)"));
-    return ExitDone;
+    return out.result(alarmReleJson(o.board, o.relay, o.onTime, o.period),
+                      alarmReleText(o.board, o.relay, o.onTime, o.period) +
+                          QStringLiteral(" (set)"));
 }
 
 int switchRelay(Session &session, const Output &out)
@@ -82,9 +81,8 @@ int switchRelay(Session &session, const Output &out)
         return code;
     if (const int code = writeResult(reply, QStringLiteral("to switch relay %1").arg(relay)))
         return code;
-    out.result(QJsonObject{{"relay", relay}, {"switched", true}},
-               QStringLiteral("relay %1 switched").arg(relay));
-    return ExitDone;
+    return out.result(QJsonObject{{"relay", relay}, {"switched", true}},
+                      QStringLiteral("relay %1 switched").arg(relay));
 }
 
 } // namespace

@@ -35,7 +35,7 @@ Probe probe(Session &session, int address, int &boardMap)
     return heard.everyReplyGarbled() ? Probe::Collided : Probe::Garbled;
 }
 
-void report(const Output &out, int address, Probe heard, int boardMap)
+int report(const Output &out, int address, Probe heard, int boardMap)
 {
     const bool garbled = heard == Probe::Collided || heard == Probe::Garbled;
     QJsonObject object{
@@ -46,13 +46,26 @@ void report(const Output &out, int address, Probe heard, int boardMap)
     if (heard == Probe::Answered)
         text = QStringLiteral("address %1: boards %2").arg(address).arg(boardsText(boardMap));
     else if (heard == Probe::Collided)
-        text = QStringLiteral("address %1: garbled replies (two units at one address?)")
-                   .arg(address);
+        text =
+            QStringLiteral("address %1: garbled replies (two units at one address?)").arg(address);
     else if (heard == Probe::Garbled)
         text = QStringLiteral("address %1: garbled replies, then silence (a noisy line?)")
                    .arg(address);
-    if (out.json() || !text.isEmpty())
-        out.result(object, text); // a silent address is told only by the summary
+    if (!out.json() && text.isEmpty())
+        return ExitDone; // a silent address is told only by the summary
+    return out.result(object, text);
+}
+
+int summary(const Output &out, const QStringList &answered, int probed, int speed)
+{
+    if (out.json())
+        return ExitDone;
+    return out.result({}, QStringLiteral("%1 of %2 addresses answered at %3 baud%4%5")
+                              .arg(answered.size())
+                              .arg(probed)
+                              .arg(speed)
+                              .arg(answered.isEmpty() ? QString() : QStringLiteral(": "))
+                              .arg(answered.join(QLatin1String(", "))));
 }
 
 } // namespace
@@ -60,31 +73,30 @@ void report(const Output &out, int address, Probe heard, int boardMap)
 int runScan(Session &session, const Output &out)
 {
     const QList<int> &addresses = session.options().addresses;
+    const int speed = session.options().speed;
     QStringList answered;
     int probed = 0;
     // Ctrl-C ends the scan with what it has found so far; the probe in flight stops at once.
     interrupt::install();
     interrupt::whenRequested([&session] { session.port().stopExchanges(); });
-    session.port().setBaudRate(session.options().speed);
+    session.port().setBaudRate(speed);
     for (const int address : addresses) {
         int boardMap = 0;
         const Probe heard = probe(session, address, boardMap);
         if (interrupt::requested())
             break; // the probe cut short tells nothing
-        report(out, address, heard, boardMap);
+        if (const int code = session.traceState())
+            return code;
+        if (const int code = report(out, address, heard, boardMap))
+            return code;
         ++probed;
         if (heard == Probe::Answered)
             answered << QString::number(address);
     }
-    if (!out.json())
-        out.result({}, QStringLiteral("%1 of %2 addresses answered at %3 baud%4%5")
-                           .arg(answered.size())
-                           .arg(probed)
-                           .arg(session.options().speed)
-                           .arg(answered.isEmpty() ? QString() : QStringLiteral(": "))
-                           .arg(answered.join(QLatin1String(", "))));
+    if (const int code = summary(out, answered, probed, speed))
+        return code;
     if (answered.isEmpty() && !interrupt::requested()) {
-        Output::error(QStringLiteral("no unit answered at %1 baud").arg(session.options().speed));
+        Output::error(QStringLiteral("no unit answered at %1 baud").arg(speed));
         return ExitNoUnit;
     }
     return ExitDone;

@@ -25,6 +25,10 @@ int Session::open()
                               .arg(opts.trace, trace.errorString()));
             return ExitUsage;
         }
+        // Said at once, from the worker's thread; the program ends at its next step.
+        trace.onWriteFailure([path = opts.trace](const QString &reason) {
+            Output::error(QStringLiteral("cannot write the trace %1: %2").arg(path, reason));
+        });
         FrameTrace::install(&trace);
     }
     worker = std::make_unique<cComPort>(opts.port);
@@ -52,6 +56,11 @@ void Session::traceConnection(int baud, int address)
                          opts.port, baud, address);
 }
 
+int Session::traceState() const
+{
+    return trace.writeFailed() ? ExitWriteFailed : ExitDone;
+}
+
 int Session::connect()
 {
     QList<int> speeds;
@@ -61,6 +70,8 @@ int Session::connect()
         speeds = QList<int>(unitLineSpeeds.begin(), unitLineSpeeds.end());
     found = findUnit(*worker, opts.address, speeds,
                      [this](int speed, int address) { traceConnection(speed, address); });
+    if (const int code = traceState())
+        return code;
     if (!found.answered)
         return reportSearchFailure();
     if (found.result == Ok)
@@ -105,6 +116,8 @@ int Session::call(QByteArray &payload, const QString &what, Garbled garbled)
 {
     const int result = garbled == Garbled::AskAgain ? exchangeAskingAgain(*worker, payload).result
                                                     : worker->exchange(payload, false);
+    if (const int code = traceState())
+        return code;
     if (result == Ok)
         return ExitDone;
     Output::error(QStringLiteral("%1: %2").arg(what, describeFailure(result)));

@@ -62,6 +62,8 @@ private slots:
     void scanStopsOnInterrupt();
     void findOnASharedLine();
     void traceRecordsTheFrames();
+    void unwritableOutputEndsTheProgram_data();
+    void unwritableOutputEndsTheProgram();
 };
 
 void TestCli::helpListsExitCodes()
@@ -69,7 +71,8 @@ void TestCli::helpListsExitCodes()
     const CliRun run = runCli({"--help"});
     QCOMPARE(run.exitCode, 0);
     for (const char *text : {"Exit codes", "  0  done", "  2  usage", "  3  the port",
-                             "  4  no unit", "  5  an exchange", "  6  the unit refused", "--watch",
+                             "  4  no unit", "  5  an exchange", "  6  the unit refused",
+                             "  7  the results or the trace could not be written", "--watch",
                              "--trace", "--tries", "scan --port P --speed B --addresses 1-32"})
         QVERIFY2(run.out.contains(text), text);
 }
@@ -588,6 +591,54 @@ void TestCli::traceRecordsTheFrames()
     for (int i = 1; i < lines.size(); ++i)
         QVERIFY2(frame.match(lines[i]).hasMatch(), qPrintable(lines[i]));
     QVERIFY(lines[1].endsWith("out $0005051\\r") || lines[1].contains("out $0005"));
+}
+
+void TestCli::unwritableOutputEndsTheProgram_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("output"); // a file for standard output, "closed", or none
+    QTest::addColumn<QString>("said");
+    const QStringList find{"find", "--speed", "4800"};
+    QTest::newRow("results, full disk") << find << "/dev/full"
+                                        << "cannot write the results";
+    QTest::newRow("results, closed") << find << "closed"
+                                     << "standard output is closed";
+    QTest::newRow("JSON, full disk") << find + QStringList{"--json"} << "/dev/full"
+                                     << "cannot write the results";
+    QTest::newRow("ports, full disk") << QStringList{"ports"} << "/dev/full"
+                                      << "cannot write the results";
+    QTest::newRow("trace, full disk") << find + QStringList{"--trace", "/dev/full"} << QString()
+                                      << "cannot write the trace /dev/full";
+    // A stream ends too, instead of reading on without its trace.
+    QTest::newRow("watch, trace on a full disk")
+        << QStringList{"status", "--board", "1", "--watch", "--trace", "/dev/full"} << QString()
+        << "cannot write the trace /dev/full";
+}
+
+// Results or a trace that cannot be written end the program with 7 and say so: a script
+// must not take for done what it never got.
+void TestCli::unwritableOutputEndsTheProgram()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, output);
+    QFETCH(QString, said);
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    const QStringList all = args + QStringList{"--port", line.path()};
+    CliRun run;
+    if (output == QLatin1String("closed")) {
+        QProcess shell; // the caller's `>&-`
+        shell.start(QStringLiteral("/bin/sh"),
+                    QStringList{"-c", "exec \"$0\" \"$@\" >&-", CLI_PROGRAM} + all);
+        QVERIFY(shell.waitForFinished(30000));
+        run.exitCode = shell.exitCode();
+        run.err = shell.readAllStandardError();
+    } else {
+        run = runCli(all, {"VERTAL_EXTRA_PORTS=" + line.path()}, output);
+    }
+    QCOMPARE(run.exitCode, 7);
+    QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+    QCOMPARE(run.err.count("vertal-cli: "), 1); // said once
 }
 
 QTEST_GUILESS_MAIN(TestCli)
