@@ -26,8 +26,10 @@ const char description[] =
     "  relay set --port P --board N --relay R --time S --period S\n"
     "                                         sets it (relay 0..4, 0 none; time 0..300 s,\n"
     "                                         period 0..120 s; a time above 0 must be\n"
-    "                                         greater than the period)\n"
-    "  relay switch --port P --relay R        switches relay 1..4 by hand\n"
+    "                                         greater than the period), then reads it\n"
+    "                                         back\n"
+    "  relay switch --port P --relay R        switches relay 1..4 by hand (sent and\n"
+    "                                         answered: the unit cannot tell its state)\n"
     "  scan --port P --speed B --addresses 1-32\n"
     "                                         which addresses answer on a multi-drop line\n"
     "\n"
@@ -43,7 +45,8 @@ const char description[] =
     "  4  no unit answered, or only garbled replies came (every one garbled: several\n"
     "     units answered at once and their replies collided)\n"
     "  5  an exchange failed midway, after the unit had answered\n"
-    "  6  the unit refused, or the values are out of range\n"
+    "  6  the unit did not store what was written (read back), or the values are out\n"
+    "     of range\n"
     "  7  the results or the trace could not be written (standard output closed, a\n"
     "     full disk)";
 

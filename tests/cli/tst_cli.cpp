@@ -51,6 +51,8 @@ private slots:
     void watchEndsOnInterrupt_data();
     void watchEndsOnInterrupt();
     void relayGetSetSwitch();
+    void writeJudgedByWhatTheUnitHolds_data();
+    void writeJudgedByWhatTheUnitHolds();
     void refusedOrOutOfRange_data();
     void refusedOrOutOfRange();
     void portCannotBeOpened();
@@ -71,7 +73,7 @@ void TestCli::helpListsExitCodes()
     const CliRun run = runCli({"--help"});
     QCOMPARE(run.exitCode, 0);
     for (const char *text : {"Exit codes", "  0  done", "  2  usage", "  3  the port",
-                             "  4  no unit", "  5  an exchange", "  6  the unit refused",
+                             "  4  no unit", "  5  an exchange", "  6  the unit did not store",
                              "  7  the results or the trace could not be written", "--watch",
                              "--trace", "--tries", "scan --port P --speed B --addresses 1-32"})
         QVERIFY2(run.out.contains(text), text);
@@ -306,6 +308,7 @@ void TestCli::relayGetSetSwitch()
                                           "300", "--period", "120"} +
                               base);
     QCOMPARE(set.exitCode, 0);
+    QCOMPARE(framesFor(*line.server, CMD_READ_ALARM_RELE), 1); // read back
     const UnitState::AlarmRelay stored = line.unit().state().alarmRelay[2];
     QCOMPARE(int(stored.relay), 2);
     QCOMPARE(int(stored.onTime), 300);
@@ -321,7 +324,53 @@ void TestCli::relayGetSetSwitch()
     const CliRun toggle = runCli(QStringList{"relay", "switch", "--relay", "2", "--json"} + base);
     QCOMPARE(toggle.exitCode, 0);
     QVERIFY(line.unit().state().relayOn[1]);
-    QCOMPARE(toggle.json().value(0).value("switched").toBool(), true);
+    QCOMPARE(toggle.json().value(0),
+             (QJsonObject{{"relay", 2}, {"sent", true}, {"answered", true}}));
+}
+
+void TestCli::writeJudgedByWhatTheUnitHolds_data()
+{
+    QTest::addColumn<bool>("shortReplies"); // writes acknowledged without a result byte
+    QTest::addColumn<bool>("stores");       // the unit keeps an alarm relay assignment
+    QTest::addColumn<int>("setCode");
+    QTest::newRow("short acknowledgement") << true << true << 0;
+    QTest::newRow("result byte") << false << true << 0;
+    QTest::newRow("assignment not kept") << false << false << 6;
+    QTest::newRow("short, not kept") << true << false << 6;
+}
+
+// Nothing in the reply to a write is a result: relay set reads the assignment back and
+// compares; relay switch tells that the request went out and was answered.
+void TestCli::writeJudgedByWhatTheUnitHolds()
+{
+    QFETCH(bool, shortReplies);
+    QFETCH(bool, stores);
+    QFETCH(int, setCode);
+    UnitState state = cliUnit();
+    state.shortWriteReplies = shortReplies;
+    state.storesAlarmRelay = stores;
+    CliLine line({state});
+    QVERIFY(line.isReady());
+    const QStringList base{"--port", line.path(), "--speed", "4800", "--address", "1"};
+    const CliRun set = runCli(QStringList{"relay", "set", "--board", "1", "--relay", "2", "--time",
+                                          "30", "--period", "10"} +
+                              base);
+    QCOMPARE(set.exitCode, setCode);
+    QCOMPARE(framesFor(*line.server, CMD_SET_ALARM_RELE), 1);
+    QCOMPARE(framesFor(*line.server, CMD_READ_ALARM_RELE), 1);
+    if (setCode == 0) {
+        QCOMPARE(set.lines(),
+                 (QList<QByteArray>{"board 1 alarm relay: 2 for 30 s every 10 s (set)"}));
+    } else {
+        QVERIFY(set.out.isEmpty());
+        QVERIFY2(set.err.contains("did not store") && set.err.contains("relay: none"),
+                 set.err.constData());
+    }
+    const CliRun toggle = runCli(QStringList{"relay", "switch", "--relay", "2"} + base);
+    QCOMPARE(toggle.exitCode, 0);
+    QCOMPARE(toggle.lines(), (QList<QByteArray>{"relay 2: switch sent, the unit answered"}));
+    QVERIFY(line.unit().state().relayOn[1]);
+    QCOMPARE(framesFor(*line.server, CMD_SWITCH_RELE), 1);
 }
 
 void TestCli::refusedOrOutOfRange_data()
@@ -340,8 +389,10 @@ void TestCli::refusedOrOutOfRange_data()
     QTest::newRow("relay board as input") << set("2", "2", "0", "0") << 0;
     QTest::newRow("board 5") << QStringList{"value", "--board", "5"} << 0;
     QTest::newRow("switch relay 0") << QStringList{"relay", "switch", "--relay", "0"} << 0;
-    // The unit refuses to switch a position that holds no relay board.
-    QTest::newRow("unit refuses") << QStringList{"relay", "switch", "--relay", "1"} << 1;
+    // Positions that hold no relay board on the unit found: nothing goes out.
+    QTest::newRow("switch an input board") << QStringList{"relay", "switch", "--relay", "1"} << 0;
+    QTest::newRow("relay an input board") << set("1", "3", "0", "0") << 0;
+    QTest::newRow("relay an empty position") << set("1", "4", "0", "0") << 0;
 }
 
 // The window's own checks, and the unit's refusal: 6.
