@@ -1,9 +1,12 @@
 #include "commandline.h"
 
+#include "frametrace.h"
 #include "linespeeds.h"
+#include "unitaddress.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
+#include <cstdio>
 
 namespace {
 const QString portOption = QStringLiteral("port");
@@ -33,7 +36,8 @@ void describeCommandLine(QCommandLineParser &parser)
          QStringLiteral("Chooses port NAME (ttyUSB0, COM3, or a device path such as "
                         "/dev/serial/by-id/...; a path is added to the list)."),
          QStringLiteral("NAME")},
-        {addressOption, QStringLiteral("Sets the unit address, 0..255 (0 asks the unit)."),
+        {addressOption,
+         QStringLiteral("Sets the unit address, 0..255 or 0x00..0xFF (0 asks the unit)."),
          QStringLiteral("N")},
         {speedOption,
          QStringLiteral("Tries line speed BAUD first when searching (4800, 9600, 19200, "
@@ -61,9 +65,10 @@ bool readStartOptions(const QCommandLineParser &parser, StartOptions &options, Q
     options.port = parser.value(portOption);
     options.trace = parser.value(traceOption);
     if (parser.isSet(addressOption)) {
-        options.address = numberIn(parser.value(addressOption), 0, 255);
+        options.address = parseUnitAddress(parser.value(addressOption));
         if (options.address < 0) {
-            error = QStringLiteral("--address takes a number from 0 to 255, not \"%1\".")
+            error = QStringLiteral("--address takes a number from 0 to 255 (or 0x00 to 0xFF), "
+                                   "not \"%1\".")
                         .arg(parser.value(addressOption));
             return false;
         }
@@ -77,5 +82,24 @@ bool readStartOptions(const QCommandLineParser &parser, StartOptions &options, Q
             return false;
         }
     }
+    return true;
+}
+
+bool openTrace(FrameTrace &trace, const QString &path, QString &error)
+{
+    if (!trace.open(path)) {
+        error = QStringLiteral("--trace: cannot write %1: %2").arg(path, trace.errorString());
+        return false;
+    }
+    // From a worker's thread: one line, straight to the console.
+    trace.onWriteFailure([path](const QString &reason) {
+        const QByteArray line =
+            QStringLiteral("--trace: cannot write %1: %2; the trace stops here\n")
+                .arg(path, reason)
+                .toLocal8Bit();
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        std::fflush(stderr);
+    });
+    FrameTrace::install(&trace);
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class FrameTrace;
 class QCommandLineParser;
 
 // The wizard's command line. Qt's own options (-platform, -style, ...) begin with a single
@@ -18,3 +19,9 @@ bool asksForTextOnly(QCommandLineParser &parser, int argc, char *argv[]);
 // Reads the window's options from a parsed command line. False, with `error` saying
 // which value is wrong, when one is out of its range.
 bool readStartOptions(const QCommandLineParser &parser, StartOptions &options, QString &error);
+
+// Opens the --trace file `path` and installs `trace` for every worker's frames. A line that
+// later cannot be written (a full disk) is said once on standard error, and the trace ends
+// there; the window goes on as it is. False, with `error` saying why, when the file cannot
+// be opened.
+bool openTrace(FrameTrace &trace, const QString &path, QString &error);

@@ -38,12 +38,8 @@ int main(int argc, char *argv[])
     if (!readStartOptions(parser, options, error))
         return refuse(error);
     FrameTrace trace; // kept until the window, and every worker with it, is gone
-    if (!options.trace.isEmpty()) {
-        if (!trace.open(options.trace))
-            return refuse(QStringLiteral("--trace: cannot write %1: %2")
-                              .arg(options.trace, trace.errorString()));
-        FrameTrace::install(&trace);
-    }
+    if (!options.trace.isEmpty() && !openTrace(trace, options.trace, error))
+        return refuse(error);
     QApplication app(argc, argv);
     installStandardTexts(); // without the catalogue, Qt's own texts stay English
     // The launcher entry this window belongs to: its icon and its place in the task bar.

@@ -1,6 +1,7 @@
 #include "clioptions.h"
 
 #include "linespeeds.h"
+#include "unitaddress.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -25,8 +26,10 @@ const char description[] =
     "  relay set --port P --board N --relay R --time S --period S\n"
     "                                         sets it (relay 0..4, 0 none; time 0..300 s,\n"
     "                                         period 0..120 s; a time above 0 must be\n"
-    "                                         greater than the period)\n"
-    "  relay switch --port P --relay R        switches relay 1..4 by hand\n"
+    "                                         greater than the period), then reads it\n"
+    "                                         back\n"
+    "  relay switch --port P --relay R        switches relay 1..4 by hand (sent and\n"
+    "                                         answered: the unit cannot tell its state)\n"
     "  scan --port P --speed B --addresses 1-32\n"
     "                                         which addresses answer on a multi-drop line\n"
     "\n"
@@ -35,18 +38,25 @@ const char description[] =
     "with --json), errors to standard error.\n"
     "\n"
     "Exit codes:\n"
-    "  0  done (a --watch stream or a scan ended by Ctrl-C included; elsewhere\n"
-    "     Ctrl-C ends the program at once)\n"
+    "  0  done (a --watch stream or a scan ended by Ctrl-C, SIGTERM or SIGHUP\n"
+    "     included; elsewhere Ctrl-C ends the program at once)\n"
     "  2  usage error\n"
-    "  3  the port cannot be opened (the system's reason is given)\n"
-    "  4  no unit answered (or several answered at once and their replies collided)\n"
+    "  3  the port cannot be opened (held by another program, or the system's reason)\n"
+    "  4  no unit answered, or only garbled replies came (every one garbled: several\n"
+    "     units answered at once and their replies collided)\n"
     "  5  an exchange failed midway, after the unit had answered\n"
-    "  6  the unit refused, or the values are out of range";
+    "  6  the unit did not store what was written (read back), or the values are out\n"
+    "     of range\n"
+    "  7  the results or the trace could not be written (standard output closed, a\n"
+    "     full disk)";
 
+// A numeric option: where it goes, and the least value it takes. Smaller ones (negative
+// numbers, and 0 where it means nothing) are usage errors, not "not given".
 struct Number
 {
     const char *name;
     int *target;
+    int least;
 };
 
 bool readNumber(const QCommandLineParser &parser, const Number &option, QString &error)
@@ -60,9 +70,24 @@ bool readNumber(const QCommandLineParser &parser, const Number &option, QString 
                           : text.toInt(&ok, 10);
     if (!ok)
         error = QStringLiteral("--%1: not a number: '%2'").arg(QLatin1String(option.name), text);
+    else if (value < option.least)
+        error = QStringLiteral("--%1 %2: must be %3 or more")
+                    .arg(QLatin1String(option.name), text)
+                    .arg(option.least);
     else
         *option.target = value;
-    return ok;
+    return error.isEmpty();
+}
+
+bool readAddress(const QCommandLineParser &parser, CliOptions &o, QString &error)
+{
+    if (!parser.isSet(QStringLiteral("address")))
+        return true;
+    const QString text = parser.value(QStringLiteral("address"));
+    o.address = parseUnitAddress(text);
+    if (o.address < 0)
+        error = QStringLiteral("--address %1: 0..255 or 0x00..0xFF").arg(text);
+    return error.isEmpty();
 }
 
 void addOptions(QCommandLineParser &parser)
@@ -70,7 +95,7 @@ void addOptions(QCommandLineParser &parser)
     parser.addOptions({
         {"port", "Serial port: a listed name (ttyUSB0) or a device path.", "P"},
         {"speed", "Line speed: 4800 ... 115200; skips the search.", "B"},
-        {"address", "Unit address 0..255; 0 asks the unit (default 0).", "A"},
+        {"address", "Unit address 0..255 or 0x00..0xFF; 0 asks the unit (default 0).", "A"},
         {"tries", "Sends per exchange (default 9).", "N"},
         {"json", "One JSON object per result, one per line."},
         {"trace", "Append a trace of the frames on the line to FILE.", "FILE"},
@@ -113,9 +138,9 @@ bool checkCommand(const QStringList &words, CliOptions &o, QString &error)
     o.action = words.value(1);
     const int expected = o.command == QLatin1String("relay") ? 2 : 1;
     if (words.isEmpty())
-        error = QStringLiteral("a command is needed (try --help)");
+        error = QStringLiteral("a command is needed");
     else if (!commands.contains(o.command))
-        error = QStringLiteral("unknown command '%1' (try --help)").arg(o.command);
+        error = QStringLiteral("unknown command '%1'").arg(o.command);
     else if (expected == 2 && !actions.contains(o.action))
         error = QStringLiteral("relay needs get, set or switch");
     else if (words.size() != expected)
@@ -127,12 +152,8 @@ bool checkRanges(const CliOptions &o, QString &error)
 {
     if (o.speed != 0 && !isUnitLineSpeed(o.speed))
         error = QStringLiteral("--speed: 4800, 9600, 19200, 38400, 57600 or 115200");
-    else if (o.address < 0 || o.address > 255)
-        error = QStringLiteral("--address: 0..255");
-    else if (o.tries < 1 || o.tries > 100)
-        error = QStringLiteral("--tries: 1..100");
-    else if (o.intervalMs < 1)
-        error = QStringLiteral("--interval: at least 1 ms");
+    else if (o.tries > 100)
+        error = QStringLiteral("--tries %1: 1..100").arg(o.tries);
     return error.isEmpty();
 }
 
@@ -143,12 +164,9 @@ QList<int> parseAddressList(const QString &text)
     QList<int> addresses;
     for (const QString &part : text.split(QLatin1Char(','))) {
         const QStringList ends = part.split(QLatin1Char('-'));
-        bool okFirst = false;
-        bool okLast = false;
-        const int first = ends.value(0).trimmed().toInt(&okFirst);
-        const int last = ends.size() == 2 ? ends[1].trimmed().toInt(&okLast) : first;
-        okLast = ends.size() == 1 ? okFirst : okLast;
-        if (ends.size() > 2 || !okFirst || !okLast || first < 0 || last > 255 || first > last)
+        const int first = parseUnitAddress(ends.value(0).trimmed());
+        const int last = ends.size() == 2 ? parseUnitAddress(ends[1].trimmed()) : first;
+        if (ends.size() > 2 || first < 0 || last < 0 || first > last)
             return {};
         for (int a = first; a <= last; ++a)
             addresses << a;
@@ -181,13 +199,15 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &o, QString &erro
     o.json = parser.isSet(QStringLiteral("json"));
     o.trace = parser.value(QStringLiteral("trace"));
     o.watch = parser.isSet(QStringLiteral("watch"));
-    const Number numbers[] = {{"speed", &o.speed},   {"address", &o.address},
-                              {"tries", &o.tries},   {"board", &o.board},
-                              {"relay", &o.relay},   {"time", &o.onTime},
-                              {"period", &o.period}, {"interval", &o.intervalMs}};
+    const Number numbers[] = {{"speed", &o.speed, 1},        {"tries", &o.tries, 1},
+                              {"board", &o.board, 1},        {"relay", &o.relay, 0},
+                              {"time", &o.onTime, 0},        {"period", &o.period, 0},
+                              {"interval", &o.intervalMs, 1}};
     for (const Number &n : numbers)
         if (!readNumber(parser, n, error))
             return false;
+    if (!readAddress(parser, o, error))
+        return false;
     if (parser.isSet(QStringLiteral("addresses"))) {
         o.addresses = parseAddressList(parser.value(QStringLiteral("addresses")));
         if (o.addresses.isEmpty()) {

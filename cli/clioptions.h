@@ -28,5 +28,6 @@ struct CliOptions
 // Returns false with `error` set when the command line is wrong (exit code 2).
 bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString &error);
 
-// "1-32", "1,3,5-7": addresses 0..255, ascending, without repeats; empty when malformed.
+// "1-32", "1,3,5-7", "0x10-0x1F": addresses as --address takes them, ascending, without
+// repeats; empty when malformed.
 QList<int> parseAddressList(const QString &text);

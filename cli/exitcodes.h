@@ -9,4 +9,5 @@ enum ExitCode : int
     ExitNoUnit = 4,         // no unit answered (or several at once)
     ExitExchangeFailed = 5, // the unit answered, then an exchange failed
     ExitRefused = 6,        // the unit refused, or the values are out of range
+    ExitWriteFailed = 7,    // the results or the trace could not be written
 };

@@ -9,7 +9,6 @@ int runFind(Session &session, const Output &out)
 {
     if (const int code = session.connect())
         return code;
-    out.result(unitJson(session.options().port, session.unit()),
-               unitText(session.options().port, session.unit()));
-    return ExitDone;
+    return out.result(unitJson(session.options().port, session.unit()),
+                      unitText(session.options().port, session.unit()));
 }

@@ -55,6 +55,5 @@ int runInfo(Session &session, const Output &out)
         text += QLatin1Char('\n') + line;
     }
     object.insert("inputs", inputs);
-    out.result(object, text);
-    return ExitDone;
+    return out.result(object, text);
 }

@@ -1,9 +1,25 @@
 #include "interrupt.h"
 
 #include <QEventLoop>
+#include <QList>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
+#include <utility>
+
+namespace {
+
+QList<std::function<void()>> actions;
+
+// The actions, on the thread of the event loop; each once.
+void runActions()
+{
+    const QList<std::function<void()>> due = std::exchange(actions, {});
+    for (const std::function<void()> &action : due)
+        action();
+}
+
+} // namespace
 
 #ifdef Q_OS_WIN
 // No pipe to wake the event loop: the waits look at the flag every few milliseconds.
@@ -25,6 +41,12 @@ void install()
 {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    auto *check = new QTimer; // lives as long as the program
+    QObject::connect(check, &QTimer::timeout, [] {
+        if (requested())
+            runActions();
+    });
+    check->start(flagCheckMs);
 }
 
 bool requested()
@@ -82,12 +104,13 @@ void install()
         char bytes[16];
         while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
         }
+        runActions();
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
 }
 
 bool requested()
@@ -111,3 +134,10 @@ bool wait(int ms)
 
 } // namespace interrupt
 #endif
+
+void interrupt::whenRequested(const std::function<void()> &action)
+{
+    actions << action;
+    if (requested())
+        runActions();
+}

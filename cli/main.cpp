@@ -12,14 +12,8 @@
 
 namespace {
 
-int runCommand(const CliOptions &options)
+int runOnUnit(Session &session, const CliOptions &options, const Output &out)
 {
-    const Output out(options.json);
-    if (options.command == QLatin1String("ports"))
-        return runPorts(options, out);
-    Session session(options);
-    if (const int code = session.open())
-        return code;
     if (options.command == QLatin1String("find"))
         return runFind(session, out);
     if (options.command == QLatin1String("info"))
@@ -33,10 +27,23 @@ int runCommand(const CliOptions &options)
     return runScan(session, out);
 }
 
+int runCommand(const CliOptions &options)
+{
+    const Output out(options.json);
+    if (options.command == QLatin1String("ports"))
+        return runPorts(options, out);
+    Session session(options);
+    if (const int code = session.open())
+        return code;
+    const int code = runOnUnit(session, options, out);
+    return code == ExitDone ? session.traceState() : code; // a trace with holes is a failure
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    Output::guardStandardOutput();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vertal-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VERTAL_VERSION));

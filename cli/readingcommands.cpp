@@ -55,8 +55,8 @@ int readStatus(Session &session, const QList<int> &boards, const Output &out)
         const QString line = QStringLiteral("board %1 %2").arg(board).arg(statusText(byte));
         lines << (session.options().watch ? time + QLatin1Char(' ') + line : line);
     }
-    out.result(QJsonObject{{"time", time}, {"boards", readings}}, lines.join(QLatin1Char('\n')));
-    return ExitDone;
+    return out.result(QJsonObject{{"time", time}, {"boards", readings}},
+                      lines.join(QLatin1Char('\n')));
 }
 
 int readValue(Session &session, int board, const Output &out)
@@ -68,9 +68,8 @@ int readValue(Session &session, int board, const Output &out)
     const int value = command::currentValue(reply);
     const QString time = traceStamp();
     const QString line = QStringLiteral("board %1 value %2").arg(board).arg(value);
-    out.result(QJsonObject{{"time", time}, {"board", board}, {"value", value}},
-               session.options().watch ? time + QLatin1Char(' ') + line : line);
-    return ExitDone;
+    return out.result(QJsonObject{{"time", time}, {"board", board}, {"value", value}},
+                      session.options().watch ? time + QLatin1Char(' ') + line : line);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
-// relay get | set | switch, with the window's own checks: relay 0..4 (1..4 to switch),
-// on-time 0..300 s and period 0..120 s (its spin boxes), and an on-time above 0 that is
-// not greater than the period refused ("Время меньше или равно периоду !").
+// relay get | set | switch, with the window's own checks: relay 0..4 (1..4 to switch), and
+// a relay board of the unit found; on-time 0..300 s and period 0..120 s (its spin boxes),
+// and an on-time above 0 that is not greater than the period refused ("Время меньше или
+// равно периоду !"). A write is judged by reading back what the unit holds.
 #include "clioptions.h"
 #include "commandcodes.h"
 #include "commands.h"
@@ -31,13 +32,15 @@ QString setValuesFault(const CliOptions &o)
     return QString();
 }
 
-// A write is answered [address, command, result, ...]: result 0 done, else refused.
-int writeResult(const QByteArray &reply, const QString &what)
+// The relay a command names must be a relay board of the unit found (the window offers
+// only those): the unit's reply to a write carries no result to tell a refusal by.
+int checkRelayBoard(const Session &session, int relay)
 {
-    const int result = command::replyByte(reply, 2);
-    if (result == 0)
+    if (command::boardKind(session.unit().boardMap, relay) == RelayBoard)
         return ExitDone;
-    Output::error(QStringLiteral("the unit refused %1 (result %2)").arg(what).arg(result));
+    Output::error(QStringLiteral("--relay %1: no relay board at position %1 (boards: %2)")
+                      .arg(relay)
+                      .arg(boardsText(session.unit().boardMap)));
     return ExitRefused;
 }
 
@@ -50,38 +53,52 @@ int getRelay(Session &session, const Output &out)
     if (const int code = session.call(reply, QStringLiteral("reading the alarm relay")))
         return code;
     const command::AlarmRele r = command::alarmRele(reply);
-    out.result(alarmReleJson(board, r.relay, r.onTime, r.period),
-               alarmReleText(board, r.relay, r.onTime, r.period));
-    return ExitDone;
+    return out.result(alarmReleJson(board, r.relay, r.onTime, r.period),
+                      alarmReleText(board, r.relay, r.onTime, r.period));
 }
 
+// Nothing in the reply to a write says whether the unit took it: the assignment is read
+// back and compared with what was sent.
 int setRelay(Session &session, const Output &out)
 {
     const CliOptions &o = session.options();
     if (const int code = checkInputBoard(session, o.board))
         return code;
-    QByteArray reply =
-        command::setAlarmRele(session.unit().address, o.board, o.relay, o.onTime, o.period);
-    if (const int code = session.call(reply, QStringLiteral("setting the alarm relay")))
+    if (o.relay != 0)
+        if (const int code = checkRelayBoard(session, o.relay))
+            return code;
+    const int address = session.unit().address;
+    QByteArray write = command::setAlarmRele(address, o.board, o.relay, o.onTime, o.period);
+    if (const int code = session.call(write, QStringLiteral("setting the alarm relay")))
         return code;
-    if (const int code = writeResult(reply, QStringLiteral("the alarm relay")))
+    QByteArray reply = command::readAlarmRele(address, o.board);
+    if (const int code = session.call(reply, QStringLiteral("reading the alarm relay back")))
         return code;
-    out.result(alarmReleJson(o.board, o.relay, o.onTime, o.period),
-               alarmReleText(o.board, o.relay, o.onTime, o.period) + QStringLiteral(" (set)"));
-    return ExitDone;
+    const command::AlarmRele held = command::alarmRele(reply);
+    if (held.relay != o.relay || held.onTime != o.onTime || held.period != o.period) {
+        Output::error(QStringLiteral("the unit did not store the alarm relay; it reads back: %1")
+                          .arg(alarmReleText(o.board, held.relay, held.onTime, held.period)));
+        return ExitRefused;
+    }
+    return out.result(alarmReleJson(o.board, o.relay, o.onTime, o.period),
+                      alarmReleText(o.board, o.relay, o.onTime, o.period) +
+                          QStringLiteral(" (set)"));
 }
 
+// The unit has no reading of a relay's state: what is known is that the request went out
+// and the unit answered it. A garbled answer is not asked again: the unit heard the request,
+// and a second one would switch the relay back.
 int switchRelay(Session &session, const Output &out)
 {
     const int relay = session.options().relay;
+    if (const int code = checkRelayBoard(session, relay))
+        return code;
     QByteArray reply = command::switchRele(session.unit().address, relay);
-    if (const int code = session.call(reply, QStringLiteral("switching relay %1").arg(relay)))
+    if (const int code = session.call(reply, QStringLiteral("switching relay %1").arg(relay),
+                                      Session::Garbled::Fail))
         return code;
-    if (const int code = writeResult(reply, QStringLiteral("to switch relay %1").arg(relay)))
-        return code;
-    out.result(QJsonObject{{"relay", relay}, {"switched", true}},
-               QStringLiteral("relay %1 switched").arg(relay));
-    return ExitDone;
+    return out.result(QJsonObject{{"relay", relay}, {"sent", true}, {"answered", true}},
+                      QStringLiteral("relay %1: switch sent, the unit answered").arg(relay));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // scan: which addresses answer the board request on a multi-drop line, at one speed.
-// Every address gets the same exchange as the search's probe (--tries sends at most).
+// Every address gets the same exchange as the search's probe (--tries sends at most, a
+// garbled reply asked again).
 #include "ccomport.h"
 #include "clioptions.h"
 #include "commands.h"
@@ -19,32 +20,52 @@ enum class Probe
 {
     Silent,
     Answered,
-    Garbled, // bytes came, but no readable reply: two units with one address?
+    Collided, // every reply garbled: two units with one address?
+    Garbled,  // garbled replies, then silence
 };
 
 Probe probe(Session &session, int address, int &boardMap)
 {
     session.traceConnection(session.options().speed, address);
-    const int result = probeBoards(session.port(), address, boardMap);
-    return result == Ok ? Probe::Answered : isGarbled(result) ? Probe::Garbled : Probe::Silent;
+    const Heard heard = probeBoards(session.port(), address, boardMap);
+    if (heard.result == Ok)
+        return Probe::Answered;
+    if (heard.garbled == 0)
+        return Probe::Silent;
+    return heard.everyReplyGarbled() ? Probe::Collided : Probe::Garbled;
 }
 
-void report(const Output &out, int address, Probe heard, int boardMap)
+int report(const Output &out, int address, Probe heard, int boardMap)
 {
-    QJsonObject object{{"address", address},
-                       {"answered", heard == Probe::Answered},
-                       {"garbled", heard == Probe::Garbled}};
+    const bool garbled = heard == Probe::Collided || heard == Probe::Garbled;
+    QJsonObject object{
+        {"address", address}, {"answered", heard == Probe::Answered}, {"garbled", garbled}};
     if (heard == Probe::Answered)
         object.insert("boards", boardsJson(boardMap));
-    if (out.json())
-        out.result(object, QString());
-    else if (heard == Probe::Answered)
-        out.result(object,
-                   QStringLiteral("address %1: boards %2").arg(address).arg(boardsText(boardMap)));
+    QString text;
+    if (heard == Probe::Answered)
+        text = QStringLiteral("address %1: boards %2").arg(address).arg(boardsText(boardMap));
+    else if (heard == Probe::Collided)
+        text =
+            QStringLiteral("address %1: garbled replies (two units at one address?)").arg(address);
     else if (heard == Probe::Garbled)
-        out.result(
-            object,
-            QStringLiteral("address %1: garbled reply (two units at one address?)").arg(address));
+        text = QStringLiteral("address %1: garbled replies, then silence (a noisy line?)")
+                   .arg(address);
+    if (!out.json() && text.isEmpty())
+        return ExitDone; // a silent address is told only by the summary
+    return out.result(object, text);
+}
+
+int summary(const Output &out, const QStringList &answered, int probed, int speed)
+{
+    if (out.json())
+        return ExitDone;
+    return out.result({}, QStringLiteral("%1 of %2 addresses answered at %3 baud%4%5")
+                              .arg(answered.size())
+                              .arg(probed)
+                              .arg(speed)
+                              .arg(answered.isEmpty() ? QString() : QStringLiteral(": "))
+                              .arg(answered.join(QLatin1String(", "))));
 }
 
 } // namespace
@@ -52,29 +73,30 @@ void report(const Output &out, int address, Probe heard, int boardMap)
 int runScan(Session &session, const Output &out)
 {
     const QList<int> &addresses = session.options().addresses;
+    const int speed = session.options().speed;
     QStringList answered;
     int probed = 0;
-    interrupt::install(); // Ctrl-C ends the scan with what it has found so far
-    session.port().setBaudRate(session.options().speed);
+    // Ctrl-C ends the scan with what it has found so far; the probe in flight stops at once.
+    interrupt::install();
+    interrupt::whenRequested([&session] { session.port().stopExchanges(); });
+    session.port().setBaudRate(speed);
     for (const int address : addresses) {
-        if (interrupt::requested())
-            break;
         int boardMap = 0;
         const Probe heard = probe(session, address, boardMap);
-        report(out, address, heard, boardMap);
+        if (interrupt::requested())
+            break; // the probe cut short tells nothing
+        if (const int code = session.traceState())
+            return code;
+        if (const int code = report(out, address, heard, boardMap))
+            return code;
         ++probed;
         if (heard == Probe::Answered)
             answered << QString::number(address);
     }
-    if (!out.json())
-        out.result({}, QStringLiteral("%1 of %2 addresses answered at %3 baud%4%5")
-                           .arg(answered.size())
-                           .arg(probed)
-                           .arg(session.options().speed)
-                           .arg(answered.isEmpty() ? QString() : QStringLiteral(": "))
-                           .arg(answered.join(QLatin1String(", "))));
-    if (answered.isEmpty()) {
-        Output::error(QStringLiteral("no unit answered at %1 baud").arg(session.options().speed));
+    if (const int code = summary(out, answered, probed, speed))
+        return code;
+    if (answered.isEmpty() && !interrupt::requested()) {
+        Output::error(QStringLiteral("no unit answered at %1 baud").arg(speed));
         return ExitNoUnit;
     }
     return ExitDone;

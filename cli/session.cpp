@@ -5,6 +5,7 @@
 #include "exitcodes.h"
 #include "linespeeds.h"
 #include "output.h"
+#include "serialport.h"
 
 #include <QCoreApplication>
 
@@ -24,12 +25,24 @@ int Session::open()
                               .arg(opts.trace, trace.errorString()));
             return ExitUsage;
         }
+        // Said at once, from the worker's thread; the program ends at its next step.
+        trace.onWriteFailure([path = opts.trace](const QString &reason) {
+            Output::error(QStringLiteral("cannot write the trace %1: %2").arg(path, reason));
+        });
         FrameTrace::install(&trace);
     }
     worker = std::make_unique<cComPort>(opts.port);
     if (worker->openFailed()) {
-        Output::error(
-            QStringLiteral("cannot open the port %1: %2").arg(opts.port, worker->openError()));
+        const SerialPort *line = worker->serialPort();
+        // The system's text for a held claim ("Resource temporarily unavailable") would
+        // send the operator looking for the wrong fault.
+        if (line && line->error() == SerialPort::Busy)
+            Output::error(QStringLiteral("cannot open the port %1: it is held by another "
+                                         "program; close that program and try again")
+                              .arg(opts.port));
+        else
+            Output::error(
+                QStringLiteral("cannot open the port %1: %2").arg(opts.port, worker->openError()));
         return ExitPortFailed;
     }
     worker->setSendsPerExchange(opts.tries);
@@ -43,6 +56,11 @@ void Session::traceConnection(int baud, int address)
                          opts.port, baud, address);
 }
 
+int Session::traceState() const
+{
+    return trace.writeFailed() ? ExitWriteFailed : ExitDone;
+}
+
 int Session::connect()
 {
     QList<int> speeds;
@@ -52,6 +70,8 @@ int Session::connect()
         speeds = QList<int>(unitLineSpeeds.begin(), unitLineSpeeds.end());
     found = findUnit(*worker, opts.address, speeds,
                      [this](int speed, int address) { traceConnection(speed, address); });
+    if (const int code = traceState())
+        return code;
     if (!found.answered)
         return reportSearchFailure();
     if (found.result == Ok)
@@ -67,16 +87,21 @@ int Session::connect()
 
 int Session::reportSearchFailure() const
 {
-    if (!found.garbledAt.isEmpty() && opts.address == 0) {
+    if (found.garbledSpeed && found.everyReplyGarbled && opts.address == 0) {
         Output::error(QStringLiteral("several units answered address 0 at once at %1 baud: their "
                                      "replies collided on the line. Give the unit's address with "
                                      "--address, or list the units with scan.")
-                          .arg(found.garbledAt.first()));
-    } else if (!found.garbledAt.isEmpty()) {
+                          .arg(found.garbledSpeed));
+    } else if (found.garbledSpeed && found.everyReplyGarbled) {
         Output::error(QStringLiteral("only garbled replies from address %1 (at %2 baud): two "
                                      "units with one address?")
                           .arg(opts.address)
-                          .arg(found.garbledAt.first()));
+                          .arg(found.garbledSpeed));
+    } else if (found.garbledSpeed) {
+        Output::error(QStringLiteral("address %1 answered at %2 baud, but only with garbled "
+                                     "replies and then silence: a noisy line?")
+                          .arg(opts.address)
+                          .arg(found.garbledSpeed));
     } else {
         Output::error(QStringLiteral("no unit answered on %1 at address %2 (%3)")
                           .arg(opts.port)
@@ -87,9 +112,12 @@ int Session::reportSearchFailure() const
     return ExitNoUnit;
 }
 
-int Session::call(QByteArray &payload, const QString &what)
+int Session::call(QByteArray &payload, const QString &what, Garbled garbled)
 {
-    const int result = worker->exchange(payload, false);
+    const int result = garbled == Garbled::AskAgain ? exchangeAskingAgain(*worker, payload).result
+                                                    : worker->exchange(payload, false);
+    if (const int code = traceState())
+        return code;
     if (result == Ok)
         return ExitDone;
     Output::error(QStringLiteral("%1: %2").arg(what, describeFailure(result)));

@@ -21,17 +21,28 @@ public:
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    // Opens the trace file and the port. ExitDone, ExitUsage (trace file) or ExitPortFailed.
+    // Opens the trace file and the port. ExitDone, ExitUsage (trace file) or ExitPortFailed
+    // (a port held by another program said as such).
     int open();
     // Finds the unit as the window does (or at --speed only): its speed, address, boards
-    // and version. ExitDone, ExitNoUnit or ExitExchangeFailed.
+    // and version. ExitDone, ExitNoUnit, ExitExchangeFailed or ExitWriteFailed (trace).
     int connect();
     const FoundUnit &unit() const { return found; }
 
+    // How call() takes a garbled reply.
+    enum class Garbled
+    {
+        AskAgain, // a request the unit may get twice (a reading, storing a value)
+        Fail,     // one it must not (switching a relay toggles it)
+    };
     // One exchange with the unit found by connect(): `payload` holds the request, and the
     // reply on ExitDone. On failure returns ExitExchangeFailed; `what` names the operation
-    // in the message.
-    int call(QByteArray &payload, const QString &what);
+    // in the message. ExitWriteFailed once the trace cannot be written.
+    int call(QByteArray &payload, const QString &what, Garbled garbled = Garbled::AskAgain);
+
+    // ExitWriteFailed once a trace line could not be written (already said on standard
+    // error), ExitDone otherwise: the program ends rather than leave a trace with holes.
+    int traceState() const;
 
     // Writes the trace's connection header for line speed `baud` and `address` (when a
     // trace is kept): the frames after it go there.

@@ -1,6 +1,7 @@
 #include "frametrace.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <atomic>
 
 namespace {
@@ -20,10 +21,20 @@ FrameTrace::~FrameTrace()
     current.compare_exchange_strong(self, nullptr);
 }
 
+// A device or a pipe (/dev/stderr, a FIFO) has no end to append at: it is opened plainly.
 bool FrameTrace::open(const QString &path)
 {
     file.setFileName(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    const QFileInfo info(path);
+    const bool appendable = !info.exists() || info.isFile();
+    return file.open(QIODevice::WriteOnly | QIODevice::Text |
+                     (appendable ? QIODevice::Append : QIODevice::NotOpen));
+}
+
+void FrameTrace::onWriteFailure(std::function<void(const QString &)> report)
+{
+    QMutexLocker guard(&lock);
+    failureReport = std::move(report);
 }
 
 void FrameTrace::connection(const QString &program, const QString &port, int speed, int address)
@@ -73,11 +84,19 @@ QString FrameTrace::escaped(const QByteArray &bytes)
 }
 
 // Each line is flushed at once: a trace must hold everything up to a crash or a Ctrl-C.
+// The report runs outside the lock, so that it may write wherever it likes.
 void FrameTrace::writeLine(const QString &line)
 {
     QMutexLocker guard(&lock);
-    if (!file.isOpen())
+    if (!file.isOpen() || failed)
         return;
-    file.write(line.toUtf8() + '\n');
-    file.flush();
+    const QByteArray bytes = line.toUtf8() + '\n';
+    if (file.write(bytes) == bytes.size() && file.flush())
+        return;
+    failed = true;
+    const QString reason = file.errorString();
+    const std::function<void(const QString &)> report = failureReport;
+    guard.unlock();
+    if (report)
+        report(reason);
 }

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QMutex>
 #include <QString>
+#include <atomic>
+#include <functional>
 
 // A trace of the bytes on the line, written to a file for the technician or a script:
 //
@@ -35,6 +37,12 @@ public:
     bool open(const QString &path);
     QString errorString() const { return file.errorString(); }
 
+    // A line that cannot be written (a full disk, /dev/full) ends the trace: nothing after
+    // it is written, writeFailed() turns true, and `report` (set before install()) is called
+    // once with the system's reason, on the thread that recorded the line (a worker's).
+    void onWriteFailure(std::function<void(const QString &reason)> report);
+    bool writeFailed() const { return failed.load(); }
+
     // Writes the header line of a connection.
     void connection(const QString &program, const QString &port, int speed, int address);
     // Writes one line for `bytes` going "out" or coming "in".
@@ -53,4 +61,6 @@ private:
 
     QMutex lock;
     QFile file;
+    std::atomic<bool> failed{false};
+    std::function<void(const QString &)> failureReport;
 };

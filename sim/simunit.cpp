@@ -70,6 +70,8 @@ quint8 setAlarmRelay(UnitState &s, const QByteArray &r)
     const int n = quint8(r[2]);
     if (!isPosition(n))
         return writeRefused;
+    if (!s.storesAlarmRelay)
+        return writeDone;
     UnitState::AlarmRelay &a = s.alarmRelay[n - 1];
     a.relay = quint8(r[3]);
     a.onTime = quint16(quint8(r[4]) | quint8(r[5]) << 8);
@@ -83,6 +85,15 @@ quint8 switchRelay(UnitState &s, int n)
         return writeRefused;
     s.relayOn[n - 1] = !s.relayOn[n - 1];
     return writeDone;
+}
+
+// The body of a write's reply: the command, then its result unless the unit leaves it out.
+QByteArray writeReply(const UnitState &s, quint8 command, quint8 result)
+{
+    QByteArray body(1, char(command));
+    if (!s.shortWriteReplies)
+        body.append(char(result));
+    return body;
 }
 
 // The bytes after the address byte, for a request already checked for length.
@@ -110,11 +121,11 @@ QByteArray replyBody(UnitState &s, const QByteArray &r)
         appendWord(body, isPosition(n) ? s.value[n - 1] : 0);
         return body;
     case CMD_SET_BOARD_TYPE:
-        return QByteArray(1, char(command)) + char(setBoardType(s, n, quint8(r[3])));
+        return writeReply(s, command, setBoardType(s, n, quint8(r[3])));
     case CMD_SET_ALARM_RELE:
-        return QByteArray(1, char(command)) + char(setAlarmRelay(s, r));
+        return writeReply(s, command, setAlarmRelay(s, r));
     case CMD_SWITCH_RELE:
-        return QByteArray(1, char(command)) + char(switchRelay(s, n));
+        return writeReply(s, command, switchRelay(s, n));
     }
     return body;
 }

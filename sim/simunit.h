@@ -28,6 +28,10 @@ struct UnitState
     std::array<quint16, 4> value{}; // current 16-bit value of an input board
     std::array<AlarmRelay, 4> alarmRelay{};
     std::array<bool, 4> relayOn{};
+    // Firmware variants seen in the field: writes (0x2C, 0x2D, 0x2E) acknowledged with
+    // [addr, command, chk] and no result byte; an alarm relay assignment taken but not kept.
+    bool shortWriteReplies = false;
+    bool storesAlarmRelay = true;
 
     // Kind of board at position 1..4 (0 none, 1 input, 2 relay, 3 unused); 0 outside 1..4.
     int boardKind(int position) const;
@@ -51,6 +55,7 @@ struct UnitState
 //   0x26 READ_VERSION    [addr, major, minor, chk]
 //   0x29 READ_VALUE      [addr, value lo, value hi, chk]   (n outside 1..4: zero)
 //   0x2C, 0x2D, 0x2E     [addr, command, result, chk]      result 0 done, 1 refused
+//                        ([addr, command, chk] with shortWriteReplies)
 // Writes: 0x2C sets the kind of position n to the type code (0..3; others refused);
 // 0x2D stores the assignment of position n (1..4); 0x2E toggles the relay of
 // relay-board position n (other positions refused). A write takes effect even when its

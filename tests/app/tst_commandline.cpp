@@ -109,6 +109,9 @@ void TestCommandLine::wrongValueEnds_data()
     QTest::newRow("address 256") << QStringList{"--address", "256"} << "--address";
     QTest::newRow("address -1") << QStringList{"--address=-1"} << "--address";
     QTest::newRow("address text") << QStringList{"--address", "one"} << "--address";
+    QTest::newRow("address 0x100") << QStringList{"--address", "0x100"} << "--address";
+    QTest::newRow("address 0x") << QStringList{"--address", "0x"} << "--address";
+    QTest::newRow("address +7") << QStringList{"--address", "+7"} << "--address";
     QTest::newRow("speed 1200") << QStringList{"--speed", "1200"} << "--speed";
     QTest::newRow("speed text") << QStringList{"--speed", "fast"} << "--speed";
 }

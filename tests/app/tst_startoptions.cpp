@@ -12,7 +12,10 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
+#include <cstdio>
+#include <unistd.h>
 
 namespace {
 StartOptions optionsFrom(const QStringList &args)
@@ -53,6 +56,7 @@ private slots:
     void addressSet();
     void speedTriedFirstThenTheUsualOrder();
     void traceOfAConnection();
+    void traceThatCannotBeWritten();
 };
 
 void TestStartOptions::valuesRead()
@@ -110,6 +114,9 @@ void TestStartOptions::addressSet()
     MainWindow window(nullptr, [] { return QStringList{"ttyS0"}; });
     window.applyStartOptions(optionsFrom({"--address", "255"}));
     QCOMPARE(window.findChild<QSpinBox *>("addr")->value(), 255);
+    // The syntax vertal-cli takes: hexadecimal with 0x too.
+    window.applyStartOptions(optionsFrom({"--address", "0x10"}));
+    QCOMPARE(window.findChild<QSpinBox *>("addr")->value(), 16);
 }
 
 // A unit at 4800 with 115200 asked first: nine copies at 115200, then found at once at 4800.
@@ -178,6 +185,52 @@ void TestStartOptions::traceOfAConnection()
     QVERIFY2(out >= 9 + 1 + 3 + 1, qPrintable(lines.join('\n')));
     QVERIFY(in >= 4);
     QVERIFY(lines.first().startsWith("# "));
+}
+
+namespace {
+// Standard error into `file` for as long as it lives.
+struct StandardErrorTo
+{
+    explicit StandardErrorTo(const QFile &file) : saved(::dup(STDERR_FILENO))
+    {
+        std::fflush(stderr);
+        ::dup2(file.handle(), STDERR_FILENO);
+    }
+    ~StandardErrorTo()
+    {
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+    }
+    int saved;
+};
+} // namespace
+
+// A trace on a full disk: the window connects and polls as ever, and standard error says
+// once that the trace stops.
+void TestStartOptions::traceThatCannotBeWritten()
+{
+    QTemporaryFile said;
+    QVERIFY(said.open());
+    bool opened = false;
+    bool connected = false;
+    bool polled = false;
+    {
+        const StandardErrorTo redirect(said);
+        FrameTrace trace;
+        QString error;
+        opened = openTrace(trace, QStringLiteral("/dev/full"), error);
+        UnitBench bench;
+        connected = bench.isReady() && bench.connectUnit(1);
+        polled = connected && bench.waitForTicks(2);
+        FrameTrace::install(nullptr);
+    }
+    QVERIFY(opened);
+    QVERIFY(connected);
+    QVERIFY(polled);
+    said.seek(0);
+    const QByteArray text = said.readAll();
+    QVERIFY2(text.count("--trace: cannot write /dev/full") == 1, text.constData());
 }
 
 QTEST_MAIN(TestStartOptions)

@@ -44,9 +44,12 @@ void startCli(QProcess &process, const QStringList &args)
     process.waitForStarted(runLimitMs);
 }
 
-CliRun runCli(const QStringList &args, const QStringList &extraEnvironment)
+CliRun runCli(const QStringList &args, const QStringList &extraEnvironment,
+              const QString &standardOutput)
 {
     QProcess process;
+    if (!standardOutput.isEmpty())
+        process.setStandardOutputFile(standardOutput);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString &entry : extraEnvironment)
         env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));

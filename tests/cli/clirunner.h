@@ -41,8 +41,10 @@ struct CliRun
     QList<QJsonObject> json() const;
 };
 
-// Runs vertal-cli with `args` and waits for its end (bounded).
-CliRun runCli(const QStringList &args, const QStringList &extraEnvironment = {});
+// Runs vertal-cli with `args` and waits for its end (bounded). With `standardOutput`, the
+// program's standard output goes to that file (run.out stays empty).
+CliRun runCli(const QStringList &args, const QStringList &extraEnvironment = {},
+              const QString &standardOutput = {});
 // Starts vertal-cli with `args` without waiting.
 void startCli(QProcess &process, const QStringList &args);
 

@@ -4,6 +4,7 @@
 #include "commandcodes.h"
 #include "tracefile.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QProcess>
@@ -47,17 +48,24 @@ private slots:
     void findTriesTheSpeedsInTurn();
     void infoShowsInputBoards();
     void statusAndValueReadings();
+    void watchEndsOnInterrupt_data();
     void watchEndsOnInterrupt();
     void relayGetSetSwitch();
+    void writeJudgedByWhatTheUnitHolds_data();
+    void writeJudgedByWhatTheUnitHolds();
     void refusedOrOutOfRange_data();
     void refusedOrOutOfRange();
     void portCannotBeOpened();
     void noUnitAnswers();
+    void garbledReplyAskedAgain_data();
+    void garbledReplyAskedAgain();
     void exchangeFailsMidway();
     void scanFindsThreeUnitsAndTwoGaps();
     void scanStopsOnInterrupt();
     void findOnASharedLine();
     void traceRecordsTheFrames();
+    void unwritableOutputEndsTheProgram_data();
+    void unwritableOutputEndsTheProgram();
 };
 
 void TestCli::helpListsExitCodes()
@@ -65,7 +73,8 @@ void TestCli::helpListsExitCodes()
     const CliRun run = runCli({"--help"});
     QCOMPARE(run.exitCode, 0);
     for (const char *text : {"Exit codes", "  0  done", "  2  usage", "  3  the port",
-                             "  4  no unit", "  5  an exchange", "  6  the unit refused", "--watch",
+                             "  4  no unit", "  5  an exchange", "  6  the unit did not store",
+                             "  7  the results or the trace could not be written", "--watch",
                              "--trace", "--tries", "scan --port P --speed B --addresses 1-32"})
         QVERIFY2(run.out.contains(text), text);
 }
@@ -73,29 +82,72 @@ void TestCli::helpListsExitCodes()
 void TestCli::usageErrors_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::newRow("no command") << QStringList{};
-    QTest::newRow("unknown command") << QStringList{"fly", "--port", "x"};
-    QTest::newRow("no port") << QStringList{"find"};
-    QTest::newRow("bad speed") << QStringList{"find", "--port", "x", "--speed", "1200"};
-    QTest::newRow("speed not a number") << QStringList{"find", "--port", "x", "--speed", "fast"};
-    QTest::newRow("relay without action") << QStringList{"relay", "--port", "x"};
-    QTest::newRow("value without board") << QStringList{"value", "--port", "x"};
-    QTest::newRow("set without period") << QStringList{
-        "relay", "set", "--port", "x", "--board", "1", "--relay", "2", "--time", "9"};
-    QTest::newRow("scan without speed") << QStringList{"scan", "--port", "x", "--addresses", "1-3"};
+    QTest::addColumn<QString>("named"); // the option the message names
+    auto set = [](const char *option, const char *value) {
+        QStringList args{"relay",   "set", "--port", "x", "--board",  "1",
+                         "--relay", "2",   "--time", "9", "--period", "3"};
+        args[args.indexOf(option) + 1] = value;
+        return args;
+    };
+    QTest::newRow("no command") << QStringList{} << "command";
+    QTest::newRow("unknown command") << QStringList{"fly", "--port", "x"} << "fly";
+    QTest::newRow("no port") << QStringList{"find"} << "--port";
+    QTest::newRow("bad speed") << QStringList{"find", "--port", "x", "--speed", "1200"}
+                               << "--speed";
+    QTest::newRow("speed not a number")
+        << QStringList{"find", "--port", "x", "--speed", "fast"} << "--speed";
+    QTest::newRow("relay without action") << QStringList{"relay", "--port", "x"} << "relay";
+    QTest::newRow("value without board") << QStringList{"value", "--port", "x"} << "--board";
+    QTest::newRow("set without period")
+        << QStringList{"relay", "set", "--port", "x", "--board", "1", "--relay", "2", "--time", "9"}
+        << "--period";
+    QTest::newRow("scan without speed")
+        << QStringList{"scan", "--port", "x", "--addresses", "1-3"} << "--speed";
     QTest::newRow("bad address list")
-        << QStringList{"scan", "--port", "x", "--speed", "4800", "--addresses", "5-1"};
-    QTest::newRow("unknown option") << QStringList{"find", "--port", "x", "--colour"};
+        << QStringList{"scan", "--port", "x", "--speed", "4800", "--addresses", "5-1"}
+        << "--addresses";
+    QTest::newRow("address list beyond 0xFF")
+        << QStringList{"scan", "--port", "x", "--speed", "4800", "--addresses", "1-0x100"}
+        << "--addresses";
+    QTest::newRow("unknown option") << QStringList{"find", "--port", "x", "--colour"} << "colour";
+    // Negative numbers, and 0 where it means nothing, are no "not given" and no search.
+    QTest::newRow("board -1") << QStringList{"status", "--port", "x", "--board", "-1"}
+                              << "--board -1";
+    QTest::newRow("board 0") << QStringList{"value", "--port", "x", "--board", "0"} << "--board 0";
+    QTest::newRow("relay -1") << set("--relay", "-1") << "--relay -1";
+    QTest::newRow("time -1") << set("--time", "-1") << "--time -1";
+    QTest::newRow("period -1") << set("--period", "-1") << "--period -1";
+    QTest::newRow("speed 0") << QStringList{"find", "--port", "x", "--speed", "0"} << "--speed 0";
+    QTest::newRow("speed -4800") << QStringList{"find", "--port", "x", "--speed", "-4800"}
+                                 << "--speed -4800";
+    QTest::newRow("tries 0") << QStringList{"find", "--port", "x", "--tries", "0"} << "--tries 0";
+    QTest::newRow("tries -1") << QStringList{"find", "--port", "x", "--tries", "-1"}
+                              << "--tries -1";
+    QTest::newRow("interval 0") << QStringList{"status",  "--port",     "x",
+                                               "--watch", "--interval", "0"}
+                                << "--interval 0";
+    QTest::newRow("address -1") << QStringList{"find", "--port", "x", "--address", "-1"}
+                                << "--address -1";
+    QTest::newRow("address 256") << QStringList{"find", "--port", "x", "--address", "256"}
+                                 << "--address 256";
+    QTest::newRow("address 0x100")
+        << QStringList{"find", "--port", "x", "--address", "0x100"} << "--address 0x100";
+    QTest::newRow("address 0x") << QStringList{"find", "--port", "x", "--address", "0x"}
+                                << "--address 0x";
 }
 
-// Wrong command lines end with 2 before any port is touched.
+// Wrong command lines end with 2 before any port is touched, naming what is wrong, with
+// one pointer to --help.
 void TestCli::usageErrors()
 {
     QFETCH(QStringList, args);
+    QFETCH(QString, named);
     const CliRun run = runCli(args);
     QCOMPARE(run.exitCode, 2);
     QVERIFY(run.out.isEmpty());
     QVERIFY(run.err.startsWith("vertal-cli: "));
+    QVERIFY2(run.err.contains(named.toUtf8()), run.err.constData());
+    QVERIFY2(run.err.count("(try --help)") == 1, run.err.constData());
 }
 
 void TestCli::portsListsTheLine()
@@ -110,6 +162,10 @@ void TestCli::portsListsTheLine()
     QCOMPARE(json.exitCode, 0);
     QVERIFY(!json.json().isEmpty());
     QCOMPARE(json.json().last().value("path").toString(), line.path());
+    // Every port with the same keys, the listed ones and the extra one alike.
+    const QStringList keys{"description", "manufacturer", "name", "path", "serial", "usb"};
+    for (const QJsonObject &port : json.json())
+        QCOMPARE(port.keys(), keys);
 }
 
 // Address 0 asks the unit: the unit's own address comes back with its version and boards.
@@ -125,7 +181,7 @@ void TestCli::findReportsTheUnit()
     QVERIFY(human.err.isEmpty());
     QCOMPARE(framesFor(*line.server, CMD_READ_ADDRESS), 1);
 
-    const CliRun json = runCli({"find", "--port", line.path(), "--address", "7", "--json"});
+    const CliRun json = runCli({"find", "--port", line.path(), "--address", "0x07", "--json"});
     QCOMPARE(json.exitCode, 0);
     QCOMPARE(json.json().size(), 1);
     const QJsonObject unit = json.json().first();
@@ -206,10 +262,18 @@ void TestCli::statusAndValueReadings()
     QCOMPARE(json.json().value(0).value("value").toInt(), 1234);
 }
 
+void TestCli::watchEndsOnInterrupt_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl-C") << int(SIGINT);
+    QTest::newRow("hang-up") << int(SIGHUP); // the terminal or the ssh session gone
+}
+
 // A stream of readings, one JSON object per line, each line as it comes; Ctrl-C ends it
-// with 0 and closes the port.
+// with 0 and closes the port, and so does a hang-up.
 void TestCli::watchEndsOnInterrupt()
 {
+    QFETCH(int, signal);
     CliLine line({cliUnit()});
     QVERIFY(line.isReady());
     QProcess cli;
@@ -223,7 +287,7 @@ void TestCli::watchEndsOnInterrupt()
             out += cli.readAllStandardOutput();
         QVERIFY2(out.contains(expected), out.constData());
     }
-    ::kill(pid_t(cli.processId()), SIGINT);
+    ::kill(pid_t(cli.processId()), signal);
     QVERIFY(cli.waitForFinished(10000));
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli.exitCode(), 0);
@@ -244,6 +308,7 @@ void TestCli::relayGetSetSwitch()
                                           "300", "--period", "120"} +
                               base);
     QCOMPARE(set.exitCode, 0);
+    QCOMPARE(framesFor(*line.server, CMD_READ_ALARM_RELE), 1); // read back
     const UnitState::AlarmRelay stored = line.unit().state().alarmRelay[2];
     QCOMPARE(int(stored.relay), 2);
     QCOMPARE(int(stored.onTime), 300);
@@ -259,7 +324,53 @@ void TestCli::relayGetSetSwitch()
     const CliRun toggle = runCli(QStringList{"relay", "switch", "--relay", "2", "--json"} + base);
     QCOMPARE(toggle.exitCode, 0);
     QVERIFY(line.unit().state().relayOn[1]);
-    QCOMPARE(toggle.json().value(0).value("switched").toBool(), true);
+    QCOMPARE(toggle.json().value(0),
+             (QJsonObject{{"relay", 2}, {"sent", true}, {"answered", true}}));
+}
+
+void TestCli::writeJudgedByWhatTheUnitHolds_data()
+{
+    QTest::addColumn<bool>("shortReplies"); // writes acknowledged without a result byte
+    QTest::addColumn<bool>("stores");       // the unit keeps an alarm relay assignment
+    QTest::addColumn<int>("setCode");
+    QTest::newRow("short acknowledgement") << true << true << 0;
+    QTest::newRow("result byte") << false << true << 0;
+    QTest::newRow("assignment not kept") << false << false << 6;
+    QTest::newRow("short, not kept") << true << false << 6;
+}
+
+// Nothing in the reply to a write is a result: relay set reads the assignment back and
+// compares; relay switch tells that the request went out and was answered.
+void TestCli::writeJudgedByWhatTheUnitHolds()
+{
+    QFETCH(bool, shortReplies);
+    QFETCH(bool, stores);
+    QFETCH(int, setCode);
+    UnitState state = cliUnit();
+    state.shortWriteReplies = shortReplies;
+    state.storesAlarmRelay = stores;
+    CliLine line({state});
+    QVERIFY(line.isReady());
+    const QStringList base{"--port", line.path(), "--speed", "4800", "--address", "1"};
+    const CliRun set = runCli(QStringList{"relay", "set", "--board", "1", "--relay", "2", "--time",
+                                          "30", "--period", "10"} +
+                              base);
+    QCOMPARE(set.exitCode, setCode);
+    QCOMPARE(framesFor(*line.server, CMD_SET_ALARM_RELE), 1);
+    QCOMPARE(framesFor(*line.server, CMD_READ_ALARM_RELE), 1);
+    if (setCode == 0) {
+        QCOMPARE(set.lines(),
+                 (QList<QByteArray>{"board 1 alarm relay: 2 for 30 s every 10 s (set)"}));
+    } else {
+        QVERIFY(set.out.isEmpty());
+        QVERIFY2(set.err.contains("did not store") && set.err.contains("relay: none"),
+                 set.err.constData());
+    }
+    const CliRun toggle = runCli(QStringList{"relay", "switch", "--relay", "2"} + base);
+    QCOMPARE(toggle.exitCode, 0);
+    QCOMPARE(toggle.lines(), (QList<QByteArray>{"relay 2: switch sent, the unit answered"}));
+    QVERIFY(line.unit().state().relayOn[1]);
+    QCOMPARE(framesFor(*line.server, CMD_SWITCH_RELE), 1);
 }
 
 void TestCli::refusedOrOutOfRange_data()
@@ -278,8 +389,10 @@ void TestCli::refusedOrOutOfRange_data()
     QTest::newRow("relay board as input") << set("2", "2", "0", "0") << 0;
     QTest::newRow("board 5") << QStringList{"value", "--board", "5"} << 0;
     QTest::newRow("switch relay 0") << QStringList{"relay", "switch", "--relay", "0"} << 0;
-    // The unit refuses to switch a position that holds no relay board.
-    QTest::newRow("unit refuses") << QStringList{"relay", "switch", "--relay", "1"} << 1;
+    // Positions that hold no relay board on the unit found: nothing goes out.
+    QTest::newRow("switch an input board") << QStringList{"relay", "switch", "--relay", "1"} << 0;
+    QTest::newRow("relay an input board") << set("1", "3", "0", "0") << 0;
+    QTest::newRow("relay an empty position") << set("1", "4", "0", "0") << 0;
 }
 
 // The window's own checks, and the unit's refusal: 6.
@@ -305,6 +418,21 @@ void TestCli::portCannotBeOpened()
     QVERIFY(run.err.contains("/dev/vertal-no-such-port"));
     QVERIFY(run.err.size() > 50); // the system's reason follows
     QVERIFY(run.out.isEmpty());
+
+    // A port held by another program (a watch here, the wizard alike) is said as such.
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    QProcess holder;
+    startCli(holder, {"status", "--port", line.path(), "--board", "1", "--watch"});
+    QVERIFY(holder.waitForReadyRead(10000));
+    const CliRun held = runCli({"find", "--port", line.path(), "--speed", "4800"});
+    ::kill(pid_t(holder.processId()), SIGINT);
+    QVERIFY(holder.waitForFinished(10000));
+    QCOMPARE(held.exitCode, 3);
+    QVERIFY2(held.err.contains(line.path().toUtf8()) &&
+                 held.err.contains("held by another program") &&
+                 !held.err.contains("temporarily unavailable"),
+             held.err.constData());
 }
 
 void TestCli::noUnitAnswers()
@@ -316,6 +444,59 @@ void TestCli::noUnitAnswers()
     QCOMPARE(run.exitCode, 4);
     QVERIFY(run.err.contains("no unit answered"));
     QVERIFY(run.out.isEmpty());
+}
+
+void TestCli::garbledReplyAskedAgain_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("fault"); // FaultKind of a reply that stays garbled
+    QTest::addColumn<bool>("sticky");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said");
+    // Board requests, every one at the unit's 4800 baud: a garbled reply is asked twice again.
+    QTest::addColumn<int>("probes");
+    const QStringList find{"find", "--json"};
+    QTest::newRow("one glitch, all speeds, address 0")
+        << find + QStringList{"--tries", "2"} << int(FaultKind::OddLength) << false << 0
+        << QString() << 2;
+    QTest::newRow("one glitch, address 1")
+        << find + QStringList{"--address", "1", "--speed", "4800"} << int(FaultKind::BadHighDigit)
+        << false << 0 << QString() << 2;
+    // A collision garbles every reply, and the search stays at the speed that answered.
+    QTest::newRow("every reply garbled, address 0")
+        << find + QStringList{"--tries", "1"} << int(FaultKind::OddLength) << true << 4
+        << "collided" << 3;
+    QTest::newRow("every reply garbled, address 1")
+        << find + QStringList{"--address", "1", "--tries", "1"} << int(FaultKind::BadLowDigit)
+        << true << 4 << "two units with one address?" << 3;
+}
+
+// One spoilt frame is asked again before anything is concluded; a speed where a reply came
+// is not given up for the next one.
+void TestCli::garbledReplyAskedAgain()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, fault);
+    QFETCH(bool, sticky);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    QFETCH(int, probes);
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    line.server->injectFault(Fault::of(FaultKind(fault), sticky));
+    const CliRun run = runCli(args + QStringList{"--port", line.path()});
+    QCOMPARE(run.exitCode, code);
+    if (code == 0) {
+        QCOMPARE(run.json().value(0).value("address").toInt(), 1);
+        QVERIFY2(run.err.isEmpty(), run.err.constData());
+    } else {
+        QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+    }
+    QList<int> speeds;
+    for (const ReceivedFrame &f : line.server->receivedFrames())
+        if (f.payload.size() > 1 && quint8(f.payload[1]) == CMD_READ_BOARDS)
+            speeds << f.lineSpeed;
+    QCOMPARE(speeds, QList<int>(probes, 4800));
 }
 
 // The unit answered, then fell silent: 5, with the readings before it on standard output.
@@ -342,7 +523,10 @@ void TestCli::scanFindsThreeUnitsAndTwoGaps()
     CliLine line({cliUnit(1), cliUnit(3), third});
     QVERIFY(line.isReady());
     const QStringList args{"scan", "--port", line.path(), "--addresses", "1-5"};
-    const CliRun json = runCli(args + fast + QStringList{"--json"});
+    // Addresses as --address takes them, decimal or 0x-hexadecimal.
+    const CliRun json = runCli(
+        QStringList{"scan", "--port", line.path(), "--addresses", "0x01-2,3,0x4-0x05", "--json"} +
+        fast);
     QCOMPARE(json.exitCode, 0);
     const QList<QJsonObject> probes = json.json();
     QCOMPARE(probes.size(), 5);
@@ -382,6 +566,22 @@ void TestCli::scanStopsOnInterrupt()
     const QRegularExpressionMatch match = summary.match(QString::fromUtf8(out));
     QVERIFY2(match.hasMatch(), out.constData());
     QVERIFY(match.captured(1).toInt() < 32);
+
+    // Before any unit answered: 0 all the same, and at once, the probe in flight cut short.
+    QProcess quiet;
+    startCli(quiet,
+             QStringList{"scan", "--port", line.path(), "--addresses", "2-32", "--json"} + fast);
+    QVERIFY(quiet.waitForReadyRead(10000)); // address 2 probed: the scan is under way
+    QTest::qWait(100);                      // and the next probe in flight
+    QElapsedTimer stopping;
+    stopping.start();
+    ::kill(pid_t(quiet.processId()), SIGINT);
+    QVERIFY(quiet.waitForFinished(10000));
+    const qint64 stoppedMs = stopping.elapsed();
+    QVERIFY2(stoppedMs < 1200, qPrintable(QString::number(stoppedMs)));
+    QCOMPARE(quiet.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(quiet.exitCode(), 0);
+    QVERIFY(quiet.readAllStandardError().isEmpty());
 }
 
 // The simulator program with three units: address 0 is answered by all at once and the
@@ -442,6 +642,54 @@ void TestCli::traceRecordsTheFrames()
     for (int i = 1; i < lines.size(); ++i)
         QVERIFY2(frame.match(lines[i]).hasMatch(), qPrintable(lines[i]));
     QVERIFY(lines[1].endsWith("out $0005051\\r") || lines[1].contains("out $0005"));
+}
+
+void TestCli::unwritableOutputEndsTheProgram_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("output"); // a file for standard output, "closed", or none
+    QTest::addColumn<QString>("said");
+    const QStringList find{"find", "--speed", "4800"};
+    QTest::newRow("results, full disk") << find << "/dev/full"
+                                        << "cannot write the results";
+    QTest::newRow("results, closed") << find << "closed"
+                                     << "standard output is closed";
+    QTest::newRow("JSON, full disk") << find + QStringList{"--json"} << "/dev/full"
+                                     << "cannot write the results";
+    QTest::newRow("ports, full disk") << QStringList{"ports"} << "/dev/full"
+                                      << "cannot write the results";
+    QTest::newRow("trace, full disk") << find + QStringList{"--trace", "/dev/full"} << QString()
+                                      << "cannot write the trace /dev/full";
+    // A stream ends too, instead of reading on without its trace.
+    QTest::newRow("watch, trace on a full disk")
+        << QStringList{"status", "--board", "1", "--watch", "--trace", "/dev/full"} << QString()
+        << "cannot write the trace /dev/full";
+}
+
+// Results or a trace that cannot be written end the program with 7 and say so: a script
+// must not take for done what it never got.
+void TestCli::unwritableOutputEndsTheProgram()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, output);
+    QFETCH(QString, said);
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    const QStringList all = args + QStringList{"--port", line.path()};
+    CliRun run;
+    if (output == QLatin1String("closed")) {
+        QProcess shell; // the caller's `>&-`
+        shell.start(QStringLiteral("/bin/sh"),
+                    QStringList{"-c", "exec \"$0\" \"$@\" >&-", CLI_PROGRAM} + all);
+        QVERIFY(shell.waitForFinished(30000));
+        run.exitCode = shell.exitCode();
+        run.err = shell.readAllStandardError();
+    } else {
+        run = runCli(all, {"VERTAL_EXTRA_PORTS=" + line.path()}, output);
+    }
+    QCOMPARE(run.exitCode, 7);
+    QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+    QCOMPARE(run.err.count("vertal-cli: "), 1); // said once
 }
 
 QTEST_GUILESS_MAIN(TestCli)
