@@ -204,6 +204,49 @@ tell_unit() {
     echo "$*" >"$work/console"
 }
 
+# The far end's own hold on its line, as a unit emulator, a USB-serial bridge or a virtual
+# port driver keeps the slave side of its pseudo-terminal open beside the program that uses
+# it. One word a line from the FIFO $work/far-end (the Windows tests write it through Z:):
+# "hold" opens the line's slave side, "stall" stops its output (the line takes no bytes),
+# "drop" closes both sides at once: the hold, and the master through the console.
+far_end_program='
+use POSIX;
+my ($line, $console) = @ARGV;
+my $slave;
+$| = 1;
+while (my $word = <STDIN>) {
+    chomp $word;
+    if ($word eq "hold") {
+        $slave = POSIX::open(readlink($line), O_RDWR | O_NOCTTY);
+        print defined $slave ? "holding " . readlink($line) . "\n" : "cannot hold: $!\n";
+    } elsif ($word eq "stall" && defined $slave) {
+        POSIX::tcflow($slave, TCOOFF);
+        print "stalled\n";
+    } elsif ($word eq "drop") {
+        if (open(my $c, ">>", $console)) {
+            print $c "unplug\n";
+            close $c;
+        }
+        POSIX::close($slave) if defined $slave;
+        undef $slave;
+        print "dropped\n";
+    }
+}'
+
+start_far_end() {
+    rm -f "$work/far-end"
+    mkfifo "$work/far-end"
+    perl -e "$far_end_program" "$work/line" "$work/console" <"$work/far-end" \
+        >"$work/far-end.log" 2>&1 &
+    pids+=($!)
+    sleep 1000000 >"$work/far-end" &
+    pids+=($!)
+}
+
+tell_far_end() {
+    echo "$*" >"$work/far-end"
+}
+
 # A fresh prefix whose $com is the simulator's line (two digits: only the \\.\ form of a
 # port name reaches COM10 and above).
 make_prefix() {
@@ -237,7 +280,8 @@ wine_tests() {
     run_test tst_commandset
     run_test tst_mainwindowform
     run_test tst_comport VERTAL_TEST_COM="$com" VERTAL_TEST_SPEED=19200 VERTAL_TEST_ADDRESS=1 \
-        VERTAL_TEST_SIM_CONSOLE="$(dos_path "$work/console")"
+        VERTAL_TEST_SIM_CONSOLE="$(dos_path "$work/console")" \
+        VERTAL_TEST_FAR_END="$(dos_path "$work/far-end")"
 }
 
 # The prefix's files, less temporary ones: what an install may leave behind.
@@ -384,6 +428,7 @@ wine_run() {
     trap cleanup EXIT
     start_display
     start_simulator
+    start_far_end
     make_prefix
     wine_tests
     tell_unit replug
