@@ -183,7 +183,6 @@ struct SerialPort::Native
     DCB savedState{};
     COMMTIMEOUTS savedTimeouts{};
     DWORD readTimeoutMs = 0; // the read time-out now set on the handle
-    int timeoutBaud = 0;     // the line speed the write time-out is set for
     // Bytes the wait has already taken off the line, handed out first by readAll().
     mutable QMutex heldLock;
     QByteArray held;
@@ -215,7 +214,6 @@ struct SerialPort::Native
         if (!::SetCommTimeouts(h, &timeouts))
             return false;
         readTimeoutMs = readMs;
-        timeoutBaud = baud;
         return true;
     }
 
@@ -320,6 +318,8 @@ qint64 SerialPort::write(const QByteArray &data)
     return written;
 }
 
+// The drain: waits until the driver's output queue is empty, at most as long as its bytes
+// need (see sendBound); a queue that does not empty in that time makes the port gone.
 bool SerialPort::flush()
 {
     if (fd == -1) {
