@@ -27,8 +27,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What a write or a drain may take beyond the time its bytes need on the line.
-constexpr DWORD sendMarginMs = 50;
+// What a write or a drain may take beyond the time its bytes need on the line: room for
+// the latency of ports that are not a UART (a USB adapter's frames, a Bluetooth link).
+constexpr DWORD sendMarginMs = 250;
 // Bits on the line per byte at 8N1.
 constexpr int bitsPerByte = 10;
 

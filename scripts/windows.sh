@@ -248,7 +248,11 @@ tell_far_end() {
 }
 
 # A fresh prefix whose $com is the simulator's line (two digits: only the \\.\ form of a
-# port name reaches COM10 and above).
+# port name reaches COM10 and above). The Wine server keeps the error output of the command
+# that started it, here wineboot.log: Debian's server writes out all its objects there (some
+# megabytes) each time the far end of a pseudo-terminal it holds goes away (the line became
+# its controlling terminal when it opened it), and every Wine program, the wizard too, waits
+# until that is written: on a slow terminal the window would stand still for as long.
 make_prefix() {
     export WINEPREFIX="$work/prefix"
     rm -rf "$WINEPREFIX"
