@@ -7,16 +7,43 @@
 // The two workers that share a port run on two threads, one at a time; a pending overlapped
 // wait belongs to the thread that issued it, a finished synchronous read belongs to nobody.
 // The byte taken by the wait is kept and handed out first by the next readAll().
+//
+// Sending is bounded the same way. A line without flow control takes its bytes at the line
+// speed whatever the far end does, so a write waits at most the time its bytes need (twice
+// over, and a margin for the driver), and the drain waits on the driver's output queue with
+// the same bound instead of FlushFileBuffers, which Windows lets wait for the device without
+// any deadline and Wine answers by discarding the queue. A line that takes fewer bytes in
+// that time has no working device behind it (an adapter pulled out, a Bluetooth link out of
+// range, a far end that stopped reading): the port counts as gone, at once, instead of each
+// of the nine sends of an exchange waiting out a time-out of its own.
 #include "linespeeds.h"
 #include "serialport.h"
 
 #include <QMutexLocker>
+#include <chrono>
 #include <windows.h>
 
 namespace {
 
-// How long WriteFile may take before the line counts as stuck.
-constexpr DWORD writeTimeoutMs = 2000;
+using Clock = std::chrono::steady_clock;
+
+// What a write or a drain may take beyond the time its bytes need on the line: room for
+// the latency of ports that are not a UART (a USB adapter's frames, a Bluetooth link).
+constexpr DWORD sendMarginMs = 250;
+// Bits on the line per byte at 8N1.
+constexpr int bitsPerByte = 10;
+
+// Milliseconds per byte at `baud`, twice over and rounded up: what a send may take per byte.
+DWORD sendMsPerByte(int baud)
+{
+    return DWORD((2 * bitsPerByte * 1000 + baud - 1) / baud);
+}
+
+// How long `bytes` bytes may take to leave at `baud`.
+std::chrono::milliseconds sendBound(qint64 bytes, int baud)
+{
+    return std::chrono::milliseconds(sendMarginMs + bytes * sendMsPerByte(baud));
+}
 
 HANDLE toHandle(qintptr fd)
 {
@@ -102,16 +129,30 @@ void makeRaw(DCB &dcb, DWORD baud)
 }
 
 // A read returns at once when its bytes are there and waits at most `readMs` otherwise; a
-// write gives up after writeTimeoutMs.
-COMMTIMEOUTS waitingTimeouts(DWORD readMs)
+// write gives up once its bytes have had twice their time at `baud`, and the margin.
+COMMTIMEOUTS waitingTimeouts(DWORD readMs, int baud)
 {
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = 0;
     t.ReadTotalTimeoutMultiplier = 0;
     t.ReadTotalTimeoutConstant = readMs;
-    t.WriteTotalTimeoutMultiplier = 0;
-    t.WriteTotalTimeoutConstant = writeTimeoutMs;
+    t.WriteTotalTimeoutMultiplier = sendMsPerByte(baud);
+    t.WriteTotalTimeoutConstant = sendMarginMs;
     return t;
+}
+
+// A line that took fewer bytes than it was given in their time: what is still queued for
+// it will not leave either. Drops it and returns `code` (the port is then gone).
+int lineTakesNothing(HANDLE h, DWORD code)
+{
+    ::PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
+    return int(code);
+}
+
+// The codes with which a driver reports a write that ran out of time.
+bool isTimeoutCode(DWORD code)
+{
+    return code == ERROR_TIMEOUT || code == ERROR_SEM_TIMEOUT || code == ERROR_COUNTER_TIMEOUT;
 }
 
 // A named mutex per port, held while the port is open. Windows' own serial drivers refuse a
@@ -160,14 +201,20 @@ struct SerialPort::Native
         DCB state{};
         state.DCBlength = sizeof state;
         savedState.DCBlength = sizeof savedState;
-        COMMTIMEOUTS timeouts = waitingTimeouts(15);
         if (!::GetCommState(h, &savedState) || !::GetCommTimeouts(h, &savedTimeouts) ||
             !::GetCommState(h, &state))
             return false;
         makeRaw(state, CBR_4800);
-        if (!::SetCommState(h, &state) || !::SetCommTimeouts(h, &timeouts))
+        return ::SetCommState(h, &state) && setTimeouts(h, 15, CBR_4800);
+    }
+
+    // Sets the waiting time-outs; false with the system's error.
+    bool setTimeouts(HANDLE h, DWORD readMs, int baud)
+    {
+        COMMTIMEOUTS timeouts = waitingTimeouts(readMs, baud);
+        if (!::SetCommTimeouts(h, &timeouts))
             return false;
-        readTimeoutMs = timeouts.ReadTotalTimeoutConstant;
+        readTimeoutMs = readMs;
         return true;
     }
 
@@ -243,7 +290,8 @@ bool SerialPort::setBaudRate(int baud)
         return false;
     }
     state.BaudRate = DWORD(baud);
-    if (!::SetCommState(toHandle(fd), &state)) {
+    if (!::SetCommState(toHandle(fd), &state) ||
+        !native->setTimeouts(toHandle(fd), native->readTimeoutMs, baud)) {
         setSystemError(::GetLastError());
         return false;
     }
@@ -257,35 +305,48 @@ qint64 SerialPort::write(const QByteArray &data)
         setError(NotOpen, ERROR_INVALID_HANDLE);
         return 0;
     }
-    qint64 done = 0;
-    while (done < data.size() && !gone) {
-        DWORD written = 0;
-        const BOOL ok = ::WriteFile(toHandle(fd), data.constData() + done,
-                                    DWORD(data.size() - done), &written, nullptr);
-        done += written;
-        if (!ok) {
-            setSystemError(::GetLastError());
-            break;
-        }
-        if (written == 0) { // the write time-out ran out: the line takes nothing
-            setError(Timeout, ERROR_TIMEOUT);
-            break;
-        }
-    }
-    return done;
+    if (gone || data.isEmpty())
+        return 0;
+    // One call: the driver takes all of it within the write time-out, or the line is stuck.
+    DWORD written = 0;
+    const BOOL ok =
+        ::WriteFile(toHandle(fd), data.constData(), DWORD(data.size()), &written, nullptr);
+    const DWORD code = ok ? ERROR_SUCCESS : ::GetLastError();
+    if (!ok && !isTimeoutCode(code))
+        setSystemError(code);
+    else if (written < DWORD(data.size()))
+        setError(Gone, lineTakesNothing(toHandle(fd), ok ? ERROR_WRITE_FAULT : code));
+    return written;
 }
 
+// The drain: waits until the driver's output queue is empty, at most as long as its bytes
+// need (see sendBound); a queue that does not empty in that time makes the port gone.
 bool SerialPort::flush()
 {
     if (fd == -1) {
         setError(NotOpen, ERROR_INVALID_HANDLE);
         return false;
     }
-    if (!::FlushFileBuffers(toHandle(fd))) {
-        setSystemError(::GetLastError());
+    if (gone)
         return false;
+    Clock::time_point deadline{};
+    for (bool first = true;; first = false) {
+        DWORD errors = 0;
+        COMSTAT stat{};
+        if (!::ClearCommError(toHandle(fd), &errors, &stat)) {
+            setSystemError(::GetLastError());
+            return false;
+        }
+        if (stat.cbOutQue == 0)
+            return true;
+        if (first)
+            deadline = Clock::now() + sendBound(stat.cbOutQue, speed);
+        else if (Clock::now() >= deadline) {
+            setError(Gone, lineTakesNothing(toHandle(fd), ERROR_WRITE_FAULT));
+            return false;
+        }
+        ::Sleep(1);
     }
-    return true;
 }
 
 qint64 SerialPort::bytesToWrite() const
@@ -342,17 +403,22 @@ bool SerialPort::waitForReadyRead(int ms)
     }
     if (gone)
         return false;
-    if (bytesAvailable() > 0)
+    // A line that has gone fails this at once (Wine: "Not ready"), while a read on it would
+    // only come back empty at its time-out.
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(toHandle(fd), &errors, &stat)) {
+        setSystemError(::GetLastError());
+        return false;
+    }
+    if (stat.cbInQue > 0 || native->heldSize() > 0)
         return true;
     if (ms <= 0)
         return false;
-    if (native->readTimeoutMs != DWORD(ms)) {
-        COMMTIMEOUTS timeouts = waitingTimeouts(DWORD(ms));
-        if (!::SetCommTimeouts(toHandle(fd), &timeouts)) {
-            setSystemError(::GetLastError());
-            return false;
-        }
-        native->readTimeoutMs = DWORD(ms);
+    if (native->readTimeoutMs != DWORD(ms) &&
+        !native->setTimeouts(toHandle(fd), DWORD(ms), speed)) {
+        setSystemError(::GetLastError());
+        return false;
     }
     // One byte: the read ends at the first byte that arrives, or at the time-out.
     char byte = 0;

@@ -204,8 +204,55 @@ tell_unit() {
     echo "$*" >"$work/console"
 }
 
+# The far end's own hold on its line, as a unit emulator, a USB-serial bridge or a virtual
+# port driver keeps the slave side of its pseudo-terminal open beside the program that uses
+# it. One word a line from the FIFO $work/far-end (the Windows tests write it through Z:):
+# "hold" opens the line's slave side, "stall" stops its output (the line takes no bytes),
+# "drop" closes both sides at once: the hold, and the master through the console.
+far_end_program='
+use POSIX;
+my ($line, $console) = @ARGV;
+my $slave;
+$| = 1;
+while (my $word = <STDIN>) {
+    chomp $word;
+    if ($word eq "hold") {
+        $slave = POSIX::open(readlink($line), O_RDWR | O_NOCTTY);
+        print defined $slave ? "holding " . readlink($line) . "\n" : "cannot hold: $!\n";
+    } elsif ($word eq "stall" && defined $slave) {
+        POSIX::tcflow($slave, TCOOFF);
+        print "stalled\n";
+    } elsif ($word eq "drop") {
+        if (open(my $c, ">>", $console)) {
+            print $c "unplug\n";
+            close $c;
+        }
+        POSIX::close($slave) if defined $slave;
+        undef $slave;
+        print "dropped\n";
+    }
+}'
+
+start_far_end() {
+    rm -f "$work/far-end"
+    mkfifo "$work/far-end"
+    perl -e "$far_end_program" "$work/line" "$work/console" <"$work/far-end" \
+        >"$work/far-end.log" 2>&1 &
+    pids+=($!)
+    sleep 1000000 >"$work/far-end" &
+    pids+=($!)
+}
+
+tell_far_end() {
+    echo "$*" >"$work/far-end"
+}
+
 # A fresh prefix whose $com is the simulator's line (two digits: only the \\.\ form of a
-# port name reaches COM10 and above).
+# port name reaches COM10 and above). The Wine server keeps the error output of the command
+# that started it, here wineboot.log: Debian's server writes out all its objects there (some
+# megabytes) each time the far end of a pseudo-terminal it holds goes away (the line became
+# its controlling terminal when it opened it), and every Wine program, the wizard too, waits
+# until that is written: on a slow terminal the window would stand still for as long.
 make_prefix() {
     export WINEPREFIX="$work/prefix"
     rm -rf "$WINEPREFIX"
@@ -219,17 +266,31 @@ make_prefix() {
 
 # Runs a Windows test program; its QTest log goes to a file (a Windows program's standard
 # output does not reach us under Wine when it has no console).
+# Runs a Windows test program's command line ("$@": variables, then the command) with its
+# DLLs from the toolchain's folders.
+test_env() {
+    env WINEPATH="$(dos_path "$qt/bin");$(dos_path "${mingw_dlls[0]}");$(dos_path "${mingw_dlls[1]}")" \
+        QT_PLUGIN_PATH="$(dos_path "$qt/plugins")" QT_QPA_PLATFORM=offscreen "$@"
+}
+
 run_test() {
     local name="$1"
     shift
     local log="$work/$name.txt"
     local rc=0
-    env "$@" WINEPATH="$(dos_path "$qt/bin");$(dos_path "${mingw_dlls[0]}");$(dos_path "${mingw_dlls[1]}")" \
-        QT_PLUGIN_PATH="$(dos_path "$qt/plugins")" QT_QPA_PLATFORM=offscreen \
-        timeout 300 wine64 "$build/$name.exe" -o "$(dos_path "$log"),txt" >/dev/null 2>&1 || rc=$?
+    test_env "$@" timeout 300 wine64 "$build/$name.exe" -o "$(dos_path "$log"),txt" \
+        >/dev/null 2>&1 || rc=$?
     grep -E '^(QINFO|FAIL|SKIP|Totals)|failure location' "$log" | sed 's/^/    /' || true
     [ "$rc" -eq 0 ] || fail "$name under Wine (exit $rc)"
     say "$name: passed"
+}
+
+# Another Windows program opens $com and closes it again: whoever held it has let it go.
+port_is_free() {
+    local log="$work/port-free.txt"
+    test_env VERTAL_TEST_COM="$com" timeout 120 wine64 "$build/tst_comport.exe" opensAndReopens \
+        -o "$(dos_path "$log"),txt" >/dev/null 2>&1 ||
+        fail "another program could not open $com (see $log)"
 }
 
 wine_tests() {
@@ -237,7 +298,8 @@ wine_tests() {
     run_test tst_commandset
     run_test tst_mainwindowform
     run_test tst_comport VERTAL_TEST_COM="$com" VERTAL_TEST_SPEED=19200 VERTAL_TEST_ADDRESS=1 \
-        VERTAL_TEST_SIM_CONSOLE="$(dos_path "$work/console")"
+        VERTAL_TEST_SIM_CONSOLE="$(dos_path "$work/console")" \
+        VERTAL_TEST_FAR_END="$(dos_path "$work/far-end")"
 }
 
 # The prefix's files, less temporary ones: what an install may leave behind.
@@ -320,8 +382,43 @@ cpu_share() {
     awk -v t=$((after - before)) -v hz="$ticks" -v s="$2" 'BEGIN { printf "%.1f", t * 100 / hz / s }'
 }
 
+now_ms() {
+    date +%s%3N
+}
+
+# Presses "Старт" and waits until the unit is found (status field green, screenshot $1).
+start_search() {
+    xdotool mousemove $((ox + 347)) $((oy + 21)) click 1
+    wait_for_colour "$1" "0 255 0"
+}
+
+# Waits for the box titled ВЕРТАЛ-КП after the line went away at $1 (ms), because of $2:
+# it must come within 3 s.
+wait_for_box() {
+    local took
+    box=""
+    while [ $(($(now_ms) - $1)) -lt 30000 ]; do
+        box="$(xdotool search --onlyvisible --name '^ВЕРТАЛ-КП$' | head -1 || true)"
+        [ -n "$box" ] && break
+        sleep 0.1
+    done
+    took=$(($(now_ms) - $1))
+    [ -n "$box" ] || fail "no message box within 30 s after $2"
+    [ "$took" -le 3000 ] || fail "the box came $took ms after $2"
+    say "$2: box titled ВЕРТАЛ-КП after $took ms"
+}
+
+# Takes screenshot $1 of the box, answers it (Yes) and waits for the idle window ($2).
+answer_box() {
+    sleep 1
+    screenshot "$1"
+    xdotool key --window "$box" Return 2>/dev/null
+    wait_for_colour "$2" "192 192 192"
+    say "answered the box: the window is idle again"
+}
+
 wizard_on_display() {
-    local wid ox oy box changed
+    local wid ox oy box changed started
     wine64 "$installed/vertal-wizard.exe" >"$work/wizard.log" 2>&1 &
     wizard=$!
     wid="$(timeout 60 xdotool search --sync --name '^ВЕРТАЛ-КП Визард v.1.05$' | head -1)" ||
@@ -341,8 +438,7 @@ wizard_on_display() {
     xdotool key Return
     sleep 1
     screenshot 2-port
-    xdotool mousemove $((ox + 347)) $((oy + 21)) click 1
-    wait_for_colour 3-connected "0 255 0"
+    start_search 3-connected
     changed="$(region_changes 1-idle 3-connected "201x20+$((ox + 20))+$((oy + 276))")"
     [ "${changed%% *}" -gt 20 ] 2>/dev/null || fail "no version shown (changed pixels: $changed)"
     say "found the unit on $com: status field green, version field drawn ($changed pixels)"
@@ -352,20 +448,37 @@ wizard_on_display() {
     wait_for_colour 4-alarm "255 0 0"
     say "alarm raised by the simulator: status field red"
 
+    started=$(now_ms)
     tell_unit unplug
-    box=""
-    for _ in $(seq 60); do
-        box="$(xdotool search --name '^ВЕРТАЛ-КП$' | head -1 || true)"
-        [ -n "$box" ] && break
-        sleep 0.5
-    done
-    [ -n "$box" ] || fail "no message box after the unplug"
-    sleep 1
-    screenshot 5-unplugged
-    say "unplug reported in a box titled ВЕРТАЛ-КП (see 5-unplugged.png)"
-    xdotool key --window "$box" Return 2>/dev/null
-    wait_for_colour 6-idle-again "192 192 192"
-    say "answered the box: the window is idle again"
+    wait_for_box "$started" "the unplug (see 5-unplugged.png)"
+    answer_box 5-unplugged 6-idle-again
+
+    # The program at the far end goes away while the window polls: it closes both sides of
+    # its pseudo-terminal, its own hold on the slave side as well as the master.
+    tell_unit status 1 normal
+    tell_unit replug
+    start_search 7-connected-again
+    tell_far_end hold
+    sleep 2
+    started=$(now_ms)
+    tell_far_end drop
+    wait_for_box "$started" "the far end closing both sides (see 8-both-sides-closed.png)"
+    answer_box 8-both-sides-closed 9-idle-again
+    tell_unit replug
+    port_is_free
+    say "the line back: another program opens and closes $com"
+    start_search 10-connected-after-replug
+    say "the next search found the unit again: status field green"
+
+    # The far end stops taking bytes (its side of the line stalled) while the window polls.
+    tell_far_end hold
+    sleep 2
+    started=$(now_ms)
+    tell_far_end stall
+    wait_for_box "$started" "the line taking no bytes (see 11-stalled.png)"
+    answer_box 11-stalled 12-idle-again
+    tell_far_end drop
+    tell_unit replug
 
     # Closed as a person would (Alt+F4): the program ends by itself.
     xdotool key --window "$wid" alt+F4 2>/dev/null
@@ -384,6 +497,7 @@ wine_run() {
     trap cleanup EXIT
     start_display
     start_simulator
+    start_far_end
     make_prefix
     wine_tests
     tell_unit replug

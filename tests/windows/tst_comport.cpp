@@ -6,6 +6,11 @@
 //   VERTAL_TEST_SIM_CONSOLE  a file whose lines reach the simulated unit's console (a FIFO
 //                            seen through Wine's Z: drive); the cases that play a fault on
 //                            the line need it and are skipped without it
+//   VERTAL_TEST_FAR_END      a file whose words reach the program at the line's far end that
+//                            keeps the slave side of its pseudo-terminal open as well:
+//                            "hold" (open it), "stall" (stop its output: the line takes no
+//                            bytes), "drop" (close both sides at once); without it the cases
+//                            of such a far end are skipped
 #include "ccomport.h"
 #include "commandset.h"
 #include "exchangeresult.h"
@@ -55,16 +60,21 @@ private slots:
     void answersOnlyAtItsOwnSpeed();
     void replyInChunks();
     void noAnswerWaitsWithoutSpinning();
+    void unplugEndsTheExchange_data();
     void unplugEndsTheExchange();
 
 private:
     QString path() const { return QStringLiteral("\\\\.\\") + portName; }
     // Sends one line to the simulated unit's console; false when there is none.
-    bool tellUnit(const QByteArray &line);
+    bool tellUnit(const QByteArray &line) { return tell(console, line); }
+    // Sends one word to the far end's own hold on the line; false when there is none.
+    bool tellFarEnd(const QByteArray &word) { return tell(farEnd, word); }
+    static bool tell(const QString &file, const QByteArray &line);
     int exchangeAt(cComPort &worker, int speed, QByteArray &payload);
 
     QString portName;
     QString console;
+    QString farEnd;
     int unitSpeed = 19200;
     int address = 1;
 };
@@ -73,18 +83,19 @@ void TestComPort::initTestCase()
 {
     portName = qEnvironmentVariable("VERTAL_TEST_COM");
     console = qEnvironmentVariable("VERTAL_TEST_SIM_CONSOLE");
+    farEnd = qEnvironmentVariable("VERTAL_TEST_FAR_END");
     unitSpeed = envNumber("VERTAL_TEST_SPEED", 19200);
     address = envNumber("VERTAL_TEST_ADDRESS", 1);
     if (portName.isEmpty())
         QSKIP("VERTAL_TEST_COM names no port");
 }
 
-bool TestComPort::tellUnit(const QByteArray &line)
+bool TestComPort::tell(const QString &file, const QByteArray &line)
 {
-    if (console.isEmpty())
+    if (file.isEmpty())
         return false;
     const HANDLE h =
-        ::CreateFileW(reinterpret_cast<const wchar_t *>(console.utf16()), GENERIC_WRITE,
+        ::CreateFileW(reinterpret_cast<const wchar_t *>(file.utf16()), GENERIC_WRITE,
                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
@@ -223,23 +234,45 @@ void TestComPort::noAnswerWaitsWithoutSpinning()
     QVERIFY2(cpu * 4 < elapsed, qPrintable(QString::number(cpu)));
 }
 
+// The ways a line goes away under a working exchange, each told to the far end as words:
+// "unit:" lines go to the simulator's console, "far:" words to the far end's own hold.
+void TestComPort::unplugEndsTheExchange_data()
+{
+    QTest::addColumn<QByteArrayList>("steps");
+    QTest::newRow("hang-up instead of the reply") << QByteArrayList{"unit:fault unplug"};
+    QTest::newRow("far end closes both sides") << QByteArrayList{"far:hold", "far:drop"};
+    QTest::newRow("line takes no bytes") << QByteArrayList{"far:hold", "far:stall"};
+}
+
 void TestComPort::unplugEndsTheExchange()
 {
+    QFETCH(QByteArrayList, steps);
     cComPort worker(portName);
-    if (!tellUnit("fault unplug"))
-        QSKIP("no console of a simulated unit");
     QByteArray payload = command::readBoards(address);
+    QCOMPARE(exchangeAt(worker, unitSpeed, payload), int(Ok));
+    bool farEndUsed = false;
+    for (const QByteArray &step : std::as_const(steps)) {
+        const bool toFarEnd = step.startsWith("far:");
+        farEndUsed |= toFarEnd;
+        const QByteArray word = step.mid(step.indexOf(':') + 1);
+        if (!(toFarEnd ? tellFarEnd(word) : tellUnit(word)))
+            QSKIP("no console of a simulated unit, or no far end's hold on the line");
+    }
+    payload = command::readBoards(address);
     QElapsedTimer wall;
     wall.start();
-    QCOMPARE(exchangeAt(worker, unitSpeed, payload), int(NoReply));
+    const int result = exchangeAt(worker, unitSpeed, payload);
     const qint64 elapsed = wall.elapsed();
-    qInfo("unplug ended the exchange after %lld ms: %s", elapsed,
+    qInfo("the line went away: the exchange ended after %lld ms: %s", elapsed,
           qPrintable(worker.serialPort()->lastErrorString()));
+    if (farEndUsed)
+        tellFarEnd("drop");
+    tellUnit("replug");
+    QCOMPARE(result, int(NoReply));
     QVERIFY(worker.serialPort()->isGone());
     QCOMPARE(worker.serialPort()->error(), SerialPort::Gone);
     // Well before the nine sends a silent line would take.
     QVERIFY2(elapsed < fullNoAnswerMs / 2, qPrintable(QString::number(elapsed)));
-    tellUnit("replug");
 }
 
 QTEST_MAIN(TestComPort)
