@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <fcntl.h>
 #include <memory>
 #include <time.h>
@@ -185,7 +186,6 @@ void TestExchangeWorker::lateCopiesAreNotTheNextReply()
         QByteArray prompt = QByteArray::fromHex("0120");
         QCOMPARE(owner.exchange(prompt, false), int(Ok));
     }
-    copies += promptBefore;
     QByteArray first = versionRequest;
     QCOMPARE(owner.exchange(first, false), int(Ok));
     QCOMPARE(first, QByteArray::fromHex("0A"));
@@ -194,7 +194,12 @@ void TestExchangeWorker::lateCopiesAreNotTheNextReply()
         QCOMPARE(sharer.exchange(next, false), int(Ok));
         QCOMPARE(next, QByteArray::fromHex("0B"));
     }
-    QCOMPARE(peer.line().count('\r'), copies + 2);
+    // The slow request's copies: as many as its delay holds attempts (one fewer on a machine
+    // slow enough to stretch an attempt), and at least two where it is slower than one.
+    const int slowCopies = int(peer.line().count('\r')) - promptBefore - 2;
+    QVERIFY2(slowCopies <= copies && slowCopies >= std::min(copies, 2) &&
+                 slowCopies >= copies - 1,
+             qPrintable(QString::number(slowCopies)));
 }
 
 void TestExchangeWorker::nothingOwedIsNotWaitedFor_data()
