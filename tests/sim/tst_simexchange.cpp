@@ -117,7 +117,7 @@ void TestSimExchange::faults_data()
     // The unit stalls for longer than three attempts, then answers every copy at once: the
     // first reply is the exchange's, the others are not read as anything.
     QTest::newRow("stall, then every copy answered at once")
-        << FaultKind::Delay << false << int(Ok) << 4 << 5 << 1200;
+        << FaultKind::Delay << false << int(Ok) << 3 << 5 << 1200;
     QTest::newRow("babble, once: cut off, resent")
         << FaultKind::Babble << false << int(Ok) << 2 << 9 << 0;
     QTest::newRow("babble, always: bounded")
