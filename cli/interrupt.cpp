@@ -72,23 +72,13 @@ bool wait(int ms)
 } // namespace interrupt
 
 #else
+#include "signalpipe.h"
+
 #include <QSocketNotifier>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
-int signalPipe[2] = {-1, -1};
-std::atomic<bool> raised{false};
 QSocketNotifier *notifier = nullptr;
-
-// Only what is safe in a signal handler: a flag and one byte into the pipe.
-void onSignal(int)
-{
-    raised.store(true);
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
 
 } // namespace
 
@@ -96,26 +86,16 @@ namespace interrupt {
 
 void install()
 {
-    if (notifier || ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (notifier)
         return;
     // Wakes whatever event loop is waiting; the loops look at requested() themselves.
-    notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier, &QSocketNotifier::activated, [] {
-        char bytes[16];
-        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        runActions();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
+    notifier = signalPipe::install({SIGINT, SIGTERM, SIGHUP}, signalPipe::SecondSignal::Caught,
+                                   runActions);
 }
 
 bool requested()
 {
-    return raised.load();
+    return signalPipe::raised();
 }
 
 bool wait(int ms)

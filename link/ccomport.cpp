@@ -27,6 +27,16 @@ using exchangeTiming::settleAfterSend;
 constexpr auto linkRetry = 30ms;         // between tries to take the link
 constexpr auto linkWaitOnDestroy = 10ms; // destructor's wait for a free link
 constexpr auto drainTimeout = 1000ms;    // bound on waiting for the output queue to empty
+constexpr int bitsPerByte = 10;          // on the line: a start bit, 8 data bits, a stop bit
+
+// How long `bytes` take to leave at `baud`, never more than the bound on a stuck line.
+std::chrono::microseconds lineTime(qint64 bytes, int baud)
+{
+    const std::chrono::microseconds bound = drainTimeout;
+    if (baud <= 0)
+        return bound;
+    return std::min(std::chrono::microseconds(bytes * bitsPerByte * 1'000'000 / baud), bound);
+}
 
 // Listed port names (ttyS0) are opened by their device; a path is taken as given.
 // Windows: COM3 is opened as \\.\COM3, the one form that reaches COM10 and above too.
@@ -199,10 +209,13 @@ void cComPort::send(const QByteArray &frame)
 {
     logFrame("out", frame);
     serial->write(frame);
+    // The drain returns once the line has sent the frame. A driver that still counts bytes
+    // after it (an adapter's own buffer) gets, once, the time they take at the line's speed.
     serial->flush();
-    const auto deadline = Clock::now() + drainTimeout;
-    while (serial->bytesToWrite() > 0 && !serial->isGone() && Clock::now() < deadline)
-        QThread::msleep(1);
+    const qint64 queued = serial->bytesToWrite();
+    if (queued > 0 && !serial->isGone())
+        QThread::usleep(lineTime(queued, serial->baudRate()).count());
+    // Stamped when the copy has left: the replies owed to it are counted from here.
     tally.sent();
 }
 

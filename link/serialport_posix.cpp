@@ -43,6 +43,27 @@ int millisecondsLeft(Clock::time_point deadline)
     return left.count() > 0 ? int(left.count()) : 0;
 }
 
+// The one place where a system call that a signal interrupted (EINTR) is made again.
+// Returns the call's result; on failure errno is the call's own.
+template <typename Call> auto restartedOnSignal(Call call)
+{
+    auto result = call();
+    while (result < 0 && errno == EINTR)
+        result = call();
+    return result;
+}
+
+// Waits until `fd` shows one of `events`, or `deadline` passes; an interrupted wait goes on
+// with the time that is left. Returns poll()'s count (0 on time-out, -1 with errno set) and
+// leaves what the descriptor showed in `shown`.
+int pollUntil(int fd, short events, Clock::time_point deadline, short &shown)
+{
+    pollfd p{fd, events, 0};
+    const int r = restartedOnSignal([&] { return ::poll(&p, 1, millisecondsLeft(deadline)); });
+    shown = p.revents;
+    return r;
+}
+
 // The one place where errno values become SerialPort errors.
 SerialPort::Error errorFromErrno(int sysError)
 {
@@ -77,11 +98,7 @@ SerialPort::Error errorFromErrno(int sysError)
 // refusal (EWOULDBLOCK: another descriptor holds it).
 int claimLine(int fd)
 {
-    while (::flock(fd, LOCK_EX | LOCK_NB) < 0) {
-        if (errno != EINTR)
-            return errno;
-    }
-    return 0;
+    return restartedOnSignal([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) < 0 ? errno : 0;
 }
 
 } // namespace
@@ -200,13 +217,12 @@ qint64 SerialPort::write(const QByteArray &data)
     const auto deadline = Clock::now() + writeTimeout;
     qint64 done = 0;
     while (done < data.size() && !gone) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        const ssize_t n = restartedOnSignal(
+            [&] { return ::write(fd, data.constData() + done, size_t(data.size() - done)); });
         if (n > 0) {
             done += n;
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
         if (n < 0 && errno == EAGAIN) {
             if (!waitWritable(millisecondsLeft(deadline)))
                 break;
@@ -220,26 +236,21 @@ qint64 SerialPort::write(const QByteArray &data)
 
 bool SerialPort::waitWritable(int ms)
 {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        pollfd p{int(fd), POLLOUT, 0};
-        const int r = ::poll(&p, 1, millisecondsLeft(deadline));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0) {
-            setSystemError(errno);
-            return false;
-        }
-        if (r == 0) {
-            setError(Timeout, ETIMEDOUT);
-            return false;
-        }
-        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            setSystemError(p.revents & POLLNVAL ? EBADF : EIO);
-            return false;
-        }
-        return true;
+    short shown = 0;
+    const int r = pollUntil(int(fd), POLLOUT, Clock::now() + std::chrono::milliseconds(ms), shown);
+    if (r < 0) {
+        setSystemError(errno);
+        return false;
     }
+    if (r == 0) {
+        setError(Timeout, ETIMEDOUT);
+        return false;
+    }
+    if (shown & (POLLHUP | POLLERR | POLLNVAL)) {
+        setSystemError(shown & POLLNVAL ? EBADF : EIO);
+        return false;
+    }
+    return true;
 }
 
 bool SerialPort::flush()
@@ -248,11 +259,9 @@ bool SerialPort::flush()
         setError(NotOpen, EBADF);
         return false;
     }
-    while (::tcdrain(fd) < 0) {
-        if (errno != EINTR) {
-            setSystemError(errno);
-            return false;
-        }
+    if (restartedOnSignal([this] { return ::tcdrain(int(fd)); }) < 0) {
+        setSystemError(errno);
+        return false;
     }
     return true;
 }
@@ -280,12 +289,10 @@ QByteArray SerialPort::readAll()
         return result;
     char piece[readPiece];
     for (;;) {
-        const ssize_t n = ::read(fd, piece, sizeof piece);
+        const ssize_t n = restartedOnSignal([&] { return ::read(fd, piece, sizeof piece); });
         if (n > 0)
             result.append(piece, n);
         if (n == ssize_t(sizeof piece))
-            continue;
-        if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
             setSystemError(errno);
@@ -299,34 +306,29 @@ bool SerialPort::waitForReadyRead(int ms)
         setError(NotOpen, EBADF);
         return false;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (!gone) {
-        pollfd p{int(fd), POLLIN, 0};
-        const int r = ::poll(&p, 1, millisecondsLeft(deadline));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0) {
-            setSystemError(errno);
-            return false;
-        }
-        if (r == 0)
-            return false;
-        if (p.revents & POLLNVAL) {
-            setError(NotOpen, EBADF);
-            return false;
-        }
-        // A hung-up line may still hold the last bytes the device sent: hand them out
-        // first; once they are read, the next wait reports the device gone.
-        if (p.revents & (POLLHUP | POLLERR)) {
-            if (bytesAvailable() > 0)
-                return true;
-            setSystemError(EIO);
-            return false;
-        }
-        if (p.revents & POLLIN)
-            return true;
+    if (gone)
+        return false;
+    short shown = 0;
+    const int r = pollUntil(int(fd), POLLIN, Clock::now() + std::chrono::milliseconds(ms), shown);
+    if (r < 0) {
+        setSystemError(errno);
+        return false;
     }
-    return false;
+    if (r == 0)
+        return false;
+    if (shown & POLLNVAL) {
+        setError(NotOpen, EBADF);
+        return false;
+    }
+    // A hung-up line may still hold the last bytes the device sent: hand them out first;
+    // once they are read, the next wait reports the device gone.
+    if (shown & (POLLHUP | POLLERR)) {
+        if (bytesAvailable() > 0)
+            return true;
+        setSystemError(EIO);
+        return false;
+    }
+    return (shown & POLLIN) != 0;
 }
 
 void SerialPort::setSystemError(int sysError)

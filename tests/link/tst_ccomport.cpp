@@ -131,6 +131,15 @@ void TestExchangeWorker::replyShapes_data()
                                << int(BadLowDigit) << QByteArray() << 1;
     QTest::newRow("first reply lost")
         << QList<Step>{} << QByteArray("!01\r") << int(Ok) << QByteArray::fromHex("01") << 2;
+    // The limit on a reply still without its end is 256 bytes (a babbling line goes no
+    // further). At the limit the reply is still heard out; one byte past it the attempt
+    // ends as if nothing came, and the next copy's reply is the exchange's.
+    const QByteArray atLimit = "!" + QByteArray(255, '5');
+    QTest::newRow("256 bytes unended, then the end")
+        << QList<Step>{{0, atLimit}, {100, "5\r"}} << none << int(Ok) << QByteArray(128, 0x55) << 1;
+    QTest::newRow("257 bytes unended: cut off")
+        << QList<Step>{{0, atLimit + "5"}, {100, "\r"}} << QByteArray("!01\r") << int(Ok)
+        << QByteArray::fromHex("01") << 2;
 }
 
 void TestExchangeWorker::replyShapes()
