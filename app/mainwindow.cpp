@@ -26,7 +26,6 @@ MainWindow::MainWindow(QWidget *parent, PortLister listPorts)
     setWindowTitle(QStringLiteral("ВЕРТАЛ-КП Визард v.") + QStringLiteral(VERTAL_VERSION));
     showStatus(LookIdle);
     connect(&pollTimer, &QTimer::timeout, this, &MainWindow::_time_out);
-    connect(&retiredSweep, &QTimer::timeout, this, &MainWindow::releaseRetiredWorkers);
     port = nullptr;
     pollPort = nullptr;
     fillPortList(listPorts ? listPorts : PortLister(listSerialPorts));
@@ -39,7 +38,7 @@ MainWindow::~MainWindow()
     stopPoll();
     // Both workers: the sharing one too, so that nothing is left behind.
     releaseWorkers();
-    releaseRetiredWorkers();
+    workers.sweep();
     delete ui;
 }
 

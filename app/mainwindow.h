@@ -1,5 +1,7 @@
 #pragma once
 
+#include "workerlifetimes.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMainWindow>
@@ -9,6 +11,10 @@
 
 class cComPort;
 struct StartOptions;
+namespace unit {
+struct FoundUnit;
+struct SearchHooks;
+} // namespace unit
 class PortListRefresh;
 class QProgressDialog;
 namespace Ui {
@@ -81,24 +87,20 @@ private:
     // worker from being destroyed or given a second exchange while a call on it is open.
     int exchangeOn(cComPort *worker, QByteArray &payload);
     bool portBusy() const;
-    bool connectionEnded(int generation) const { return generation != connectionGeneration; }
+    bool connectionEnded(int generation) const { return workers.ended(generation); }
     void releaseWorkers();
-    void releaseRetiredWorkers();
-    bool retiredPrimaryExchanging() const;
     void watchForQuit();
-    enum class SpeedScan
-    {
-        Found,
-        NotFound,
-        PortGone,
-        Canceled
-    };
-    SpeedScan scanLineSpeeds(QProgressDialog &progress, QByteArray &reply, int generation);
+    // The unit's search and re-read, shown step by step (workflow/unitsearch.cpp,
+    // workflow/unitreload.cpp).
+    unit::SearchHooks connectionHooks(int generation);
+    bool nextSearchSpeed(QProgressDialog &progress, int generation, int index, int speed);
+    bool showSearchStep(unit::FoundUnit &found, QProgressDialog &progress);
+    void endSearch(const unit::FoundUnit &found, cComPort *searching);
+    bool showReloadStep(unit::FoundUnit &found, int generation, int &mask);
     int listBoards(int boardMap);
-    bool finishSearch(int generation);
     void dropSearchWorker(cComPort *searching);
     void settleAndReload(int generation);
-    void showVersion(const QByteArray &reply);
+    void showVersion(int major, int minor);
     void traceConnection();
     bool mustStop(int generation, int result);
     bool askUnit(const std::function<QByteArray()> &buildRequest, QByteArray &reply);
@@ -116,23 +118,13 @@ private:
     cComPort *port;
     cComPort *pollPort;
 
-    // Bumped whenever a connection ends (resetToIdle, linkFailed) or a search begins: an
-    // operation that finds it changed after a wait ends quietly.
-    int connectionGeneration = 0;
+    // The connection's generation, bumped whenever a connection ends (resetToIdle,
+    // linkFailed) or a search begins, and the workers of ended connections.
+    unit::WorkerLifetimes workers;
     // The input board whose alarm relay the relay group shows; 0 while none is shown.
     int shownInputBoard = 0;
     bool settling = false;     // a tick is in its settle wait before re-reading the unit
     bool watchingQuit = false; // the connection ends when the program's last window closes
-    // Workers of ended connections, told to stop: their port is closed as soon as their
-    // threads have ended, and they are deleted once no exchange call on them is still open
-    // up the stack. The sweep looks again while some remain.
-    struct RetiredWorkers
-    {
-        cComPort *owner;
-        cComPort *sharer;
-    };
-    QList<RetiredWorkers> retiredWorkers;
-    QTimer retiredSweep;
     PortListRefresh *portList = nullptr; // keeps `com_port` current; owned by the combo
     bool addressAsked = false; // address 0 given: the search asked the unit for its address
     int lineSpeed = 0;         // the speed set on the line by the search

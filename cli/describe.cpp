@@ -2,7 +2,7 @@
 
 #include "commandcodes.h"
 #include "commandset.h"
-#include "unitfinder.h"
+#include "unitsearch.h"
 
 #include <QStringList>
 
@@ -77,7 +77,7 @@ QString alarmReleText(int board, int relay, int onTime, int period)
         .arg(period);
 }
 
-QJsonObject unitJson(const QString &port, const FoundUnit &unit)
+QJsonObject unitJson(const QString &port, const unit::FoundUnit &unit)
 {
     return QJsonObject{
         {"port", port},
@@ -87,7 +87,7 @@ QJsonObject unitJson(const QString &port, const FoundUnit &unit)
         {"boards", boardsJson(unit.boardMap)}};
 }
 
-QString unitText(const QString &port, const FoundUnit &unit)
+QString unitText(const QString &port, const unit::FoundUnit &unit)
 {
     return QStringLiteral("port %1\nspeed %2\naddress %3\nversion %4.%5\nboards %6")
         .arg(port)

@@ -4,7 +4,9 @@
 #include <QJsonObject>
 #include <QString>
 
+namespace unit {
 struct FoundUnit;
+}
 
 // How results name the unit's things, in text and in JSON.
 
@@ -27,5 +29,5 @@ QJsonObject alarmReleJson(int board, int relay, int onTime, int period);
 QString alarmReleText(int board, int relay, int onTime, int period);
 
 // The unit as find reports it: speed, address, version and boards.
-QJsonObject unitJson(const QString &port, const FoundUnit &unit);
-QString unitText(const QString &port, const FoundUnit &unit);
+QJsonObject unitJson(const QString &port, const unit::FoundUnit &unit);
+QString unitText(const QString &port, const unit::FoundUnit &unit);

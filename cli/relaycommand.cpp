@@ -2,30 +2,28 @@
 // a relay board of the unit found; on-time 0..300 s and period 0..120 s (its spin boxes),
 // and an on-time above 0 that is not greater than the period refused ("Время меньше или
 // равно периоду !"). A write is judged by reading back what the unit holds.
+#include "boardlist.h"
 #include "clioptions.h"
-#include "commandcodes.h"
 #include "commands.h"
 #include "commandset.h"
 #include "describe.h"
 #include "exitcodes.h"
 #include "output.h"
 #include "session.h"
+#include "valuerules.h"
 
 namespace {
-
-constexpr int maxOnTime = 300;
-constexpr int maxPeriod = 120;
 
 // What the window would not let the operator send; empty when the values may go.
 QString setValuesFault(const CliOptions &o)
 {
-    if (o.relay < 0 || o.relay > boardPositions)
+    if (o.relay != 0 && !unit::isBoardPosition(o.relay))
         return QStringLiteral("--relay %1: 0 (none) or a relay board position 1..4").arg(o.relay);
-    if (o.onTime < 0 || o.onTime > maxOnTime)
-        return QStringLiteral("--time %1: 0..300 s").arg(o.onTime);
-    if (o.period < 0 || o.period > maxPeriod)
-        return QStringLiteral("--period %1: 0..120 s").arg(o.period);
-    if (o.onTime > 0 && o.period >= o.onTime)
+    if (!unit::onTimeInRange(o.onTime))
+        return QStringLiteral("--time %1: 0..%2 s").arg(o.onTime).arg(unit::maxOnTime);
+    if (!unit::periodInRange(o.period))
+        return QStringLiteral("--period %1: 0..%2 s").arg(o.period).arg(unit::maxPeriod);
+    if (!unit::onTimeAbovePeriod(o.onTime, o.period))
         return QStringLiteral("the on-time (%1 s) must be greater than the period (%2 s)")
             .arg(o.onTime)
             .arg(o.period);
@@ -36,7 +34,7 @@ QString setValuesFault(const CliOptions &o)
 // only those): the unit's reply to a write carries no result to tell a refusal by.
 int checkRelayBoard(const Session &session, int relay)
 {
-    if (command::boardKind(session.unit().boardMap, relay) == RelayBoard)
+    if (unit::isRelayBoard(session.unit().boardMap, relay))
         return ExitDone;
     Output::error(QStringLiteral("--relay %1: no relay board at position %1 (boards: %2)")
                       .arg(relay)
@@ -110,7 +108,7 @@ int runRelay(Session &session, const Output &out)
     QString fault;
     if (o.action == QLatin1String("set"))
         fault = setValuesFault(o);
-    else if (o.action == QLatin1String("switch") && (o.relay < 1 || o.relay > boardPositions))
+    else if (o.action == QLatin1String("switch") && !unit::isBoardPosition(o.relay))
         fault = QStringLiteral("--relay %1: a relay board position 1..4").arg(o.relay);
     if (!fault.isEmpty()) {
         Output::error(fault);

@@ -10,7 +10,7 @@
 #include "interrupt.h"
 #include "output.h"
 #include "session.h"
-#include "unitfinder.h"
+#include "unitsearch.h"
 
 #include <QStringList>
 
@@ -27,7 +27,7 @@ enum class Probe
 Probe probe(Session &session, int address, int &boardMap)
 {
     session.traceConnection(session.options().speed, address);
-    const Heard heard = probeBoards(session.port(), address, boardMap);
+    const unit::Heard heard = unit::probeBoards(session.askingAgain(), address, boardMap);
     if (heard.result == Ok)
         return Probe::Answered;
     if (heard.garbled == 0)

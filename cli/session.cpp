@@ -3,7 +3,6 @@
 #include "ccomport.h"
 #include "exchangeresult.h"
 #include "exitcodes.h"
-#include "linespeeds.h"
 #include "output.h"
 #include "serialport.h"
 
@@ -56,6 +55,11 @@ void Session::traceConnection(int baud, int address)
                          opts.port, baud, address);
 }
 
+unit::Exchange Session::askingAgain()
+{
+    return [this](QByteArray &payload) { return unit::exchangeAskingAgain(*worker, payload); };
+}
+
 int Session::traceState() const
 {
     return trace.writeFailed() ? ExitWriteFailed : ExitDone;
@@ -63,13 +67,18 @@ int Session::traceState() const
 
 int Session::connect()
 {
-    QList<int> speeds;
-    if (opts.speed != 0)
-        speeds << opts.speed;
-    else
-        speeds = QList<int>(unitLineSpeeds.begin(), unitLineSpeeds.end());
-    found = findUnit(*worker, opts.address, speeds,
-                     [this](int speed, int address) { traceConnection(speed, address); });
+    unit::SearchPlan plan;
+    plan.address = opts.address;
+    plan.askAddress = opts.address == 0;
+    plan.speeds = opts.speed != 0 ? QList<int>{opts.speed} : unit::searchOrder(0);
+    plan.endAtGarbled = true;
+    unit::SearchHooks hooks;
+    hooks.exchange = askingAgain();
+    hooks.beforeTry = [this](int, int speed, int address) {
+        traceConnection(speed, address);
+        return true;
+    };
+    found = unit::findUnit(*worker, plan, hooks);
     if (const int code = traceState())
         return code;
     if (!found.answered)
@@ -79,7 +88,7 @@ int Session::connect()
     QString text = QStringLiteral("the unit answered at %1 baud, then reading its %2 failed: %3")
                        .arg(found.speed)
                        .arg(QString::fromLatin1(found.failedStep), describeFailure(found.result));
-    if (opts.address == 0 && isGarbled(found.result))
+    if (opts.address == 0 && unit::isGarbled(found.result))
         text += QStringLiteral(" (several units answering address 0? give --address)");
     Output::error(text);
     return ExitExchangeFailed;
@@ -114,8 +123,9 @@ int Session::reportSearchFailure() const
 
 int Session::call(QByteArray &payload, const QString &what, Garbled garbled)
 {
-    const int result = garbled == Garbled::AskAgain ? exchangeAskingAgain(*worker, payload).result
-                                                    : worker->exchange(payload, false);
+    const int result = garbled == Garbled::AskAgain
+                           ? unit::exchangeAskingAgain(*worker, payload).result
+                           : worker->exchange(payload, false);
     if (const int code = traceState())
         return code;
     if (result == Ok)

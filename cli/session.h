@@ -2,7 +2,7 @@
 
 #include "clioptions.h"
 #include "frametrace.h"
-#include "unitfinder.h"
+#include "unitsearch.h"
 
 #include <QByteArray>
 #include <QString>
@@ -27,7 +27,7 @@ public:
     // Finds the unit as the window does (or at --speed only): its speed, address, boards
     // and version. ExitDone, ExitNoUnit, ExitExchangeFailed or ExitWriteFailed (trace).
     int connect();
-    const FoundUnit &unit() const { return found; }
+    const unit::FoundUnit &unit() const { return found; }
 
     // How call() takes a garbled reply.
     enum class Garbled
@@ -48,6 +48,9 @@ public:
     // trace is kept): the frames after it go there.
     void traceConnection(int baud, int address);
     cComPort &port() { return *worker; }
+    // One request on the port, garbled replies asked again (the program's way: no operator
+    // is there to press again after a glitch on the line).
+    unit::Exchange askingAgain();
     const CliOptions &options() const { return opts; }
 
 private:
@@ -56,7 +59,7 @@ private:
     const CliOptions &opts;
     FrameTrace trace;
     std::unique_ptr<cComPort> worker;
-    FoundUnit found;
+    unit::FoundUnit found;
 };
 
 // "no reply" or "garbled reply (code N)" for an ExchangeResult.

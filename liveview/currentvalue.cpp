@@ -12,7 +12,7 @@ void MainWindow::on_current_value_released()
     if (portBusy())
         return;
 
-    const int generation = connectionGeneration;
+    const int generation = workers.generation();
     const int index = ui->input->currentIndex();
     stopPoll();
     const int board = ui->input->itemText(index).toInt(nullptr, 10);

@@ -11,7 +11,7 @@ void MainWindow::on_type_currentIndexChanged(int type)
     if (handlerBusy || portBusy())
         return;
     handlerBusy = 1;
-    const int generation = connectionGeneration;
+    const int generation = workers.generation();
     const QByteArray request = command::setBoardType(unitAddress, selectedInputBoard(), type);
     QByteArray reply;
     if (!askUnit([&request] { return request; }, reply))

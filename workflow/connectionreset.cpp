@@ -12,7 +12,7 @@
 // no boards listed, idle status, no version, "Установить" disabled, poll stopped.
 void MainWindow::resetToIdle()
 {
-    ++connectionGeneration;
+    workers.nextGeneration();
     releaseWorkers();
     handlerBusy = 1;
     stopPoll();

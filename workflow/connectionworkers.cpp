@@ -12,18 +12,9 @@
 #include "ui_mainwindow.h"
 #include "workflowtexts.h"
 
-#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <chrono>
 #include <utility>
-
-namespace {
-using namespace std::chrono_literals;
-// A stopped worker's thread ends within one 15 ms poll, or once its frame has left.
-constexpr auto stoppingThreadWait = 80ms;
-constexpr auto retiredSweepInterval = 15ms;
-} // namespace
 
 // Runs one exchange on `worker` and then frees the retired workers whose calls have
 // returned. Returns the ExchangeResult. The caller must not use `worker` afterwards
@@ -31,7 +22,7 @@ constexpr auto retiredSweepInterval = 15ms;
 int MainWindow::exchangeOn(cComPort *worker, QByteArray &payload)
 {
     const int result = worker->exchange(payload, false);
-    releaseRetiredWorkers();
+    workers.sweep();
     return result;
 }
 
@@ -64,7 +55,7 @@ bool MainWindow::mustStop(int generation, int result)
 // is being paused, and `port` may then be gone).
 bool MainWindow::askUnit(const std::function<QByteArray()> &buildRequest, QByteArray &reply)
 {
-    const int generation = connectionGeneration;
+    const int generation = workers.generation();
     stopPoll();
     if (connectionEnded(generation))
         return false;
@@ -79,62 +70,12 @@ int MainWindow::selectedInputBoard() const
 }
 
 // Takes both workers out of service and clears their members: the connection has ended.
-// Their threads are told to stop; an exchange in flight ends within one poll and sends
-// nothing more, so the wait for them stays short. Then the port is closed (settings given
-// back, claim gone) and the next search may open it again. A worker whose exchange call
-// is still open up the stack is kept, closed, until that call returns.
+// The port is closed (settings given back, claim gone) as soon as their threads have
+// ended, and the next search may open it again; a worker whose exchange call is still open
+// up the stack is kept, closed, until that call returns (unit::WorkerLifetimes).
 void MainWindow::releaseWorkers()
 {
-    cComPort *owner = std::exchange(port, nullptr);
-    cComPort *sharer = std::exchange(pollPort, nullptr);
-    if (!owner && !sharer)
-        return;
-    for (cComPort *worker : {owner, sharer}) {
-        if (worker)
-            worker->stopExchanges();
-    }
-    // Bounded: a write stuck on a line that does not drain leaves the port to the sweep.
-    for (cComPort *worker : {sharer, owner}) {
-        if (worker)
-            worker->wait(QDeadlineTimer(stoppingThreadWait));
-    }
-    retiredWorkers << RetiredWorkers{owner, sharer};
-    releaseRetiredWorkers();
-}
-
-// Closes the port of every retired pair whose threads have ended, and deletes the pairs
-// that no exchange call still uses (the sharer first: it uses the owner's port).
-void MainWindow::releaseRetiredWorkers()
-{
-    auto running = [](const cComPort *w) { return w && w->isRunning(); };
-    auto exchanging = [](const cComPort *w) { return w && w->isExchanging(); };
-    for (qsizetype i = retiredWorkers.size() - 1; i >= 0; --i) {
-        const RetiredWorkers retired = retiredWorkers.at(i);
-        if (running(retired.owner) || running(retired.sharer))
-            continue;
-        if (retired.owner && retired.owner->serialPort())
-            retired.owner->serialPort()->close();
-        if (exchanging(retired.owner) || exchanging(retired.sharer))
-            continue;
-        retiredWorkers.removeAt(i);
-        delete retired.sharer;
-        delete retired.owner;
-    }
-    if (retiredWorkers.isEmpty())
-        retiredSweep.stop();
-    else if (!retiredSweep.isActive())
-        retiredSweep.start(retiredSweepInterval);
-}
-
-// True while the primary worker of an ended connection is still inside an exchange call
-// further up the stack: a search begun under it would nest inside that operation's wait.
-bool MainWindow::retiredPrimaryExchanging() const
-{
-    for (const RetiredWorkers &retired : retiredWorkers) {
-        if (retired.owner && retired.owner->isExchanging())
-            return true;
-    }
-    return false;
+    workers.retire(std::exchange(port, nullptr), std::exchange(pollPort, nullptr));
 }
 
 // Closing the window ends the program: the application tells every waiting event loop to
@@ -147,7 +88,7 @@ void MainWindow::watchForQuit()
         return;
     watchingQuit = true;
     connect(qGuiApp, &QGuiApplication::lastWindowClosed, this, [this] {
-        ++connectionGeneration;
+        workers.nextGeneration();
         releaseWorkers();
     });
 }

@@ -1,3 +1,4 @@
+#include "boardlist.h"
 #include "commandcodes.h"
 #include "commandset.h"
 #include "mainwindow.h"
@@ -15,7 +16,7 @@ void MainWindow::showInputBoardState(int board, const QByteArray &reply)
         ui->input->setCurrentIndex(boardIndex);
     const command::AlarmRele rele = command::alarmRele(reply);
     const bool relayBoard =
-        rele.relay >= 1 && rele.relay <= boardPositions && boardTypes[rele.relay] == RelayBoard;
+        unit::isBoardPosition(rele.relay) && boardTypes[rele.relay] == RelayBoard;
     if (!relayBoard) {
         ui->output->setCurrentIndex(0);
         return;

@@ -1,23 +1,11 @@
 // The relay group: write the selected input board's alarm relay, switch a relay by hand,
 // and re-enable "Установить" after an edit.
 
-#include "commandcodes.h"
 #include "commandset.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
+#include "valuerules.h"
 #include "workflowtexts.h"
-
-namespace {
-
-// The relay number in `text` when it is one the unit can take (a board position 1..4).
-bool relayNumber(const QString &text, int &relay)
-{
-    bool ok = false;
-    relay = text.trimmed().toInt(&ok);
-    return ok && relay >= 1 && relay <= boardPositions;
-}
-
-} // namespace
 
 // The relay the field shows: 0 for "Не задано", or a relay board of the list, typed or
 // picked; a typed one becomes the current item, so that the field and the list agree.
@@ -31,7 +19,7 @@ bool MainWindow::shownRelay(int &relay)
     relay = 0;
     if (text == workflow::noRelayText)
         index = 0;
-    else if (relayNumber(text, relay))
+    else if (unit::relayNumber(text, relay))
         index = ui->output->findText(QString::number(relay));
     if (index < 0)
         return false;
@@ -52,12 +40,12 @@ void MainWindow::on_set_rele_released()
     ui->set_rele->setEnabled(false);
     const int onTime = ui->a_time->value();
     const int period = ui->a_period->value();
-    if (onTime > 0 && period >= onTime) {
-        criticalMessage(QStringLiteral("Время меньше или равно периоду !"));
+    if (!unit::onTimeAbovePeriod(onTime, period)) {
+        criticalMessage(workflow::onTimeNotAbovePeriodText);
         return;
     }
     if (!relayShown) {
-        criticalMessage(QStringLiteral("Установите номер реле!"));
+        criticalMessage(workflow::noRelayChosenText);
         return;
     }
     writeToUnit(
@@ -71,7 +59,7 @@ void MainWindow::on_reset_rele_released()
     // What the field shows, a number typed but not confirmed too; "Не задано" is no relay.
     int relay = 0;
     if (!shownRelay(relay) || relay == 0) {
-        criticalMessage(QStringLiteral("Установите номер реле!"));
+        criticalMessage(workflow::noRelayChosenText);
         return;
     }
     writeToUnit(command::switchRele(ui->addr->value(), relay));

@@ -35,7 +35,7 @@ void MainWindow::_time_out()
     // starts must not give the waiting worker a second exchange or run a second reload.
     if (!pollPort || pollPort->isExchanging() || settling)
         return;
-    const int generation = connectionGeneration;
+    const int generation = workers.generation();
     const int board = selectedInputBoard();
     QByteArray payload = command::readStatus(ui->addr->value(), board);
     const int result = exchangeOn(pollPort, payload);

@@ -1,16 +1,16 @@
 // Re-reads the unit after its case was opened and closed: the boards may have changed
-// type, and a unit found by asking its address may answer at another one.
+// type, and a unit found by asking its address may answer at another one. The same
+// sequence as the search (unit::findUnit), at the line's speed as it is.
 
-#include "commandcodes.h"
-#include "commandset.h"
 #include "mainwindow.h"
 #include "statuslooks.h"
 #include "ui_mainwindow.h"
+#include "unitsearch.h"
 #include "workflowtexts.h"
 
 void MainWindow::reloadUnit()
 {
-    const int generation = connectionGeneration;
+    const int generation = workers.generation();
     handlerBusy = 1;
     stopPoll();
     if (connectionEnded(generation))
@@ -21,42 +21,57 @@ void MainWindow::reloadUnit()
     showStatus(LookIdle);
     ui->version->setText(QString());
 
-    QByteArray payload = command::readBoards(unitAddress);
-    if (mustStop(generation, exchangeOn(port, payload)))
-        return;
-    const int mask = listBoards(command::boardMap(payload));
-    interfaceMask = mask;
-
     // The unit may have taken another address; only a search that asked for it (address 0
     // given) asks again. On a line with several units every one answers address 0 and the
     // replies collide: the address given stays the unit's.
-    if (addressAsked) {
-        payload = command::readAddress();
-        if (mustStop(generation, exchangeOn(port, payload)))
-            return;
-        unitAddress = command::unitAddress(payload);
-        ui->addr->setValue(unitAddress);
-    }
-
-    payload = command::readVersion(unitAddress);
-    if (mustStop(generation, exchangeOn(port, payload)))
-        return;
-    showVersion(payload);
-
-    if (ui->input->count() == 0) {
-        criticalMessage(QStringLiteral("Не обнаружены платы ввода !\nПосле изменения типа плат "
-                                       "однократно нажмите тампер и\nперезапустите поиск!"));
-        if (connectionEnded(generation))
-            return;
+    unit::SearchPlan plan;
+    plan.address = unitAddress;
+    plan.askAddress = addressAsked;
+    plan.readAssignment = true;
+    unit::SearchHooks hooks = connectionHooks(generation);
+    int mask = 0;
+    hooks.afterStep = [&](unit::FoundUnit &found) {
+        return showReloadStep(found, generation, mask);
+    };
+    const unit::FoundUnit found = unit::findUnit(*port, plan, hooks);
+    if (found.outcome == unit::SearchOutcome::StepFailed) {
+        handlerBusy = 0;
         linkFailed();
         return;
     }
-    const int board = selectedInputBoard();
-    payload = command::readAlarmRele(unitAddress, board);
-    if (mustStop(generation, exchangeOn(port, payload)))
+    if (found.outcome != unit::SearchOutcome::Found)
         return;
-    showInputBoardState(board, payload);
     enableControls(mask);
     startPoll();
     handlerBusy = 0;
+}
+
+// Shows a step of the re-read that went through; false ends it (no input board left: the
+// connection ends after the message).
+bool MainWindow::showReloadStep(unit::FoundUnit &found, int generation, int &mask)
+{
+    switch (found.step) {
+    case unit::SearchStep::Boards:
+        mask = listBoards(found.boardMap);
+        interfaceMask = mask;
+        return true;
+    case unit::SearchStep::Address:
+        unitAddress = found.address;
+        ui->addr->setValue(unitAddress);
+        return true;
+    case unit::SearchStep::Version:
+        showVersion(found.versionMajor, found.versionMinor);
+        if (ui->input->count() == 0) {
+            criticalMessage(workflow::noInputBoardsText);
+            if (!connectionEnded(generation))
+                linkFailed();
+            return false;
+        }
+        found.assignmentBoard = selectedInputBoard();
+        return true;
+    case unit::SearchStep::Assignment:
+        showInputBoardState(found.assignmentBoard, found.assignment);
+        return true;
+    }
+    return true;
 }

@@ -1,13 +1,13 @@
 // "Старт": find the unit on the chosen port across six line speeds, learn its address and
 // boards, show its version and the first input board's alarm relay, and start the status
-// poll. "Стоп": back to idle.
+// poll. "Стоп": back to idle. The sequence itself is the unit's (unit::findUnit); the
+// window shows each step as it goes through, with the progress dialog and its cancel.
 
+#include "unitsearch.h"
+#include "boardlist.h"
 #include "ccomport.h"
 #include "commandcodes.h"
-#include "commandset.h"
-#include "exchangeresult.h"
 #include "frametrace.h"
-#include "linespeeds.h"
 #include "mainwindow.h"
 #include "portopenfailure.h"
 #include "serialport.h"
@@ -16,27 +16,11 @@
 #include "workflowtexts.h"
 
 #include <QProgressDialog>
-#include <array>
+#include <algorithm>
+#include <iterator>
 
 namespace {
-
 constexpr int progressMaximum = 7;
-
-// The unit's line speeds in the order the search tries them: `first` (when it is one of
-// them) and then the others in their usual order.
-std::array<int, unitLineSpeeds.size()> searchOrder(int first)
-{
-    std::array<int, unitLineSpeeds.size()> order{};
-    std::size_t next = 0;
-    if (isUnitLineSpeed(first))
-        order[next++] = first;
-    for (const int speed : unitLineSpeeds) {
-        if (speed != first)
-            order[next++] = speed;
-    }
-    return order;
-}
-
 } // namespace
 
 void MainWindow::on_start_released()
@@ -48,7 +32,7 @@ void MainWindow::on_start_released()
     // An operation of the ended connection (a search, a write) has not yet returned from
     // its exchange on the old primary worker further up the stack: a new search would run
     // nested inside it.
-    if (retiredPrimaryExchanging())
+    if (workers.retiredOwnerExchanging())
         return;
     searchUnit();
 }
@@ -57,7 +41,7 @@ void MainWindow::searchUnit()
 {
     watchForQuit();
     handlerBusy = 1;
-    const int generation = ++connectionGeneration;
+    const int generation = workers.nextGeneration();
     const QString portName = ui->com_port->currentText();
     releaseWorkers();
     port = new cComPort(portName);
@@ -71,8 +55,7 @@ void MainWindow::searchUnit()
         return;
     }
 
-    QProgressDialog progress(QStringLiteral("Поиск блока..."), workflow::stopText, 0,
-                             progressMaximum, this);
+    QProgressDialog progress(workflow::searchingText, workflow::stopText, 0, progressMaximum, this);
     progress.setWindowTitle(workflow::messageTitle);
     progress.setAutoClose(false);
     progress.setWindowModality(Qt::WindowModal);
@@ -80,68 +63,128 @@ void MainWindow::searchUnit()
 
     unitAddress = ui->addr->value();
     addressAsked = unitAddress == 0;
-    QByteArray reply;
-    const SpeedScan scan = scanLineSpeeds(progress, reply, generation);
-    if (scan == SpeedScan::Canceled) {
-        dropSearchWorker(searching);
-        return;
-    }
+    unit::SearchPlan plan;
+    plan.address = unitAddress;
+    plan.askAddress = addressAsked;
+    plan.speeds = unit::searchOrder(firstSpeed);
+    plan.readAssignment = true;
+    unit::SearchHooks hooks = connectionHooks(generation);
+    hooks.beforeTry = [&](int index, int speed, int) {
+        return nextSearchSpeed(progress, generation, index, speed);
+    };
+    // Unplugged: no other speed can be heard on a line that is gone.
+    hooks.lineGone = [searching] { return searching->serialPort()->isGone(); };
+    hooks.afterStep = [&](unit::FoundUnit &found) { return showSearchStep(found, progress); };
+    const unit::FoundUnit found = unit::findUnit(*searching, plan, hooks);
     progress.hide();
     progress.close();
+    endSearch(found, searching);
+}
+
+// Before each speed: a cancel (or the window's end) is noticed here; the dialog counts the
+// speeds tried and the trace says where the next frames go.
+bool MainWindow::nextSearchSpeed(QProgressDialog &progress, int generation, int index, int speed)
+{
+    if (progress.wasCanceled() || connectionEnded(generation))
+        return false;
+    progress.setValue(index);
+    // A modal dialog's progress processes events: the connection may have ended there.
     if (connectionEnded(generation))
+        return false;
+    lineSpeed = speed;
+    traceConnection();
+    return true;
+}
+
+// Shows a step of the search that went through; false ends the search (a unit without any
+// board to set up).
+bool MainWindow::showSearchStep(unit::FoundUnit &found, QProgressDialog &progress)
+{
+    switch (found.step) {
+    case unit::SearchStep::Boards: {
+        progress.hide();
+        progress.close();
+        ui->start->setText(workflow::stopText);
+        const int mask = listBoards(found.boardMap);
+        if (mask == 0)
+            return false;
+        interfaceMask = mask;
+        return true;
+    }
+    case unit::SearchStep::Address:
+        unitAddress = found.address;
+        ui->addr->setValue(unitAddress);
+        traceConnection(); // from here on the requests go to the address learnt
+        return true;
+    case unit::SearchStep::Version:
+        showVersion(found.versionMajor, found.versionMinor);
+        // Relay boards only: nothing to show, the enable state stays.
+        found.assignmentBoard = 0;
+        if (ui->input->count() > 0) {
+            ui->input->setCurrentIndex(0);
+            found.assignmentBoard = ui->input->itemText(0).toInt();
+        }
+        return true;
+    case unit::SearchStep::Assignment:
+        showInputBoardState(found.assignmentBoard, found.assignment);
+        enableControls(interfaceMask);
+        // Showing the assignment went through the change slots, which enable it.
+        ui->set_rele->setEnabled(false);
+        return true;
+    }
+    return true;
+}
+
+// What the window does with the search's end: the poll on a unit found, a message (and
+// idle again) on one that was not.
+void MainWindow::endSearch(const unit::FoundUnit &found, cComPort *searching)
+{
+    switch (found.outcome) {
+    case unit::SearchOutcome::Found:
+        pollPort = new cComPort(port->serialPort());
+        startPoll();
+        handlerBusy = 0;
         return;
-    if (scan == SpeedScan::PortGone) {
+    case unit::SearchOutcome::LineGone:
         // The adapter went away under the search: saying that no unit answered would send
         // the operator looking at the unit.
         showPortOpenFailure(portOpenAdvice(SerialPort::Gone, searching->devicePath(),
                                            searching->serialPort()->lastErrorString()));
         dropSearchWorker(searching);
         return;
-    }
-    if (scan == SpeedScan::NotFound) {
-        criticalMessage(QStringLiteral("Блок не обнаружен!"));
+    case unit::SearchOutcome::NotFound:
+        criticalMessage(workflow::noUnitText);
         dropSearchWorker(searching);
         return;
-    }
-
-    ui->start->setText(workflow::stopText);
-    const int mask = listBoards(command::boardMap(reply));
-    if (mask == 0) {
+    case unit::SearchOutcome::Stopped: // no board to set up
         dropSearchWorker(searching);
-        criticalMessage(QStringLiteral("Нет плат для настройки! Выход..."));
+        criticalMessage(workflow::noBoardsText);
         resetToIdle();
         return;
-    }
-    interfaceMask = mask;
-    if (!finishSearch(generation))
+    case unit::SearchOutcome::StepFailed:
+        handlerBusy = 0;
+        linkFailed();
         return;
-    pollPort = new cComPort(port->serialPort());
-    startPoll();
-    handlerBusy = 0;
+    case unit::SearchOutcome::Canceled:
+    case unit::SearchOutcome::Ended:
+        dropSearchWorker(searching);
+        return;
+    }
 }
 
-// Asks for the board map at each line speed in turn; the first answer fixes the speed and
-// leaves the reply in `reply`. A cancel (or the window's end) is noticed before each try;
-// a port whose device went away ends the scan at once.
-MainWindow::SpeedScan MainWindow::scanLineSpeeds(QProgressDialog &progress, QByteArray &reply,
-                                                 int generation)
+// The exchange and the end of connection `generation` for the unit's sequences: each
+// request sent once on the primary worker.
+unit::SearchHooks MainWindow::connectionHooks(int generation)
 {
-    const auto baudRates = searchOrder(firstSpeed);
-    for (std::size_t i = 0; i < baudRates.size(); ++i) {
-        reply = command::readBoards(unitAddress);
-        if (progress.wasCanceled() || connectionEnded(generation))
-            return SpeedScan::Canceled;
-        progress.setValue(int(i));
-        port->setBaudRate(baudRates[i]);
-        lineSpeed = baudRates[i];
-        traceConnection();
-        if (exchangeOn(port, reply) == Ok)
-            return SpeedScan::Found;
-        // Unplugged: no other speed can be heard on a line that is gone.
-        if (!connectionEnded(generation) && port->serialPort()->isGone())
-            return SpeedScan::PortGone;
-    }
-    return SpeedScan::NotFound;
+    unit::SearchHooks hooks;
+    hooks.exchange = [this](QByteArray &payload) {
+        unit::Heard heard;
+        heard.result = exchangeOn(port, payload);
+        heard.exchanges = 1;
+        return heard;
+    };
+    hooks.ended = [this, generation] { return connectionEnded(generation); };
+    return hooks;
 }
 
 // Stores the board kinds of the map in boardTypes and appends the input boards to `input`
@@ -149,62 +192,21 @@ MainWindow::SpeedScan MainWindow::scanLineSpeeds(QProgressDialog &progress, QByt
 // Returns the control mask they allow, 0 when the unit has neither kind of board.
 int MainWindow::listBoards(int boardMap)
 {
-    int mask = 0;
     shownInputBoard = 0; // the lists are being refilled: no board's relay is shown yet
+    const unit::BoardLists boards = unit::boardLists(boardMap);
+    std::copy(std::begin(boards.kinds), std::end(boards.kinds), std::begin(boardTypes));
     for (int position = 1; position <= boardPositions; ++position) {
-        const int kind = command::boardKind(boardMap, position);
-        boardTypes[position] = kind;
-        if (kind == InputBoard) {
+        if (boards.input.contains(position))
             ui->input->addItem(QString::number(position), position - 1);
-            mask |= workflow::inputBoardMask;
-        } else if (kind == RelayBoard) {
+        else if (boards.relay.contains(position))
             ui->output->addItem(QString::number(position), position - 1);
-            mask |= workflow::relayBoardMask;
-        }
     }
-    return mask;
+    return boards.mask();
 }
 
-// Address (when 0 was given), version and the first input board's alarm relay. Returns
-// true when the search should go on to start the poll; false when it failed (the window
-// is idle again) or the connection ended while an exchange was waiting (then nothing
-// more may be shown on the window).
-bool MainWindow::finishSearch(int generation)
+void MainWindow::showVersion(int major, int minor)
 {
-    QByteArray payload;
-    if (addressAsked) {
-        payload = command::readAddress();
-        if (mustStop(generation, exchangeOn(port, payload)))
-            return false;
-        unitAddress = command::unitAddress(payload);
-        ui->addr->setValue(unitAddress);
-        traceConnection(); // from here on the requests go to the address learnt
-    }
-
-    payload = command::readVersion(unitAddress);
-    if (mustStop(generation, exchangeOn(port, payload)))
-        return false;
-    showVersion(payload);
-
-    if (ui->input->count() == 0)
-        return true; // relay boards only: nothing to show, the enable state stays
-    ui->input->setCurrentIndex(0);
-    const int board = ui->input->itemText(0).toInt();
-    payload = command::readAlarmRele(unitAddress, board);
-    if (mustStop(generation, exchangeOn(port, payload)))
-        return false;
-    showInputBoardState(board, payload);
-    enableControls(interfaceMask);
-    // Showing the assignment went through the change slots, which enable it.
-    ui->set_rele->setEnabled(false);
-    return true;
-}
-
-void MainWindow::showVersion(const QByteArray &reply)
-{
-    ui->version->setText(QStringLiteral("Версия прошивки : %1.%2")
-                             .arg(command::versionMajor(reply))
-                             .arg(command::versionMinor(reply)));
+    ui->version->setText(workflow::versionText.arg(major).arg(minor));
 }
 
 // A header line in the frame trace (when one is kept): what the frames after it were sent

@@ -13,10 +13,19 @@ inline const QString noRelayText = QStringLiteral("Не задано");
 inline const QString exchangeFailedText = QStringLiteral("Ошибка обмена !");
 inline const QString noPortText = QStringLiteral("COM-порт не обнаружен !\n Конец работы ...");
 inline const QString portOpenFailedText = QStringLiteral("Не возможно открыть выбранный порт!");
+inline const QString searchingText = QStringLiteral("Поиск блока...");
+inline const QString noUnitText = QStringLiteral("Блок не обнаружен!");
+inline const QString noBoardsText = QStringLiteral("Нет плат для настройки! Выход...");
+// %1.%2: the firmware's major and minor number.
+inline const QString versionText = QStringLiteral("Версия прошивки : %1.%2");
+inline const QString noInputBoardsText =
+    QStringLiteral("Не обнаружены платы ввода !\nПосле изменения типа плат однократно нажмите "
+                   "тампер и\nперезапустите поиск!");
+inline const QString onTimeNotAbovePeriodText = QStringLiteral("Время меньше или равно периоду !");
+inline const QString noRelayChosenText = QStringLiteral("Установите номер реле!");
 
+// The control masks the boards allow are the unit's (unit/boardlist.h).
 constexpr int idleMask = 0x1003;
-constexpr int inputBoardMask = 0x1878;
-constexpr int relayBoardMask = 0x2780;
 constexpr int boardTypeMask = 0x3ff8;
 
 } // namespace workflow

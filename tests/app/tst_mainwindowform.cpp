@@ -1,5 +1,6 @@
 // The main window's form on its own: what setupUi builds and retranslateUi writes.
 #include "ui_mainwindow.h"
+#include "valuerules.h"
 
 #include <QAbstractButton>
 #include <QMainWindow>
@@ -236,6 +237,11 @@ void TestMainWindowForm::ranges()
     QCOMPARE(spin->value(), maximum);
     spin->setValue(-1);
     QCOMPARE(spin->value(), 0);
+    // The form's ranges are the unit's limits: what the spin boxes let through the rule takes.
+    if (name == "a_time")
+        QCOMPARE(maximum, unit::maxOnTime);
+    if (name == "a_period")
+        QCOMPARE(maximum, unit::maxPeriod);
 }
 
 void TestMainWindowForm::tabOrder()

@@ -3,9 +3,20 @@
 #include "ccomport.h"
 #include "exchangeresult.h"
 
+namespace unit {
+
 bool isGarbled(int exchangeResult)
 {
     return exchangeResult != Ok && exchangeResult != NoReply && exchangeResult != NoPort;
+}
+
+Heard exchangeOnce(cComPort &port, QByteArray &request)
+{
+    Heard heard;
+    heard.result = port.exchange(request, false);
+    heard.exchanges = 1;
+    heard.garbled = isGarbled(heard.result) ? 1 : 0;
+    return heard;
 }
 
 Heard exchangeAskingAgain(cComPort &port, QByteArray &request)
@@ -23,3 +34,5 @@ Heard exchangeAskingAgain(cComPort &port, QByteArray &request)
     }
     return heard;
 }
+
+} // namespace unit
