@@ -1,7 +1,9 @@
 #include "clioptions.h"
 
+#include "commandcodes.h"
 #include "linespeeds.h"
 #include "unitaddress.h"
+#include "valuerules.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -24,11 +26,11 @@ const char description[] =
     "                                         current value of an input board\n"
     "  relay get --port P --board N           the relay an input board switches on alarm\n"
     "  relay set --port P --board N --relay R --time S --period S\n"
-    "                                         sets it (relay 0..4, 0 none; time 0..300 s,\n"
-    "                                         period 0..120 s; a time above 0 must be\n"
+    "                                         sets it (relay 0..%1, 0 none; time 0..%2 s,\n"
+    "                                         period 0..%3 s; a time above 0 must be\n"
     "                                         greater than the period), then reads it\n"
     "                                         back\n"
-    "  relay switch --port P --relay R        switches relay 1..4 by hand (sent and\n"
+    "  relay switch --port P --relay R        switches relay 1..%1 by hand (sent and\n"
     "                                         answered: the unit cannot tell its state)\n"
     "  scan --port P --speed B --addresses 1-32\n"
     "                                         which addresses answer on a multi-drop line\n"
@@ -99,10 +101,12 @@ void addOptions(QCommandLineParser &parser)
         {"tries", "Sends per exchange (default 9).", "N"},
         {"json", "One JSON object per result, one per line."},
         {"trace", "Append a trace of the frames on the line to FILE.", "FILE"},
-        {"board", "Input board position 1..4.", "N"},
-        {"relay", "Relay board position, 0 none (relay set) or 1..4.", "R"},
-        {"time", "Relay on-time in seconds, 0..300.", "S"},
-        {"period", "Relay period in seconds, 0..120.", "S"},
+        {"board", QStringLiteral("Input board position 1..%1.").arg(boardPositions), "N"},
+        {"relay",
+         QStringLiteral("Relay board position, 0 none (relay set) or 1..%1.").arg(boardPositions),
+         "R"},
+        {"time", QStringLiteral("Relay on-time in seconds, 0..%1.").arg(unit::maxOnTime), "S"},
+        {"period", QStringLiteral("Relay period in seconds, 0..%1.").arg(unit::maxPeriod), "S"},
         {"watch", "Read again and again until interrupted (Ctrl-C)."},
         {"interval", "Milliseconds between readings with --watch (default 500).", "MS"},
         {"addresses", "Addresses to scan: 1-32, 1,3,5-7.", "LIST"},
@@ -179,7 +183,11 @@ QList<int> parseAddressList(const QString &text)
 bool parseCommandLine(const QStringList &arguments, CliOptions &o, QString &error)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(description));
+    // The ranges from the unit's own rules, so that the help says what is checked.
+    parser.setApplicationDescription(QString::fromUtf8(description)
+                                         .arg(boardPositions)
+                                         .arg(unit::maxOnTime)
+                                         .arg(unit::maxPeriod));
     parser.addHelpOption();
     parser.addVersionOption();
     addOptions(parser);
