@@ -1,10 +1,11 @@
 // Two copies of the wizard on one line, and a wizard ended by a signal. Each wizard is a
-// child process: this test program started again with --wizard <device> [once], which plays
-// the program's main() (signal handling included) with the simulated unit's line as its
-// only port, presses "Старт" and prints what it sees: its user id, "box: <text>" for every
-// message box, "connected" once connected, "exit <status>" at its end. With "once" it
-// closes its window as soon as it is connected.
+// child process: this test program started again in the mode "wizard" with <device> [once],
+// which plays the program's main() (signal handling included) with the simulated unit's
+// line as its only port, presses "Старт" and reports what it sees: its "uid", a "box" for
+// every message box, "connected" once connected, its "exit" status at its end. With "once"
+// it closes its window as soon as it is connected.
 
+#include "childrun.h"
 #include "mainwindow.h"
 #include "modalwatcher.h"
 #include "quitonsignals.h"
@@ -12,15 +13,11 @@
 #include "unitserver.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -31,22 +28,16 @@ namespace {
 
 const char openFailureText[] = "Не возможно открыть выбранный порт!";
 
-void say(const QString &line)
-{
-    std::fputs(line.toUtf8().constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 int runWizard(int argc, char **argv)
 {
+    const QStringList arguments = childArguments(argc, argv);
     QApplication app(argc, argv);
     quitOnSignals();
-    const QString device = QString::fromLocal8Bit(argv[2]);
-    const bool once = argc > 3 && std::strcmp(argv[3], "once") == 0;
-    say(QStringLiteral("uid %1").arg(::getuid()));
+    const QString device = arguments.value(0);
+    const bool once = arguments.value(1) == QLatin1String("once");
+    reportToParent("uid", QString::number(::getuid()));
     ModalWatcher watcher;
-    watcher.onBox = [](const ModalWatcher::Box &box) { say("box: " + box.text); };
+    watcher.onBox = [](const ModalWatcher::Box &box) { reportToParent("box", box.text); };
     int rc = 0;
     {
         MainWindow window(nullptr, [device] { return QStringList{device}; });
@@ -59,14 +50,14 @@ int runWizard(int argc, char **argv)
             if (saidConnected || start->text() != QStringLiteral("Стоп") || !window.isPolling())
                 return;
             saidConnected = true;
-            say(QStringLiteral("connected"));
+            reportToParent("connected", "1");
             if (once)
                 window.close();
         });
         watch.start(10);
         rc = app.exec();
     }
-    say(QStringLiteral("exit %1").arg(rc));
+    reportToParent("exit", QString::number(rc));
     return rc;
 }
 
@@ -85,8 +76,8 @@ bool runningAsRoot()
     return ::geteuid() == 0;
 }
 
-// A wizard child process and what it has printed so far.
-class Wizard
+// A wizard child process and what it has reported so far.
+class Wizard : public SelfChild
 {
 public:
     // `asUser`: run as that user through runuser (the test must be root).
@@ -95,42 +86,15 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-        process.setProcessEnvironment(env);
-        const QStringList args = QStringList{QStringLiteral("--wizard"), device} + extra;
-        if (asUser.isEmpty()) {
-            process.start(QCoreApplication::applicationFilePath(), args);
-        } else {
-            process.start(QStringLiteral("runuser"),
-                          QStringList{QStringLiteral("-u"), asUser, QStringLiteral("--"),
-                                      QCoreApplication::applicationFilePath()} +
-                              args);
-        }
+        const QStringList wrapper =
+            asUser.isEmpty() ? QStringList()
+                             : QStringList{QStringLiteral("runuser"), QStringLiteral("-u"), asUser,
+                                           QStringLiteral("--")};
+        SelfChild::start(QStringLiteral("wizard"), QStringList{device} + extra, env, wrapper);
     }
-    // Waits until the child has printed `line` (or ended, or `ms` passed).
-    bool waitFor(const QString &line, int ms = 20000)
-    {
-        QDeadlineTimer deadline(ms);
-        while (!lines().contains(line)) {
-            if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
-                return lines().contains(line);
-            process.waitForReadyRead(50);
-        }
-        return true;
-    }
-    QStringList lines()
-    {
-        out += QString::fromUtf8(process.readAllStandardOutput());
-        return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    QStringList boxes() { return lines().filter(QRegularExpression(QStringLiteral("^box: "))); }
-    QString report() { return lines().join(QLatin1Char('\n')) + process.readAllStandardError(); }
-    void signal(int signo) { ::kill(pid_t(process.processId()), signo); }
-    bool finish(int ms = 15000) { return process.waitForFinished(ms); }
-
-    QProcess process;
-
-private:
-    QString out;
+    QStringList boxes() { return run().valuesOf(QStringLiteral("box")); }
+    QString report() { return run().out + run().err; }
+    bool finish(int ms = 15000) { return SelfChild::finish(ms); }
 };
 
 // Holds the slave side open without claiming it, to read the settings it carries.
@@ -191,7 +155,7 @@ void TestPortClaim::secondWizardIsRefused()
 
     Wizard second;
     second.start(device);
-    QVERIFY2(second.waitFor(QStringLiteral("box: ") + QString::fromUtf8(openFailureText)),
+    QVERIFY2(second.waitFor(QStringLiteral("box"), QString::fromUtf8(openFailureText)),
              qPrintable(second.report()));
     QTest::qWait(1500); // the first goes on polling through the second's search and after
     second.signal(SIGTERM);
@@ -210,9 +174,10 @@ void TestPortClaim::secondWizardIsRefused()
 
     first.signal(SIGTERM);
     QVERIFY(first.finish());
-    QCOMPARE(first.process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(first.process.exitCode(), 0);
-    QVERIFY2(first.lines().contains(QStringLiteral("exit 0")), qPrintable(first.report()));
+    QCOMPARE(first.run().exitStatus, QProcess::NormalExit);
+    QCOMPARE(first.run().exitCode, 0);
+    QVERIFY2(first.run().valuesOf("exit").contains(QStringLiteral("0")),
+             qPrintable(first.report()));
 }
 
 void TestPortClaim::endedWizardFreesThePort_data()
@@ -246,11 +211,12 @@ void TestPortClaim::endedWizardFreesThePort()
     ended.signal(signo);
     QVERIFY(ended.finish());
     if (signo == SIGKILL) {
-        QCOMPARE(ended.process.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(ended.run().exitStatus, QProcess::CrashExit);
     } else {
-        QCOMPARE(ended.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(ended.process.exitCode(), 0);
-        QVERIFY2(ended.lines().contains(QStringLiteral("exit 0")), qPrintable(ended.report()));
+        QCOMPARE(ended.run().exitStatus, QProcess::NormalExit);
+        QCOMPARE(ended.run().exitCode, 0);
+        QVERIFY2(ended.run().valuesOf("exit").contains(QStringLiteral("0")),
+                 qPrintable(ended.report()));
         const termios after = probe.settings();
         QCOMPARE(after.c_lflag, before.c_lflag);
         QCOMPARE(after.c_iflag, before.c_iflag);
@@ -266,8 +232,8 @@ void TestPortClaim::endedWizardFreesThePort()
     QVERIFY2(next.waitFor(QStringLiteral("connected")), qPrintable(next.report()));
     QVERIFY(next.finish());
     QVERIFY2(next.boxes().isEmpty(), qPrintable(next.report()));
-    QCOMPARE(next.process.exitCode(), 0);
-    QVERIFY(next.lines().contains(QStringLiteral("uid %1").arg(user ? user->pw_uid : ::getuid())));
+    QCOMPARE(next.run().exitCode, 0);
+    QVERIFY(next.run().valuesOf("uid").contains(QString::number(user ? user->pw_uid : ::getuid())));
     if (!user)
         QSKIP("the next wizard ran as this same user: running it as a user who is not root "
               "needs root (runuser) and the user nobody");
@@ -275,7 +241,7 @@ void TestPortClaim::endedWizardFreesThePort()
 
 int main(int argc, char **argv)
 {
-    if (argc >= 3 && std::strcmp(argv[1], "--wizard") == 0)
+    if (childMode() == QLatin1String("wizard"))
         return runWizard(argc, argv);
     QApplication app(argc, argv);
     TestPortClaim test;

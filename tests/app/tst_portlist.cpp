@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "portlist.h"
 #include "unitbench.h"
+#include "windowchecks.h"
 
 #include <QComboBox>
 #include <QSerialPortInfo>
@@ -11,14 +12,6 @@
 #include <QTest>
 
 namespace {
-QStringList itemsOf(const QComboBox *combo)
-{
-    QStringList items;
-    for (int i = 0; i < combo->count(); ++i)
-        items << combo->itemText(i);
-    return items;
-}
-
 // Opens the list the way the operator does, then closes it again.
 void openList(QComboBox *combo, bool withKeyboard)
 {

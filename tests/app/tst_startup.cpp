@@ -1,5 +1,6 @@
 // Start-up of the main window: the idle picture, the port list, the icon, and the end of
 // the program on a machine without a serial port.
+#include "childrun.h"
 #include "fontfit.h"
 #include "mainwindow.h"
 #include "modalwatcher.h"
@@ -10,42 +11,36 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QTest>
 #include <QtEndian>
 
-#include <cstdio>
 #include <memory>
 
 namespace {
-const char childModeVariable[] = "VERTAL_TEST_NO_PORT_CHILD";
-
-// Child mode: builds the window with no port to offer, answering the box it raises. Prints
-// one JSON line per box seen and "shown" if the window is ever shown, "constructed" if the
-// constructor returns. The constructor is expected to end the process.
+// Child mode "noPorts": builds the window with no port to offer, answering the box it
+// raises. Reports each box seen as "box.*" lines (its title first), "shown" if the window
+// is ever shown, "constructed" if the constructor returns. The constructor is expected to
+// end the process.
 class ShowSpy : public QObject
 {
 public:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::Show && qobject_cast<MainWindow *>(watched))
-            say("shown");
+            reportToParent("shown", "1");
         return false;
     }
-    static void say(const QByteArray &line)
-    {
-        std::fputs(line.constData(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-    }
 };
+
+QString yesNo(bool yes)
+{
+    return yes ? QStringLiteral("true") : QStringLiteral("false");
+}
 
 int runWithoutPorts()
 {
@@ -57,19 +52,16 @@ int runWithoutPorts()
         // Seen before it is answered: the box is still the active modal widget.
         const auto *shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         const QAbstractButton *yes = shown ? shown->button(QMessageBox::Yes) : nullptr;
-        QJsonObject seen{
-            {"yes", yes ? yes->text() : QString()},
-            {"title", box.title},
-            {"text", box.text},
-            {"buttons", box.standardButtons},
-            {"default", box.hasDefaultButton},
-            {"parent", box.parent ? box.parent->metaObject()->className() : ""},
-            {"parentVisible", box.parent ? box.parent->isVisible() : false},
-        };
-        ShowSpy::say(QJsonDocument(seen).toJson(QJsonDocument::Compact));
+        reportToParent("box.title", box.title);
+        reportToParent("box.yes", yes ? yes->text() : QString());
+        reportToParent("box.text", box.text);
+        reportToParent("box.buttons", QString::number(box.standardButtons));
+        reportToParent("box.default", yesNo(box.hasDefaultButton));
+        reportToParent("box.parent", box.parent ? box.parent->metaObject()->className() : "");
+        reportToParent("box.parentVisible", yesNo(box.parent && box.parent->isVisible()));
     };
     MainWindow window(nullptr, [] { return QStringList(); });
-    ShowSpy::say("constructed");
+    reportToParent("constructed", "1");
     window.show();
     return 3;
 }
@@ -200,27 +192,23 @@ void TestStartup::extraPortsAppended()
 
 void TestStartup::noPortEndsTheProgram()
 {
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(childModeVariable, "1");
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {});
-    QVERIFY(child.waitForFinished(60000));
-    const QList<QByteArray> lines = child.readAllStandardOutput().trimmed().split('\n');
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0);
-    QVERIFY2(!lines.contains("constructed"), "the constructor returned");
-    QVERIFY2(!lines.contains("shown"), "the window was shown");
-    QCOMPARE(lines.size(), 1);
-    const QJsonObject box = QJsonDocument::fromJson(lines.first()).object();
-    QCOMPARE(box.value("title").toString(), QString("ВЕРТАЛ-КП"));
-    QCOMPARE(box.value("text").toString(), QString("COM-порт не обнаружен !\n Конец работы ..."));
-    QCOMPARE(box.value("buttons").toInt(), int(QMessageBox::Yes));
+    const ChildRun run = runSelfAsChild(QStringLiteral("noPorts"), {}, 60000);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(!run.has("constructed"), "the constructor returned");
+    QVERIFY2(!run.has("shown"), "the window was shown");
+    // One box and nothing else.
+    QCOMPARE(run.valuesOf("box.title").size(), 1);
+    QCOMPARE(run.keys.size(), 7);
+    QCOMPARE(run.value("box.title"), QString("ВЕРТАЛ-КП"));
+    QCOMPARE(run.value("box.text"), QString("COM-порт не обнаружен !\n Конец работы ..."));
+    QCOMPARE(run.value("box.buttons").toInt(), int(QMessageBox::Yes));
     // Qt's standard texts in Russian, as the window's own (the shortcut mark aside).
-    QCOMPARE(box.value("yes").toString().remove('&'), QString("Да"));
-    QCOMPARE(box.value("default").toBool(), false);
-    QCOMPARE(box.value("parent").toString(), QString("MainWindow"));
-    QCOMPARE(box.value("parentVisible").toBool(), false);
+    QCOMPARE(run.value("box.yes").remove('&'), QString("Да"));
+    QCOMPARE(run.value("box.default"), QString("false"));
+    QCOMPARE(run.value("box.parent"), QString("MainWindow"));
+    QCOMPARE(run.value("box.parentVisible"), QString("false"));
 }
 
 void TestStartup::labelsFitAfterFontChoice()
@@ -247,7 +235,7 @@ void TestStartup::labelsFitAfterFontChoice()
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet(childModeVariable))
+    if (childMode() == QLatin1String("noPorts"))
         return runWithoutPorts();
     TestStartup test;
     QTEST_SET_MAIN_SOURCE_PATH

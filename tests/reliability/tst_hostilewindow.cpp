@@ -11,6 +11,7 @@
 #include "commandcodes.h"
 #include "runsettings.h"
 #include "unitbench.h"
+#include "windowchecks.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -20,23 +21,6 @@
 #include <random>
 
 namespace {
-
-const QStringList windowMessages{
-    QStringLiteral("Ошибка обмена !"),
-    QStringLiteral("Блок не обнаружен!"),
-    QStringLiteral("Нет плат для настройки! Выход..."),
-    QStringLiteral("Не обнаружены платы ввода !\nПосле изменения типа плат однократно нажмите "
-                   "тампер и\nперезапустите поиск!"),
-    QStringLiteral("Время меньше или равно периоду !"),
-    QStringLiteral("Установите номер реле!"),
-};
-
-bool looksIdle(const UnitBench &bench)
-{
-    return bench.startText() == QStringLiteral("Старт") && !bench.window->isPolling() &&
-           bench.items("input").isEmpty() && bench.items("output") == QStringList{"Не задано"} &&
-           bench.stateText() == QStringLiteral("  ");
-}
 
 bool busy(const UnitBench &bench)
 {
@@ -103,7 +87,7 @@ void TestHostileWindow::hostileLine()
         // or the one after meets another.
         UnitBench::waitUntil([&] { return looksIdle(bench) && !busy(bench); }, 15000);
         for (const QString &text : bench.watcher.texts())
-            QVERIFY2(windowMessages.contains(text), qPrintable(text));
+            QVERIFY2(windowMessages().contains(text), qPrintable(text));
         if (bench.watcher.texts().contains(QStringLiteral("Ошибка обмена !"))) {
             ++failures;
             QVERIFY(looksIdle(bench));

@@ -2,6 +2,8 @@
 
 #include "ccomport.h"
 #include "soakrig.h"
+#include "windowchecks.h"
+#include "workflowtexts.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -77,7 +79,7 @@ void SoakChecks::checkQuiet()
     if (!rig.items("input").isEmpty())
         violation(
             QStringLiteral("idle with input boards listed: %1").arg(rig.items("input").join(',')));
-    if (rig.items("output") != QStringList{QStringLiteral("Не задано")})
+    if (rig.items("output") != QStringList{workflow::noRelayText})
         violation(QStringLiteral("idle with relay items: %1").arg(rig.items("output").join(',')));
     if (!rig.control<QLabel>("version")->text().isEmpty())
         violation(QStringLiteral("idle with a version shown"));
@@ -125,7 +127,7 @@ QStringList SoakChecks::contentDifferences() const
     const QString version =
         QStringLiteral("Версия прошивки : %1.%2").arg(unit.versionMajor).arg(unit.versionMinor);
     // Nothing typed into the relay box joins its list, Enter or not.
-    const QStringList outputs = QStringList{QStringLiteral("Не задано")} + rig.unitBoards(2);
+    const QStringList outputs = QStringList{workflow::noRelayText} + rig.unitBoards(2);
     if (rig.items("input") != rig.unitBoards(1))
         differences << QStringLiteral("input boards %1, the unit has %2")
                            .arg(rig.items("input").join(','), rig.unitBoards(1).join(','));
@@ -144,18 +146,9 @@ QStringList SoakChecks::contentDifferences() const
 
 void SoakChecks::boxSeen(const QString &title, const QString &text)
 {
-    static const QStringList messages{
-        QStringLiteral("Ошибка обмена !"),
-        QStringLiteral("Блок не обнаружен!"),
-        QStringLiteral("Нет плат для настройки! Выход..."),
-        QStringLiteral("Не обнаружены платы ввода !\nПосле изменения типа плат однократно "
-                       "нажмите тампер и\nперезапустите поиск!"),
-        QStringLiteral("Время меньше или равно периоду !"),
-        QStringLiteral("Установите номер реле!"),
-        QStringLiteral("Не возможно открыть выбранный порт!"),
-    };
+    static const QStringList messages = windowMessages();
     ++boxCount;
-    if (title != QStringLiteral("ВЕРТАЛ-КП") || !messages.contains(text))
+    if (title != workflow::messageTitle || !messages.contains(text))
         violation(QStringLiteral("a box \"%1\": \"%2\"").arg(title, text));
 }
 

@@ -2,8 +2,11 @@
 
 #include "commandcodes.h"
 #include "unitbench.h"
-#include "workflowchecks.h"
+#include "windowchecks.h"
 
+#include <QComboBox>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 class TestInputBoard : public QObject

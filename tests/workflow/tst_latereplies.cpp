@@ -8,11 +8,14 @@
 
 #include "commandcodes.h"
 #include "unitbench.h"
-#include "workflowchecks.h"
+#include "windowchecks.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
+#include <QLabel>
+#include <QSpinBox>
 #include <QTest>
 #include <random>
 

@@ -1,37 +1,34 @@
 // A port that will not open: the box says why and what to do, and the search ends there,
 // without the progress dialog and without "Блок не обнаружен!".
+#include "childrun.h"
 #include "portopenfailure.h"
 #include "serialport.h"
 #include "unitbench.h"
-#include "workflowchecks.h"
+#include "windowchecks.h"
 
 #include <QApplication>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QStandardPaths>
 #include <QTest>
+#include <QWidget>
 
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
-const char childVariable[] = "VERTAL_TEST_OPEN_CHILD";
 const QString openFailureText = QStringLiteral("Не возможно открыть выбранный порт!");
 
-// Child mode, run as an unprivileged user: presses "Старт" on the line named in the
-// environment and prints each box it sees as one JSON line.
+// Child mode "start", run as an unprivileged user: presses "Старт" on the line named by its
+// argument and reports each box it sees as "box.text" and "box.informative".
 int runChild()
 {
-    const QString path = qEnvironmentVariable(childVariable);
+    const QString path = QCoreApplication::arguments().value(1);
     ModalWatcher watcher;
     watcher.onBox = [](const ModalWatcher::Box &box) {
-        const QJsonObject seen{{"text", box.text}, {"informative", box.informativeText}};
-        std::printf("%s\n", QJsonDocument(seen).toJson(QJsonDocument::Compact).constData());
-        std::fflush(stdout);
+        reportToParent("box.text", box.text);
+        reportToParent("box.informative", box.informativeText);
     };
     MainWindow window(nullptr, [path] { return QStringList{path}; });
     window.show();
@@ -161,23 +158,18 @@ void TestPortOpenFailure::noPermission()
     const QString group = deviceGroup(path);
     QCOMPARE(group, QString("dialout"));
 
-    QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(childVariable, path);
     env.insert("HOME", "/tmp");
     env.remove("XDG_RUNTIME_DIR");
-    child.setProcessEnvironment(env);
-    child.start("runuser", {"-u", "nobody", "--", QCoreApplication::applicationFilePath()});
-    QVERIFY(child.waitForFinished(30000));
-    const QByteArray out = child.readAllStandardOutput().trimmed();
-    if (child.exitCode() != 0 && out.isEmpty())
-        QSKIP(qPrintable("nobody cannot run the test program here: " +
-                         QString::fromLocal8Bit(child.readAllStandardError())));
-    const QList<QByteArray> lines = out.split('\n');
-    QCOMPARE(lines.size(), 1);
-    const QJsonObject box = QJsonDocument::fromJson(lines.first()).object();
-    QCOMPARE(box.value("text").toString(), openFailureText);
-    const QString advice = box.value("informative").toString();
+    const ChildRun run = runSelfAsChild(QStringLiteral("start"), {path}, 30000, env,
+                                        {"runuser", "-u", "nobody", "--"});
+    QVERIFY(run.finished);
+    if (run.exitCode != 0 && run.out.trimmed().isEmpty())
+        QSKIP(qPrintable("nobody cannot run the test program here: " + run.err));
+    // One box and nothing else.
+    QCOMPARE(run.keys, (QStringList{"box.text", "box.informative"}));
+    QCOMPARE(run.value("box.text"), openFailureText);
+    const QString advice = run.value("box.informative");
     QVERIFY2(advice.contains("sudo usermod -aG " + group + " $USER"), qPrintable(advice));
     QVERIFY2(advice.contains("Нет прав на порт " + path), qPrintable(advice));
 }
@@ -215,7 +207,7 @@ void TestPortOpenFailure::adviceForEachCause()
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet(childVariable))
+    if (childMode() == QLatin1String("start"))
         return runChild();
     TestPortOpenFailure test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -7,10 +7,12 @@
 #include "commandset.h"
 #include "serialport.h"
 #include "unitbench.h"
-#include "workflowchecks.h"
+#include "windowchecks.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QProgressDialog>
+#include <QSpinBox>
 #include <QTest>
 #include <cstdio>
 
@@ -24,21 +26,6 @@ private slots:
 };
 
 namespace {
-
-// Descriptors of this process on `device`, also once the device node has gone.
-int descriptorsOnGoneOrPresent(const QString &device)
-{
-    int count = 0;
-    const QFileInfoList fds =
-        QDir(QStringLiteral("/proc/self/fd"))
-            .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &fd : fds) {
-        const QString target = fd.symLinkTarget();
-        if (target == device || target.startsWith(device + QLatin1Char(' ')))
-            ++count;
-    }
-    return count;
-}
 
 // Notes when the search's progress dialog is first shown.
 class ProgressSpy : public QObject
@@ -93,7 +80,7 @@ void TestPortRelease::releasedWhenConnectionEnds()
              ending == QLatin1String("stop") ? QStringList() : QStringList{"Ошибка обмена !"});
     QVERIFY(!bench.window->primaryWorker());
     QVERIFY(!bench.window->pollWorker());
-    QCOMPARE(descriptorsOnGoneOrPresent(device), 0);
+    QCOMPARE(openDescriptorsOn(device), 0);
 
     // Another program opens the line (after an unplug: the one plugged in again).
     const QString now = ending == QLatin1String("unplug") ? bench.server.replug() : device;

@@ -6,14 +6,16 @@
 #include "ccomport.h"
 #include "commandcodes.h"
 #include "unitbench.h"
-#include "workflowchecks.h"
+#include "windowchecks.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QWidget>
 
 class TestReentrancy : public QObject
 {
@@ -55,11 +57,6 @@ std::function<bool()> tickWaiting(UnitBench &bench)
 void setBoardAlarm(UnitBench &bench, bool alarm)
 {
     bench.unit.modify([&](UnitState &s) { s.status[0] = alarm ? 0x01 : 0x00; });
-}
-
-void setCaseOpen(UnitBench &bench, bool open)
-{
-    bench.unit.modify([&](UnitState &s) { s.caseOpen = open; });
 }
 
 // Opens and closes the unit's case; `action` runs once the tick that found the case closed

@@ -4,9 +4,12 @@
 
 #include "commandcodes.h"
 #include "unitbench.h"
-#include "workflowchecks.h"
+#include "windowchecks.h"
 
+#include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 class TestRelayOutputs : public QObject

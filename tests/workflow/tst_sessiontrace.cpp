@@ -10,10 +10,14 @@
 #include "commandcodes.h"
 #include "startoptions.h"
 #include "tracefile.h"
-#include "workflowchecks.h"
+#include "unitbench.h"
+#include "windowchecks.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -1,19 +1,17 @@
 // Closing the window in the middle of an exchange ends the program cleanly. Quitting ends
 // every nested event loop, so this runs in a child process: the test program starts itself
-// with --child <moment>, which plays the program's own main() with the window connected to
-// the simulated unit and closes the window at that moment.
+// in the mode "close" with the moment, which plays the program's own main() with the window
+// connected to the simulated unit and closes the window at that moment.
 
+#include "childrun.h"
 #include "commandcodes.h"
 #include "unitbench.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -80,8 +78,8 @@ std::function<bool()> prepare(UnitBench &bench, const QString &moment)
 // happened after the close for the parent to check.
 int runChild(int argc, char **argv)
 {
+    const QString moment = childArguments(argc, argv).value(0);
     QApplication app(argc, argv);
-    const QString moment = QString::fromLocal8Bit(argv[2]);
     int rc = 0;
     {
         UnitBench bench;
@@ -100,12 +98,13 @@ int runChild(int argc, char **argv)
         // Should the moment never come, end anyway and say so (the parent then fails).
         QTimer::singleShot(20000, &app, [] { QCoreApplication::exit(5); });
         rc = app.exec();
-        std::printf("closed: %d\n", requestsAtClose >= 0 ? 1 : 0);
-        std::printf("boxes after close: %d\n", int(bench.watcher.boxes().size() - boxesAtClose));
-        std::printf("requests after close: %d\n", int(bench.requests().size() - requestsAtClose));
+        reportToParent("closed", QString::number(requestsAtClose >= 0 ? 1 : 0));
+        reportToParent("boxesAfterClose",
+                       QString::number(bench.watcher.boxes().size() - boxesAtClose));
+        reportToParent("requestsAfterClose",
+                       QString::number(bench.requests().size() - requestsAtClose));
     } // the window goes before the application, as in main()
-    std::printf("clean exit %d\n", rc);
-    std::fflush(stdout);
+    reportToParent("cleanExit", QString::number(rc));
     return rc;
 }
 
@@ -137,28 +136,22 @@ void TestShutdown::closeDuringExchange()
 {
     QFETCH(QString, moment);
     QFETCH(int, maxRequestsAfter);
-    QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), moment});
-    QVERIFY(child.waitForFinished(40000));
-    const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
-    const QString err = QString::fromLocal8Bit(child.readAllStandardError());
-    QVERIFY2(child.exitStatus() == QProcess::NormalExit, qPrintable(err));
-    QVERIFY2(child.exitCode() == 0, qPrintable(out + err));
-    QVERIFY2(out.contains(QLatin1String("closed: 1")), qPrintable(out));
-    QVERIFY2(out.contains(QLatin1String("boxes after close: 0")), qPrintable(out));
-    QVERIFY2(out.contains(QLatin1String("clean exit 0")), qPrintable(out));
-    const int at = out.indexOf(QLatin1String("requests after close: "));
-    QVERIFY(at >= 0);
-    const int after = out.mid(at + 22).section(QLatin1Char('\n'), 0, 0).toInt();
-    QVERIFY2(after <= maxRequestsAfter, qPrintable(out));
+    const ChildRun run = runSelfAsChild(QStringLiteral("close"), {moment}, 40000, env);
+    QVERIFY(run.finished);
+    QVERIFY2(run.exitStatus == QProcess::NormalExit, qPrintable(run.err));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+    QVERIFY2(run.value("closed") == QLatin1String("1"), qPrintable(run.out));
+    QVERIFY2(run.value("boxesAfterClose") == QLatin1String("0"), qPrintable(run.out));
+    QVERIFY2(run.value("cleanExit") == QLatin1String("0"), qPrintable(run.out));
+    QVERIFY(run.has("requestsAfterClose"));
+    QVERIFY2(run.value("requestsAfterClose").toInt() <= maxRequestsAfter, qPrintable(run.out));
 }
 
 int main(int argc, char **argv)
 {
-    if (argc >= 3 && std::strcmp(argv[1], "--child") == 0)
+    if (childMode() == QLatin1String("close"))
         return runChild(argc, argv);
     QApplication app(argc, argv);
     TestShutdown test;

@@ -3,10 +3,15 @@
 
 #include "commandcodes.h"
 #include "unitbench.h"
-#include "workflowchecks.h"
+#include "windowchecks.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPalette>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 class TestStatusPoll : public QObject
@@ -36,11 +41,6 @@ QColor textColour(const UnitBench &bench)
 void setStatus(UnitBench &bench, int position, quint8 status)
 {
     bench.unit.modify([&](UnitState &s) { s.status[position - 1] = status; });
-}
-
-void setCaseOpen(UnitBench &bench, bool open)
-{
-    bench.unit.modify([&](UnitState &s) { s.caseOpen = open; });
 }
 
 } // namespace

@@ -3,11 +3,16 @@
 
 #include "commandcodes.h"
 #include "unitbench.h"
-#include "workflowchecks.h"
+#include "windowchecks.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
+#include <QWidget>
 
 class TestUnitSearch : public QObject
 {
