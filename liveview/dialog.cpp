@@ -3,9 +3,9 @@
 
 #include "ccomport.h"
 #include "commandset.h"
+#include "dialogtexts.h"
 #include "exchangeresult.h"
 #include "fontfit.h"
-#include "workflowtexts.h"
 
 #include <QMessageBox>
 #include <chrono>
@@ -77,7 +77,7 @@ void Dialog::pollValue()
 
     if (result != Ok) {
         valueTimer.stop();
-        QMessageBox::critical(this, workflow::messageTitle, workflow::exchangeFailedText,
+        QMessageBox::critical(this, liveview::messageTitle, liveview::exchangeFailedText,
                               QMessageBox::Yes);
         close();
         return;

@@ -1,16 +1,19 @@
 #pragma once
 
+#include "dialogtexts.h"
+
 #include <QString>
 
 // Texts, masks and timings the window and its operations share: the one home of what the
-// operator reads in the title of every box and in the window's messages.
+// operator reads in the window's messages. The box title and the failed exchange are the
+// value dialog's too, so they live below the window, in liveview/dialogtexts.h.
 namespace workflow {
 
-inline const QString messageTitle = QStringLiteral("ВЕРТАЛ-КП");
+using liveview::messageTitle;
 inline const QString startText = QStringLiteral("Старт");
 inline const QString stopText = QStringLiteral("Стоп");
 inline const QString noRelayText = QStringLiteral("Не задано");
-inline const QString exchangeFailedText = QStringLiteral("Ошибка обмена !");
+using liveview::exchangeFailedText;
 inline const QString noPortText = QStringLiteral("COM-порт не обнаружен !\n Конец работы ...");
 inline const QString portOpenFailedText = QStringLiteral("Не возможно открыть выбранный порт!");
 inline const QString searchingText = QStringLiteral("Поиск блока...");
