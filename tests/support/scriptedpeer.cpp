@@ -150,9 +150,12 @@ void ScriptedPeer::handleRequest(const QByteArray &request)
 
 void ScriptedPeer::writeAll(const QByteArray &bytes)
 {
+    // Noted before the bytes go: once the wizard has read them, the log holds them too.
+    {
+        QMutexLocker guard(&lock);
+        log << Event{Event::Sent, bytes};
+    }
     pty.write(bytes);
-    QMutexLocker guard(&lock);
-    log << Event{Event::Sent, bytes};
 }
 
 // One piece of an endless "reply": it begins with '!' and never ends a frame.
