@@ -27,15 +27,12 @@ using exchangeTiming::settleAfterSend;
 constexpr auto linkRetry = 30ms;         // between tries to take the link
 constexpr auto linkWaitOnDestroy = 10ms; // destructor's wait for a free link
 constexpr auto drainTimeout = 1000ms;    // bound on waiting for the output queue to empty
-constexpr int bitsPerByte = 10;          // on the line: a start bit, 8 data bits, a stop bit
 
 // How long `bytes` take to leave at `baud`, never more than the bound on a stuck line.
 std::chrono::microseconds lineTime(qint64 bytes, int baud)
 {
     const std::chrono::microseconds bound = drainTimeout;
-    if (baud <= 0)
-        return bound;
-    return std::min(std::chrono::microseconds(bytes * bitsPerByte * 1'000'000 / baud), bound);
+    return baud > 0 ? std::min(exchangeTiming::timeOnTheLine(bytes, baud), bound) : bound;
 }
 
 // Listed port names (ttyS0) are opened by their device; a path is taken as given.

@@ -18,6 +18,14 @@ constexpr auto settleAfterSend = 600ms;    // optional pause before listening
 // a babbler costs about half a second per attempt, not seconds.
 constexpr qsizetype maxReplySize = 256;
 
+// Bits a byte takes on the line at 8N1: a start bit, 8 data bits, a stop bit.
+constexpr int bitsPerByte = 10;
+// How long `bytes` bytes take on the line at `baud` (none when the speed is not known).
+constexpr std::chrono::microseconds timeOnTheLine(qint64 bytes, int baud)
+{
+    return std::chrono::microseconds(baud > 0 ? bytes * bitsPerByte * 1'000'000 / baud : 0);
+}
+
 // One attempt's listening when the line stays quiet (315 ms).
 constexpr auto quietAttempt = countedPollsPerAttempt * pollInterval;
 // A whole exchange's listening when the line stays quiet throughout (2835 ms).

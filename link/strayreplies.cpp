@@ -80,18 +80,12 @@ void noteLateReplies(const SerialPort &port)
     lines[port.path()].sawLateness(Clock::now());
 }
 
-// Time a reply of `bytes` bytes takes on the line at `baud` (ten bits a byte).
-Clock::duration onTheLine(qsizetype bytes, int baud)
-{
-    return baud > 0 ? std::chrono::microseconds(bytes * 10 * 1000000 / baud) : 0us;
-}
-
 // Signs in an answered exchange that its unit answers late: it needed more than one copy
 // and its reply came well after the last, or replies of earlier copies came with it.
 bool answeredLate(const LineTally &tally, int baud)
 {
-    const bool afterLastCopy =
-        tally.firstEnd - tally.lastSend > promptReply + onTheLine(tally.replyBytes, baud);
+    const bool afterLastCopy = tally.firstEnd - tally.lastSend >
+                               promptReply + exchangeTiming::timeOnTheLine(tally.replyBytes, baud);
     return (tally.sends > 1 && afterLastCopy) || tally.frameEnds > 1;
 }
 
