@@ -168,7 +168,7 @@ void cComPort::run()
         return;
     }
     // Replies to an earlier exchange's copies are not this exchange's: they go first.
-    // Nothing to do (and no system call) when that exchange left the line clean.
+    // A line its last exchange left clean costs one look at the input queue.
     strayReplies::discardBefore(*serial, stopped);
     tally = LineTally{};
     *resultSlot = talk(frame);

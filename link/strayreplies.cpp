@@ -183,7 +183,12 @@ void opened(const SerialPort &port)
 void discardBefore(SerialPort &port, const std::atomic<bool> &stop)
 {
     const Leftovers left = leftoversOf(port);
-    if (left.clean || !port.isOpen() || port.isGone())
+    if (!port.isOpen() || port.isGone())
+        return;
+    // A clean line can still have been given a reply since (a unit that answered a request
+    // twice, a late reply no record foresaw): taken as the next reply, it would shift every
+    // answer after it by one request. One look at the input queue tells.
+    if (left.clean && port.bytesAvailable() == 0)
         return;
     int lateEnds = 0;
     if (left.owedSpeed == port.baudRate() && left.stillOwed(Clock::now()))

@@ -47,7 +47,7 @@ struct LineTally
 // replies of the next exchange. The worker notes after each exchange what its copies may
 // still bring, on the line itself (two workers share one port), and clears it before the
 // next first send. A line whose last exchange was answered at the first send, cleanly,
-// costs nothing: no wait and no system call. Replies still owed when a port is closed (the
+// costs one look at the input queue and no wait; bytes found there are discarded. Replies still owed when a port is closed (the
 // connection ended while the unit was slow to answer) are owed to the next port opened on
 // the same device: the unit answers whoever listens.
 //
@@ -67,11 +67,11 @@ namespace strayReplies {
 // port closed on the same device, and what the line has shown of its unit; otherwise the
 // line starts afresh.
 void opened(const SerialPort &port);
-// Before an exchange's first send. Discards the bytes waiting on `port` when the line's
-// last exchange left it unclean (a new port counts as unclean); when that exchange's
-// copies still owe replies and went out at the speed the line has now, also waits for
-// them (discarding) until all have come and the line has settled, or until the time the
-// line allows them has passed, or until `stop` is set (within 15 ms).
+// Before an exchange's first send. Discards the bytes waiting on `port` (a new port counts
+// as unclean: bytes may wait there unseen); when the line's last exchange's copies still
+// owe replies and went out at the speed the line has now, also waits for them (discarding)
+// until all have come and the line has settled, or until the time the line allows them
+// has passed, or until `stop` is set (within 15 ms).
 void discardBefore(SerialPort &port, const std::atomic<bool> &stop);
 // After an exchange on `port`: what it may have left on the line. `answered`: it ended Ok.
 void noteAfter(const SerialPort &port, const LineTally &tally, bool answered);

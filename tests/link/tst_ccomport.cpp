@@ -44,6 +44,7 @@ private slots:
     void lateCopiesAreNotTheNextReply();
     void nothingOwedIsNotWaitedFor_data();
     void nothingOwedIsNotWaitedFor();
+    void replyHeardTwiceShiftsNothing();
     void lateReplyOutlivesItsPort();
     void stopEndsTheWaitForLateReplies();
     void normalExchangeCost();
@@ -248,6 +249,29 @@ void TestExchangeWorker::nothingOwedIsNotWaitedFor()
     qInfo("next exchange: %lld ms", wall.elapsed());
     QVERIFY2(wall.elapsed() < 1200, qPrintable(QString::number(wall.elapsed()))); // not 2.5 s
     QCOMPARE(next, QByteArray::fromHex("0B"));
+}
+
+// A reply heard twice (a repeater on the line, a unit that answers a request again) comes
+// after its exchange ended cleanly: the exchanges after it still get their own replies,
+// not each the one before.
+void TestExchangeWorker::replyHeardTwiceShiftsNothing()
+{
+    ScriptedPeer peer;
+    peer.setScript([](int index, const QByteArray &) {
+        if (index == 0)
+            return ScriptedPeer::Answer{{{0, "!0A\r"}, {40, "!0A\r"}}};
+        return ScriptedPeer::reply("!0B\r");
+    });
+    cComPort worker(peer.slavePath());
+    QByteArray first = versionRequest;
+    QCOMPARE(worker.exchange(first, false), int(Ok));
+    QCOMPARE(first, QByteArray::fromHex("0A"));
+    QTRY_COMPARE(peer.sentCount(), 2); // the second one waits on the line
+    for (int i = 0; i < 3; ++i) {
+        QByteArray next = QByteArray::fromHex("0120");
+        QCOMPARE(worker.exchange(next, false), int(Ok));
+        QCOMPARE(next, QByteArray::fromHex("0B"));
+    }
 }
 
 // A reply still owed when its worker is stopped and destroyed (the port closed) is owed to
