@@ -144,9 +144,13 @@ bool readOptions(const QCommandLineParser &parser, Options &o, QString &wrong)
     return true;
 }
 
-void catchSignals()
+// False when the pipe that wakes the console on a signal cannot be made.
+bool catchSignals()
 {
-    ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK);
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("vertal-unit-sim: pipe2");
+        return false;
+    }
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -154,6 +158,7 @@ void catchSignals()
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    return true;
 }
 
 // Runs console commands until quit, end of input or a signal.
@@ -212,7 +217,8 @@ int main(int argc, char *argv[])
         print(QStringLiteral("vertal-unit-sim " VERTAL_VERSION "\n"));
         return 0;
     }
-    catchSignals();
+    if (!catchSignals())
+        return 1;
     std::deque<SimUnit> units; // SimUnit holds a mutex: it never moves
     for (const UnitState &state : unitsOnLine(options))
         units.emplace_back(state);

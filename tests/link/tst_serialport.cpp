@@ -152,12 +152,14 @@ void TestSerialPort::waitReturnsOnBytesOrTimeout()
     QVERIFY(!port.waitForReadyRead(50));
     QVERIFY(clock.elapsed() >= 50); // a monotonic deadline never ends a wait early
 
+    ssize_t written = 0;
     std::thread writer([&] {
         QThread::msleep(20);
-        (void)::write(peer.masterFd(), "!", 1);
+        written = ::write(peer.masterFd(), "!", 1);
     });
     QVERIFY(port.waitForReadyRead(5000));
     writer.join();
+    QCOMPARE(written, ssize_t(1));
     QCOMPARE(port.readAll(), QByteArray("!"));
     QVERIFY(!port.isGone());
 }
