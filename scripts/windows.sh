@@ -317,7 +317,27 @@ install_wizard() {
     menu_entry="$(find "$profile" -name 'ВЕРТАЛ-КП Визард.lnk' | head -1)"
     [ -x "$installed/vertal-wizard.exe" ] || fail "the installer did not install the program"
     [ -n "$menu_entry" ] || fail "the installer made no Start-menu entry"
-    say "installed into $installed; menu entry ${menu_entry#"$WINEPREFIX"/}"
+    check_uninstall_entry
+    say "installed into $installed; menu entry ${menu_entry#"$WINEPREFIX"/}; uninstall entry written"
+}
+
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\io.github.vertal.Wizard'
+
+# The entry Settings > Apps lists the program by: every value, the uninstaller named in it.
+check_uninstall_entry() {
+    local entry
+    entry="$(wine64 reg query "$uninstall_key" 2>/dev/null | tr -d '\r')" ||
+        fail "the installer wrote no uninstall entry"
+    for value in DisplayName DisplayVersion Publisher DisplayIcon InstallLocation \
+        UninstallString QuietUninstallString NoModify NoRepair EstimatedSize; do
+        echo "$entry" | grep -qw "$value" || fail "the uninstall entry has no $value: $entry"
+    done
+    echo "$entry" | grep -Eq 'DisplayVersion +REG_SZ +1\.05$' || fail "DisplayVersion: $entry"
+    echo "$entry" | grep -Eq 'QuietUninstallString +REG_SZ +".*\\uninstall\.exe" /S$' ||
+        fail "QuietUninstallString: $entry"
+    echo "$entry" | grep -Eq 'NoModify +REG_DWORD +0x1$' || fail "NoModify: $entry"
+    echo "$entry" | grep -Eq 'EstimatedSize +REG_DWORD +0x[0-9a-f]*[1-9a-f]' ||
+        fail "EstimatedSize: $entry"
 }
 
 uninstall_wizard() {
@@ -328,10 +348,13 @@ uninstall_wizard() {
     done
     [ ! -e "$installed" ] || fail "the uninstaller left $(ls "$installed")"
     [ ! -e "$menu_entry" ] || fail "the uninstaller left the Start-menu entry"
+    if wine64 reg query "$uninstall_key" >/dev/null 2>&1; then
+        fail "the uninstaller left the uninstall entry"
+    fi
     prefix_files >"$work/files-after.txt"
     diff "$work/files-before.txt" "$work/files-after.txt" >&2 ||
         fail "installing and uninstalling left files behind"
-    say "uninstalled: program folder and menu entry gone, no other file left"
+    say "uninstalled: program folder, menu entry and uninstall entry gone, no other file left"
 }
 
 # Window geometry: the client area's top-left corner on the screen (x y).
