@@ -100,4 +100,13 @@ void MainWindow::showStatus(int look)
     palette.setBrush(QPalette::All, QPalette::WindowText,
                      QBrush(entry.textColour, Qt::SolidPattern));
     ui->state->setPalette(palette);
+    announceStatus(QString::fromUtf8(entry.spoken));
+}
+
+// The colour says nothing to a screen reader: the look's word goes into the field's
+// description, whose change the toolkit announces (once per change of look, not per tick).
+void MainWindow::announceStatus(const QString &spoken)
+{
+    if (ui->state->accessibleDescription() != spoken)
+        ui->state->setAccessibleDescription(spoken);
 }

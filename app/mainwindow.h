@@ -101,6 +101,7 @@ private:
     void dropSearchWorker(cComPort *searching);
     void settleAndReload(int generation);
     void showVersion(int major, int minor);
+    void announceStatus(const QString &spoken);
     void traceConnection();
     bool mustStop(int generation, int result);
     bool askUnit(const std::function<QByteArray()> &buildRequest, QByteArray &reply);

@@ -1,9 +1,10 @@
 #include "statuslooks.h"
 
-// Idle shows two spaces on grey: the field looks empty but stays visibly a field.
+// Idle shows two spaces on grey: the field looks empty but stays visibly a field, and a
+// screen reader says that no board is being watched.
 const StatusLook statusTable[statusLookCount] = {
-    {"  ", Qt::lightGray, Qt::black},
-    {"Норма", Qt::green, Qt::black},
-    {"Неисправность", Qt::yellow, Qt::black},
-    {"Тревога", Qt::red, Qt::black},
+    {"  ", Qt::lightGray, Qt::black, "Опрос не идёт"},
+    {"Норма", Qt::green, Qt::black, "Норма"},
+    {"Неисправность", Qt::yellow, Qt::black, "Неисправность"},
+    {"Тревога", Qt::red, Qt::black, "Тревога"},
 };

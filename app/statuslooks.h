@@ -2,12 +2,14 @@
 
 #include <Qt>
 
-// One look of the window's status field: its text (UTF-8), background and text colour.
+// One look of the window's status field: its text (UTF-8), background and text colour,
+// and what a screen reader says of it (the field's accessible description, UTF-8).
 struct StatusLook
 {
     const char *text;
     Qt::GlobalColor background;
     Qt::GlobalColor textColour;
+    const char *spoken;
 };
 
 // The four looks of the status field, as indices into statusTable.

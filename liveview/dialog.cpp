@@ -83,5 +83,15 @@ void Dialog::pollValue()
         return;
     }
 
-    ui->value->setText(QString::number(command::currentValue(buffer)));
+    showValue(command::currentValue(buffer));
+}
+
+// The value field has a name of its own for a screen reader ("Текущее значение"), so its
+// text goes into its description too, whose change the toolkit announces.
+void Dialog::showValue(int value)
+{
+    const QString text = QString::number(value);
+    ui->value->setText(text);
+    if (ui->value->accessibleDescription() != text)
+        ui->value->setAccessibleDescription(text);
 }

@@ -28,6 +28,7 @@ private slots:
 
 private:
     void pollValue();
+    void showValue(int value);
     bool connectionEnded() const;
 
     Ui::Dialog *ui;

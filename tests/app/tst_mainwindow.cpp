@@ -2,6 +2,7 @@
 // pause/resume around exchanges.
 #include "mainwindow.h"
 #include "statuslooks.h"
+#include "windowchecks.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -107,6 +108,7 @@ private:
                 find<QPushButton>("reset_rele")->isEnabled()};
     }
     std::unique_ptr<MainWindow> window;
+    ScreenReaderLog announced;
 };
 
 void TestMainWindow::init()
@@ -192,10 +194,11 @@ void TestMainWindow::showStatus_data()
     QTest::addColumn<int>("look");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QColor>("background");
-    QTest::newRow("idle") << 0 << "  " << QColor(Qt::lightGray);
-    QTest::newRow("normal") << 1 << "Норма" << QColor(Qt::green);
-    QTest::newRow("fault") << 2 << "Неисправность" << QColor(Qt::yellow);
-    QTest::newRow("alarm") << 3 << "Тревога" << QColor(Qt::red);
+    QTest::addColumn<QString>("spoken"); // what a screen reader is told
+    QTest::newRow("idle") << 0 << "  " << QColor(Qt::lightGray) << "Опрос не идёт";
+    QTest::newRow("normal") << 1 << "Норма" << QColor(Qt::green) << "Норма";
+    QTest::newRow("fault") << 2 << "Неисправность" << QColor(Qt::yellow) << "Неисправность";
+    QTest::newRow("alarm") << 3 << "Тревога" << QColor(Qt::red) << "Тревога";
 }
 
 void TestMainWindow::showStatus()
@@ -203,12 +206,17 @@ void TestMainWindow::showStatus()
     QFETCH(int, look);
     QFETCH(QString, text);
     QFETCH(QColor, background);
+    QFETCH(QString, spoken);
     auto *state = find<QLabel>("state");
     // From every other look, so that each colour is really painted.
     for (int from = 0; from < statusLookCount; ++from) {
         window->showStatus(from);
+        announced.clear();
         window->showStatus(look);
         QCOMPARE(state->text(), text);
+        QCOMPARE(state->accessibleDescription(), spoken);
+        // Announced once on a change of look, not at all when it stays.
+        QCOMPARE(announced.count(state), from == look ? 0 : 1);
         const QPalette palette = state->palette();
         for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
             QCOMPARE(palette.brush(group, QPalette::Window).color(), background);

@@ -3,6 +3,8 @@
 #include "valuerules.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -29,6 +31,7 @@ private slots:
     void afterSetupUiAlone();
     void retranslateKeepsOneRelayItem();
     void nothingExtra();
+    void screenReaderNames();
 
 private:
     QWidget *control(const QString &name) const { return window_->findChild<QWidget *>(name); }
@@ -294,6 +297,43 @@ void TestMainWindowForm::nothingExtra()
         QVERIFY2(w->statusTip().isEmpty(), qPrintable(w->objectName()));
         QVERIFY2(w->styleSheet().isEmpty(), qPrintable(w->objectName()));
     }
+}
+
+// What a screen reader finds walking the window: every control under the name of the label
+// beside it (the label its buddy, reported as the control's label), the buttons under their
+// texts. A combo box's own name is its current text on Linux, where readers take the label.
+void TestMainWindowForm::screenReaderNames()
+{
+    QHash<QString, QString> names;
+    QHash<QString, QStringList> labels; // its own, and its group's
+    const std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+        if (QObject *object = node->object()) {
+            names.insert(object->objectName(), node->text(QAccessible::Name));
+            for (const auto &[label, relation] : node->relations(QAccessible::Label))
+                labels[object->objectName()] << label->text(QAccessible::Name);
+        }
+        for (int i = 0; i < node->childCount(); ++i)
+            walk(node->child(i));
+    };
+    walk(QAccessible::queryAccessibleInterface(window_.get()));
+    const QList<QPair<QString, QString>> labelled = {
+        {"input", "Плата входа"}, {"output", "Номер реле"}, {"a_time", "На время"},
+        {"a_period", "С периодом"}, {"com_port", "COM-порт"}, {"addr", "Адрес"},
+    };
+    for (const auto &[control, label] : labelled) {
+        QVERIFY2(labels.value(control).contains(label),
+                 qPrintable(control + ": " + labels.value(control).join(", ")));
+        QVERIFY(window_->findChild<QWidget *>(control)->accessibleName().startsWith(label));
+    }
+    const QList<QPair<QString, QString>> named = {
+        {"a_time", "На время, сек"},   {"a_period", "С периодом, сек"},
+        {"addr", "Адрес"},             {"state", "Состояние платы входа"},
+        {"version", "Версия прошивки"}, {"start", "Старт"},
+        {"set_rele", "Установить"},    {"reset_rele", "Переключить"},
+        {"current_value", "Текущее значение"}, {"prog", "Прошивка"},
+    };
+    for (const auto &[control, name] : named)
+        QCOMPARE(names.value(control), name);
 }
 
 QTEST_MAIN(TestMainWindowForm)

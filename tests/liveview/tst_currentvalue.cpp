@@ -8,6 +8,7 @@
 #include "framecodec.h"
 #include "scriptedpeer.h"
 #include "unitbench.h"
+#include "windowchecks.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -128,17 +129,23 @@ void TestCurrentValue::showsTheBoardsValue()
     QVERIFY(bench.watcher.boxes().isEmpty());
 }
 
-// A reply of two bytes holds only the low byte of the value.
+// A reply of two bytes holds only the low byte of the value. A screen reader is told the
+// value when it changes, not at every reading.
 void TestCurrentValue::shortReplyCountsMissingBytesAsZero()
 {
     ScriptedPeer peer;
     peer.setScript([](int, const QByteArray &) { return ScriptedPeer::reply("!0705\r"); });
     cComPort worker(peer.slavePath());
+    ScreenReaderLog announced;
     Dialog dialog(nullptr, &worker, 2, 0x107);
     dialog.show();
     auto *value = dialog.findChild<QLabel *>(QStringLiteral("value"));
     QCOMPARE(value->text(), QStringLiteral("0"));
     QVERIFY(UnitBench::waitUntil([&] { return value->text() == QStringLiteral("5"); }));
+    QVERIFY(UnitBench::waitUntil([&] { return peer.requests().size() >= 3; }));
+    QCOMPARE(value->accessibleName(), QStringLiteral("Текущее значение"));
+    QCOMPARE(value->accessibleDescription(), QStringLiteral("5"));
+    QCOMPARE(announced.count(value), 1);
     // The address and the board go out as their low bytes.
     QVERIFY(!peer.requests().isEmpty());
     QByteArray expected = bytes({0x07, 0x29, 0x02});

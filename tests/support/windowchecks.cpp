@@ -3,6 +3,10 @@
 #include "unitbench.h"
 #include "workflowtexts.h"
 
+#include <QAccessible>
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -72,4 +76,42 @@ int openDescriptorsOn(const QString &device)
             ++count;
     }
     return count;
+}
+
+namespace {
+QList<const QObject *> describedObjects;
+
+void recordDescriptionChange(QAccessibleEvent *event)
+{
+    if (event->type() == QAccessible::DescriptionChanged)
+        describedObjects << event->object();
+}
+} // namespace
+
+ScreenReaderLog::ScreenReaderLog()
+{
+    describedObjects.clear();
+    QAccessible::installUpdateHandler(recordDescriptionChange);
+    // As when a screen reader is running: the platform's accessibility is active (it never
+    // is on the offscreen platform otherwise), so events reach the update handler.
+    if (QPlatformAccessibility *platform = QGuiApplicationPrivate::platformIntegration()->accessibility())
+        platform->setActive(true);
+
+}
+
+ScreenReaderLog::~ScreenReaderLog()
+{
+    if (QPlatformAccessibility *platform = QGuiApplicationPrivate::platformIntegration()->accessibility())
+        platform->setActive(false);
+    QAccessible::installUpdateHandler(nullptr);
+}
+
+int ScreenReaderLog::count(const QObject *object) const
+{
+    return int(describedObjects.count(object));
+}
+
+void ScreenReaderLog::clear()
+{
+    describedObjects.clear();
 }

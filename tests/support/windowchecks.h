@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class QComboBox;
+class QObject;
 class UnitBench;
 
 // Readers of the window's picture that the window tests share.
@@ -27,3 +28,17 @@ void setCaseOpen(UnitBench &bench, bool open);
 // Descriptors of this process open on `device` (the wizard's side of the line), also once
 // the device node has gone.
 int openDescriptorsOn(const QString &device);
+
+// The description changes a screen reader is told of while it lives, by the object each was
+// raised on. One at a time.
+class ScreenReaderLog
+{
+public:
+    ScreenReaderLog();
+    ~ScreenReaderLog();
+    ScreenReaderLog(const ScreenReaderLog &) = delete;
+    ScreenReaderLog &operator=(const ScreenReaderLog &) = delete;
+
+    int count(const QObject *object) const;
+    void clear();
+};
