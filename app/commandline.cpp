@@ -3,6 +3,7 @@
 #include "frametrace.h"
 #include "linespeeds.h"
 #include "unitaddress.h"
+#include "windowlanguage.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -13,6 +14,7 @@ const QString portOption = QStringLiteral("port");
 const QString addressOption = QStringLiteral("address");
 const QString speedOption = QStringLiteral("speed");
 const QString traceOption = QStringLiteral("trace");
+const QString languageOption = QStringLiteral("language");
 
 // A whole decimal number in [low, high]; -1 otherwise.
 int numberIn(const QString &text, int low, int high)
@@ -47,6 +49,9 @@ void describeCommandLine(QCommandLineParser &parser)
          QStringLiteral("Appends every frame sent and received, with date and time, to "
                         "FILE (for whoever supports the unit)."),
          QStringLiteral("FILE")},
+        {languageOption,
+         QStringLiteral("Shows the window in language LANG: ru (as without the option) or en."),
+         QStringLiteral("LANG")},
     });
 }
 
@@ -64,6 +69,11 @@ bool readStartOptions(const QCommandLineParser &parser, StartOptions &options, Q
     options = StartOptions();
     options.port = parser.value(portOption);
     options.trace = parser.value(traceOption);
+    options.language = parser.value(languageOption);
+    if (!isWindowLanguage(options.language)) {
+        error = QStringLiteral("--language takes ru or en, not \"%1\".").arg(options.language);
+        return false;
+    }
     if (parser.isSet(addressOption)) {
         options.address = parseUnitAddress(parser.value(addressOption));
         if (options.address < 0) {

@@ -3,7 +3,7 @@
 #include "frametrace.h"
 #include "mainwindow.h"
 #include "quitonsignals.h"
-#include "standardtexts.h"
+#include "windowlanguage.h"
 #include "vertalversion.h"
 
 #include <QApplication>
@@ -41,7 +41,9 @@ int main(int argc, char *argv[])
     if (!options.trace.isEmpty() && !openTrace(trace, options.trace, error))
         return refuse(error);
     QApplication app(argc, argv);
-    installStandardTexts(); // without the catalogue, Qt's own texts stay English
+    if (!installWindowLanguage(options.language))
+        return refuse(QStringLiteral("--language %1: the translation is missing from this build")
+                          .arg(options.language));
     // The launcher entry this window belongs to: its icon and its place in the task bar.
     QGuiApplication::setDesktopFileName(QStringLiteral(VERTAL_DESKTOP_ID));
     parser.process(app);

@@ -23,7 +23,7 @@ MainWindow::MainWindow(QWidget *parent, PortLister listPorts)
 {
     ui->setupUi(this);
     QCoreApplication::setApplicationName(workflow::messageTitle);
-    setWindowTitle(QStringLiteral("ВЕРТАЛ-КП Визард v.") + QStringLiteral(VERTAL_VERSION));
+    setWindowTitle(tr("ВЕРТАЛ-КП Визард v.%1").arg(QStringLiteral(VERTAL_VERSION)));
     showStatus(LookIdle);
     connect(&pollTimer, &QTimer::timeout, this, &MainWindow::_time_out);
     port = nullptr;
@@ -94,13 +94,13 @@ void MainWindow::showStatus(int look)
     if (look < 0 || look >= statusLookCount)
         return;
     const StatusLook &entry = statusTable[look];
-    ui->state->setText(QString::fromUtf8(entry.text));
+    ui->state->setText(QCoreApplication::translate("MainWindow", entry.text));
     QPalette palette = ui->state->palette();
     palette.setBrush(QPalette::All, QPalette::Window, QBrush(entry.background, Qt::SolidPattern));
     palette.setBrush(QPalette::All, QPalette::WindowText,
                      QBrush(entry.textColour, Qt::SolidPattern));
     ui->state->setPalette(palette);
-    announceStatus(QString::fromUtf8(entry.spoken));
+    announceStatus(QCoreApplication::translate("MainWindow", entry.spoken));
 }
 
 // The colour says nothing to a screen reader: the look's word goes into the field's

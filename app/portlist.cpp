@@ -1,5 +1,6 @@
 #include "portlist.h"
 
+#include <QCoreApplication>
 #include <QSerialPortInfo>
 #include <QStringList>
 
@@ -42,13 +43,15 @@ QString describe(const QString &name, const QSerialPortInfo &info)
         return name;
     QStringList lines{info.systemLocation().isEmpty() ? name : info.systemLocation()};
     if (!info.description().isEmpty())
-        lines << QStringLiteral("Описание: %1").arg(info.description());
+        lines << QCoreApplication::translate("MainWindow", "Описание: %1").arg(info.description());
     if (!info.manufacturer().isEmpty())
-        lines << QStringLiteral("Производитель: %1").arg(info.manufacturer());
+        lines << QCoreApplication::translate("MainWindow", "Производитель: %1")
+                     .arg(info.manufacturer());
     if (const QString usb = usbIdText(info); !usb.isEmpty())
         lines << QStringLiteral("USB: %1").arg(usb);
     if (!info.serialNumber().isEmpty())
-        lines << QStringLiteral("Серийный номер: %1").arg(info.serialNumber());
+        lines << QCoreApplication::translate("MainWindow", "Серийный номер: %1")
+                     .arg(info.serialNumber());
     return lines.join(QLatin1Char('\n'));
 }
 } // namespace

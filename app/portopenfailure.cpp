@@ -2,6 +2,7 @@
 
 #include "workflowtexts.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 
 #ifdef Q_OS_UNIX
@@ -43,24 +44,28 @@ QString portOpenAdvice(SerialPort::Error kind, const QString &path, const QStrin
     case SerialPort::Permission: {
         const QString group = deviceGroup(path);
         if (group.isEmpty())
-            return QStringLiteral("Нет прав на порт %1%2.\nЗапустите программу от имени "
-                                  "пользователя с доступом к порту.")
+            return QCoreApplication::translate(
+                       "MainWindow", "Нет прав на порт %1%2.\nЗапустите программу от имени "
+                                     "пользователя с доступом к порту.")
                 .arg(path, because);
-        return QStringLiteral("Нет прав на порт %1%2.\nДобавьте себя в группу %3:\n"
-                              "    sudo usermod -aG %3 $USER\n"
-                              "затем выйдите из системы и войдите снова.")
+        return QCoreApplication::translate("MainWindow",
+                                           "Нет прав на порт %1%2.\nДобавьте себя в группу %3:\n"
+                                           "    sudo usermod -aG %3 $USER\n"
+                                           "затем выйдите из системы и войдите снова.")
             .arg(path, because, group);
     }
     case SerialPort::Busy:
-        return QStringLiteral("Порт %1 занят другой программой%2.\nЗакройте её и нажмите "
-                              "«Старт» снова.")
+        return QCoreApplication::translate(
+                   "MainWindow", "Порт %1 занят другой программой%2.\nЗакройте её и нажмите "
+                                 "«Старт» снова.")
             .arg(path, because);
     case SerialPort::NotFound:
     case SerialPort::Gone:
-        return QStringLiteral("Порт %1 не найден%2: устройство отключено.\nПодключите "
-                              "адаптер и выберите порт в списке заново.")
+        return QCoreApplication::translate("MainWindow",
+                                           "Порт %1 не найден%2: устройство отключено.\nПодключите "
+                                           "адаптер и выберите порт в списке заново.")
             .arg(path, because);
     default:
-        return QStringLiteral("Порт %1%2.").arg(path, because);
+        return QCoreApplication::translate("MainWindow", "Порт %1%2.").arg(path, because);
     }
 }

@@ -10,4 +10,5 @@ struct StartOptions
     int address = -1; // 0..255 for the address field
     int speed = 0;    // the line speed the search tries first
     QString trace;    // file that every frame sent and received is appended to
+    QString language; // "en": the English window; empty or "ru": the window as written
 };

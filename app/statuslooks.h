@@ -3,7 +3,8 @@
 #include <Qt>
 
 // One look of the window's status field: its text (UTF-8), background and text colour,
-// and what a screen reader says of it (the field's accessible description, UTF-8).
+// and what a screen reader says of it (the field's accessible description, UTF-8). The
+// texts are sources of the window's translation context.
 struct StatusLook
 {
     const char *text;

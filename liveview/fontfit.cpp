@@ -166,3 +166,8 @@ QString fitFontFamily(QWidget *window)
     shrinkToFit(window);
     return family;
 }
+
+bool textsFit(const QWidget *window)
+{
+    return everythingFits(window, window->font().family());
+}

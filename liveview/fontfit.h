@@ -14,3 +14,7 @@ class QWidget;
 // window of the program: the main window and the value dialog. Returns the family the
 // window uses afterwards.
 QString fitFontFamily(QWidget *window);
+
+// True when every label, button and combo box item of `window` (the port list aside) fits
+// its control in the window's font as it is: the check fitFontFamily makes.
+bool textsFit(const QWidget *window);

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config dpkg-dev
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
-    qt6-base-private-dev
+    qt6-base-private-dev qt6-l10n-tools qt6-tools-dev
     qt6-translations-l10n
     clang libclang-rt-14-dev
     xvfb xauth

@@ -1,31 +1,45 @@
 #pragma once
 
 #include "dialogtexts.h"
-
-#include <QString>
+#include "operatortext.h"
 
 // Texts, masks and timings the window and its operations share: the one home of what the
 // operator reads in the window's messages. The box title and the failed exchange are the
 // value dialog's too, so they live below the window, in liveview/dialogtexts.h.
 namespace workflow {
 
+// The window's texts, looked up in its form's context (each marked for lupdate).
+constexpr OperatorText windowText(const char *source)
+{
+    return {"MainWindow", source};
+}
+
 using liveview::messageTitle;
-inline const QString startText = QStringLiteral("Старт");
-inline const QString stopText = QStringLiteral("Стоп");
-inline const QString noRelayText = QStringLiteral("Не задано");
+inline constexpr OperatorText startText = windowText(QT_TRANSLATE_NOOP("MainWindow", "Старт"));
+inline constexpr OperatorText stopText = windowText(QT_TRANSLATE_NOOP("MainWindow", "Стоп"));
+inline constexpr OperatorText noRelayText =
+    windowText(QT_TRANSLATE_NOOP("MainWindow", "Не задано"));
 using liveview::exchangeFailedText;
-inline const QString noPortText = QStringLiteral("COM-порт не обнаружен !\n Конец работы ...");
-inline const QString portOpenFailedText = QStringLiteral("Не возможно открыть выбранный порт!");
-inline const QString searchingText = QStringLiteral("Поиск блока...");
-inline const QString noUnitText = QStringLiteral("Блок не обнаружен!");
-inline const QString noBoardsText = QStringLiteral("Нет плат для настройки! Выход...");
+inline constexpr OperatorText noPortText =
+    windowText(QT_TRANSLATE_NOOP("MainWindow", "COM-порт не обнаружен !\n Конец работы ..."));
+inline constexpr OperatorText portOpenFailedText =
+    windowText(QT_TRANSLATE_NOOP("MainWindow", "Не возможно открыть выбранный порт!"));
+inline constexpr OperatorText searchingText =
+    windowText(QT_TRANSLATE_NOOP("MainWindow", "Поиск блока..."));
+inline constexpr OperatorText noUnitText =
+    windowText(QT_TRANSLATE_NOOP("MainWindow", "Блок не обнаружен!"));
+inline constexpr OperatorText noBoardsText =
+    windowText(QT_TRANSLATE_NOOP("MainWindow", "Нет плат для настройки! Выход..."));
 // %1.%2: the firmware's major and minor number.
-inline const QString versionText = QStringLiteral("Версия прошивки : %1.%2");
-inline const QString noInputBoardsText =
-    QStringLiteral("Не обнаружены платы ввода !\nПосле изменения типа плат однократно нажмите "
-                   "тампер и\nперезапустите поиск!");
-inline const QString onTimeNotAbovePeriodText = QStringLiteral("Время меньше или равно периоду !");
-inline const QString noRelayChosenText = QStringLiteral("Установите номер реле!");
+inline constexpr OperatorText versionText =
+    windowText(QT_TRANSLATE_NOOP("MainWindow", "Версия прошивки : %1.%2"));
+inline constexpr OperatorText noInputBoardsText = windowText(QT_TRANSLATE_NOOP(
+    "MainWindow", "Не обнаружены платы ввода !\nПосле изменения типа плат однократно нажмите "
+                  "тампер и\nперезапустите поиск!"));
+inline constexpr OperatorText onTimeNotAbovePeriodText =
+    windowText(QT_TRANSLATE_NOOP("MainWindow", "Время меньше или равно периоду !"));
+inline constexpr OperatorText noRelayChosenText =
+    windowText(QT_TRANSLATE_NOOP("MainWindow", "Установите номер реле!"));
 
 // The control masks the boards allow are the unit's (unit/boardlist.h).
 constexpr int idleMask = 0x1003;

@@ -85,7 +85,8 @@ void TestCommandLine::helpWithoutDisplay()
     QVERIFY2(run.out.contains(QLatin1String("--help")), qPrintable(run.out));
     QVERIFY2(run.out.contains(QStringLiteral("ВЕРТАЛ-КП")), qPrintable(run.out));
     for (const char *listed :
-         {"--port <NAME>", "--address <N>", "--speed <BAUD>", "--trace <FILE>"})
+         {"--port <NAME>", "--address <N>", "--speed <BAUD>", "--trace <FILE>",
+          "--language <LANG>"})
         QVERIFY2(run.out.contains(QLatin1String(listed)), listed);
 }
 
@@ -114,6 +115,7 @@ void TestCommandLine::wrongValueEnds_data()
     QTest::newRow("address +7") << QStringList{"--address", "+7"} << "--address";
     QTest::newRow("speed 1200") << QStringList{"--speed", "1200"} << "--speed";
     QTest::newRow("speed text") << QStringList{"--speed", "fast"} << "--speed";
+    QTest::newRow("language de") << QStringList{"--language", "de"} << "--language";
 }
 
 void TestCommandLine::wrongValueEnds()

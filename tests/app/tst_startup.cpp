@@ -1,11 +1,15 @@
 // Start-up of the main window: the idle picture, the port list, the icon, and the end of
 // the program on a machine without a serial port.
+#include "ccomport.h"
 #include "childrun.h"
+#include "dialog.h"
 #include "fontfit.h"
 #include "mainwindow.h"
 #include "modalwatcher.h"
 #include "portlist.h"
 #include "standardtexts.h"
+#include "vertalversion.h"
+#include "windowlanguage.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,9 +18,11 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QTest>
+#include <QTranslator>
 #include <QtEndian>
 
 #include <memory>
@@ -81,6 +87,7 @@ private slots:
     void extraPortsAppended();
     void noPortEndsTheProgram();
     void labelsFitAfterFontChoice();
+    void englishWindowFits();
 };
 
 void TestStartup::idlePicture()
@@ -230,6 +237,37 @@ void TestStartup::labelsFitAfterFontChoice()
         QVERIFY2(width <= label->contentsRect().width(), qPrintable(label->objectName()));
         QCOMPARE(label->font().family(), family);
     }
+}
+
+// --language en: every text of the window and of the value dialog in English, and each
+// fits its control once the font is chosen, as at start.
+void TestStartup::englishWindowFits()
+{
+    QVERIFY(installWindowLanguage(QStringLiteral("en")));
+    {
+        MainWindow window(nullptr, [] { return QStringList{"COM1"}; });
+        fitFontFamily(&window);
+        QVERIFY(textsFit(&window));
+        QCOMPARE(window.windowTitle(), QString("VERTAL-KP Wizard v." VERTAL_VERSION));
+        QCOMPARE(window.findChild<QAbstractButton *>("start")->text(), QString("Start"));
+        QCOMPARE(window.findChild<QComboBox *>("output")->itemText(0), QString("Not set"));
+        for (const QWidget *w : window.findChildren<QWidget *>()) {
+            QString text;
+            if (auto *label = qobject_cast<const QLabel *>(w))
+                text = label->text();
+            else if (auto *button = qobject_cast<const QAbstractButton *>(w))
+                text = button->text();
+            QVERIFY2(!text.contains(QRegularExpression("[\\x{0400}-\\x{04FF}]")),
+                     qPrintable(w->objectName() + ": " + text));
+        }
+        cComPort nowhere(QStringLiteral("/nonexistent/line")); // no event runs its timer
+        Dialog dialog(&window, &nowhere, 1, 1);
+        QVERIFY(textsFit(&dialog));
+        QCOMPARE(dialog.findChild<QLabel *>("label")->text(), QString("Current value:"));
+        QCOMPARE(dialog.findChild<QAbstractButton *>("done")->text(), QString("Done"));
+    }
+    for (QTranslator *translator : qApp->findChildren<QTranslator *>())
+        QCoreApplication::removeTranslator(translator);
 }
 
 int main(int argc, char *argv[])
