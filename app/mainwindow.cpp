@@ -80,10 +80,14 @@ void MainWindow::stopPoll()
     }
 }
 
-// An active timer keeps its running period: a tick is not postponed by every exchange.
+// An active timer keeps its running period: a tick is not postponed by every exchange. A
+// handler run in there may stop the poll again: it is started again, unless that handler
+// ended the connection ("Стоп", a failed exchange), whose poll must not run on in the idle
+// window.
 void MainWindow::startPoll()
 {
-    while (!pollTimer.isActive()) {
+    const int generation = workers.generation();
+    while (!pollTimer.isActive() && !connectionEnded(generation)) {
         pollTimer.start(pollInterval);
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }

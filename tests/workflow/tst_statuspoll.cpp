@@ -23,6 +23,7 @@ private slots:
     void tamperReloadOnMultiDropLine();
     void reloadWithoutInputBoards();
     void failedTick();
+    void stopWhileThePollStarts();
     void tamperSeenOutlivesFailure();
 };
 
@@ -215,6 +216,20 @@ void TestStatusPoll::failedTick()
     bench.clearRequests();
     QTest::qWait(700);
     QVERIFY(bench.requests().isEmpty());
+}
+
+// "Стоп" handled while the poll is being started (its start processes events, as every
+// operation's end does): the connection stays ended and no poll runs on.
+void TestStatusPoll::stopWhileThePollStarts()
+{
+    UnitBench bench;
+    QVERIFY(bench.connectUnit(1));
+    bench.window->stopPoll();
+    QMetaObject::invokeMethod(
+        bench.window.get(), [&] { bench.click("start"); }, Qt::QueuedConnection);
+    bench.window->startPoll();
+    QVERIFY(looksIdle(bench));
+    QVERIFY(!bench.window->isPolling());
 }
 
 // The tamper seen before a failed tick is remembered: after a new search the first tick
