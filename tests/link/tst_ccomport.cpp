@@ -1,4 +1,5 @@
-// The exchange worker over a real pseudo-terminal, its real thread, and a scripted unit.
+// The exchange worker over a real pseudo-terminal, its real thread, and a scripted unit
+// (the simulated unit too where its clock shows what the script cannot).
 #include "ccomport.h"
 #include "exchangeresult.h"
 #include "exchangetiming.h"
@@ -8,6 +9,8 @@
 #include "rawclient.h"
 #include "scriptedpeer.h"
 #include "serialport.h"
+#include "servedunit.h"
+#include "unitserver.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -382,8 +385,28 @@ void TestExchangeWorker::babblerIsCutOff()
     QCOMPARE(linkBusy.load(), 0);
 }
 
+namespace {
+
+// The owner exchanges `ownerBuffer`; `afterMs` into it (while the owner holds the link),
+// the sharer exchanges `sharerBuffer` as a poll tick would. Returns once both have ended.
+void exchangeWhileSharing(cComPort &owner, cComPort &sharer, QByteArray &ownerBuffer,
+                          QByteArray &sharerBuffer, int afterMs)
+{
+    int sharerResult = -1;
+    QTimer::singleShot(afterMs, [&] {
+        QCOMPARE(linkBusy.load(), 1);
+        sharerResult = sharer.exchange(sharerBuffer, false);
+    });
+    QCOMPARE(owner.exchange(ownerBuffer, false), int(Ok));
+    QTRY_COMPARE(sharerResult, int(Ok));
+}
+
+} // namespace
+
 // A poll tick on the sharing worker during another exchange: its frame goes out only
-// after the first exchange has its reply.
+// after the first exchange has its reply, and the two never mix on the line. The scripted
+// peer shows the bytes and their order; the simulated unit's clock shows that the poll's
+// frame came only after the (delayed) reply to the first.
 void TestExchangeWorker::secondWorkerWaitsForTheLink()
 {
     ScriptedPeer peer;
@@ -395,15 +418,11 @@ void TestExchangeWorker::secondWorkerWaitsForTheLink()
     });
     cComPort owner(peer.slavePath());
     cComPort sharer(owner.serialPort());
-    QByteArray secondBuffer = second;
-    int secondResult = -1;
-    QTimer::singleShot(30, [&] {
-        QCOMPARE(linkBusy.load(), 1);
-        secondResult = sharer.exchange(secondBuffer, false);
-    });
     QByteArray firstBuffer = first;
-    QCOMPARE(owner.exchange(firstBuffer, false), int(Ok));
-    QTRY_COMPARE(secondResult, int(Ok));
+    QByteArray secondBuffer = second;
+    exchangeWhileSharing(owner, sharer, firstBuffer, secondBuffer, 30);
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(firstBuffer, QByteArray::fromHex("01"));
     QCOMPARE(secondBuffer, QByteArray::fromHex("02"));
     QCOMPARE(peer.line(), requestFrame(first) + requestFrame(second));
@@ -413,6 +432,31 @@ void TestExchangeWorker::secondWorkerWaitsForTheLink()
     QCOMPARE(events[1].bytes, QByteArray("!01\r"));
     QCOMPARE(events[2].bytes, requestFrame(second));
     QCOMPARE(events[3].bytes, QByteArray("!02\r"));
+
+    ServedUnit served;
+    QVERIFY2(served.serve(), qPrintable(served.errorString()));
+    const Fault slow = Fault::delay(100);
+    served.server->injectFault(slow);
+    cComPort port(served.linkPath());
+    port.setBaudRate(ServedUnit::speed);
+    cComPort pollPort(port.serialPort());
+    const QByteArray pollRequest = QByteArray::fromHex("070401");
+    QByteArray buffer = ServedUnit::readVersion;
+    QByteArray pollBuffer = pollRequest;
+    exchangeWhileSharing(port, pollPort, buffer, pollBuffer, 10);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
+    QCOMPARE(pollBuffer.left(2), QByteArray::fromHex("0000"));
+    QCOMPARE(served.server->interleavedFrames(), 0);
+    // A busy machine may make the first exchange resend; the poll's frame still comes last,
+    // and only after the (delayed) reply to the first had come back.
+    const QList<ReceivedFrame> frames = served.server->receivedFrames();
+    QCOMPARE(served.server->framesWithPayload(pollRequest), 1);
+    QCOMPARE(frames.constLast().payload, pollRequest);
+    QCOMPARE(frames.constFirst().payload, ServedUnit::readVersion);
+    QVERIFY(frames.constLast().time - frames.constFirst().time >=
+            std::chrono::milliseconds(slow.delayMs));
 }
 
 void TestExchangeWorker::destroyWaitsForTheLink()
