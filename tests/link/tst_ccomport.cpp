@@ -32,6 +32,14 @@ qint64 processCpuMs()
 
 const QByteArray versionRequest = QByteArray::fromHex("0126");
 
+// A worker on the simulated unit's line, at the unit's speed.
+std::unique_ptr<cComPort> servedWorker(const ServedUnit &served)
+{
+    auto worker = std::make_unique<cComPort>(served.linkPath());
+    worker->setBaudRate(ServedUnit::speed);
+    return worker;
+}
+
 } // namespace
 
 class TestExchangeWorker : public QObject
@@ -437,13 +445,12 @@ void TestExchangeWorker::secondWorkerWaitsForTheLink()
     QVERIFY2(served.serve(), qPrintable(served.errorString()));
     const Fault slow = Fault::delay(100);
     served.server->injectFault(slow);
-    cComPort port(served.linkPath());
-    port.setBaudRate(ServedUnit::speed);
-    cComPort pollPort(port.serialPort());
+    auto port = servedWorker(served);
+    cComPort pollPort(port->serialPort());
     const QByteArray pollRequest = QByteArray::fromHex("070401");
     QByteArray buffer = ServedUnit::readVersion;
     QByteArray pollBuffer = pollRequest;
-    exchangeWhileSharing(port, pollPort, buffer, pollBuffer, 10);
+    exchangeWhileSharing(*port, pollPort, buffer, pollBuffer, 10);
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
@@ -495,7 +502,9 @@ void TestExchangeWorker::sharingWorkerLeavesPortOpen()
     QCOMPARE(errno, EBADF);
 }
 
-// The adapter is pulled out in the middle of an exchange.
+// The adapter is pulled out during an exchange: in the middle of the scripted peer's
+// reply, and as the simulated unit reads the request; the line stays dead until the
+// simulated unit's adapter is plugged in again, when a new worker is served.
 void TestExchangeWorker::unplugEndsExchange()
 {
     ScriptedPeer peer;
@@ -520,6 +529,25 @@ void TestExchangeWorker::unplugEndsExchange()
     clock.restart();
     QCOMPARE(worker.exchange(buffer, false), int(NoReply));
     QVERIFY(clock.elapsed() < 1500);
+
+    ServedUnit served;
+    QVERIFY2(served.serve(), qPrintable(served.errorString()));
+    served.server->injectFault(Fault::of(FaultKind::Unplug));
+    auto port = servedWorker(served);
+    buffer = ServedUnit::readVersion;
+    clock.restart();
+    QCOMPARE(port->exchange(buffer, false), int(NoReply));
+    // Nine unanswered attempts take at least 9 x 21 x 15 ms; a hang-up ends far sooner.
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(served.server->framesWithPayload(ServedUnit::readVersion), 1);
+    buffer = ServedUnit::readVersion;
+    QCOMPARE(port->exchange(buffer, false), int(NoReply)); // the line stays dead
+    port.reset();
+
+    QVERIFY(!served.server->replug().isEmpty());
+    port = servedWorker(served);
+    buffer = ServedUnit::readVersion;
+    QCOMPARE(port->exchange(buffer, false), int(Ok));
 }
 
 // A connection that has ended stops its workers: the one on the line within one poll,
