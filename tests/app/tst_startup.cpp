@@ -1,7 +1,6 @@
 // Start-up of the main window: the idle picture, the port list, the icon, and the end of
 // the program on a machine without a serial port.
 #include "childrun.h"
-#include "fontfit.h"
 #include "mainwindow.h"
 #include "modalwatcher.h"
 #include "portlist.h"
@@ -80,7 +79,6 @@ private slots:
     void extraPortsAppended_data();
     void extraPortsAppended();
     void noPortEndsTheProgram();
-    void labelsFitAfterFontChoice();
 };
 
 void TestStartup::idlePicture()
@@ -209,27 +207,6 @@ void TestStartup::noPortEndsTheProgram()
     QCOMPARE(run.value("box.default"), QString("false"));
     QCOMPARE(run.value("box.parent"), QString("MainWindow"));
     QCOMPARE(run.value("box.parentVisible"), QString("false"));
-}
-
-void TestStartup::labelsFitAfterFontChoice()
-{
-    MainWindow window(nullptr, [] { return QStringList{"COM1"}; });
-    const QString before = window.font().family();
-    const QString family = fitFontFamily(&window);
-    QCOMPARE(window.font().family(), family);
-    QCOMPARE(fitFontFamily(&window), family); // a second look changes nothing
-    QCOMPARE(window.findChild<QLabel *>("label_3")->font().pointSize(), 9);
-    QCOMPARE(window.findChild<QWidget *>("groupBox_2")->font().pointSize(), 10);
-    QCOMPARE(window.findChild<QWidget *>("a_time")->font().pointSize(), 10);
-    if (family == before && window.testAttribute(Qt::WA_SetFont))
-        QFAIL("the window's font was set without changing its family");
-    if (family == before)
-        return; // the platform face fits, or no listed face does
-    for (const QLabel *label : window.findChildren<QLabel *>()) {
-        const int width = QFontMetrics(label->font()).horizontalAdvance(label->text());
-        QVERIFY2(width <= label->contentsRect().width(), qPrintable(label->objectName()));
-        QCOMPARE(label->font().family(), family);
-    }
 }
 
 int main(int argc, char *argv[])
