@@ -3,7 +3,9 @@
 #include "unitbench.h"
 #include "workflowtexts.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -50,6 +52,19 @@ QStringList windowMessages()
         workflow::noRelayChosenText,
         workflow::portOpenFailedText,
     };
+}
+
+QDialog *openValueDialog()
+{
+    auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+    return dialog && dialog->objectName() == QLatin1String("Dialog") && dialog->isVisible()
+               ? dialog
+               : nullptr;
+}
+
+QString shownValue(const QDialog *dialog)
+{
+    return dialog->findChild<QLabel *>(QStringLiteral("value"))->text();
 }
 
 void setCaseOpen(UnitBench &bench, bool open)
