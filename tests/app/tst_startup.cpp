@@ -86,7 +86,6 @@ private slots:
     void extraPortsAppended_data();
     void extraPortsAppended();
     void noPortEndsTheProgram();
-    void labelsFitAfterFontChoice();
     void englishWindowFits();
 };
 
@@ -216,27 +215,6 @@ void TestStartup::noPortEndsTheProgram()
     QCOMPARE(run.value("box.default"), QString("false"));
     QCOMPARE(run.value("box.parent"), QString("MainWindow"));
     QCOMPARE(run.value("box.parentVisible"), QString("false"));
-}
-
-void TestStartup::labelsFitAfterFontChoice()
-{
-    MainWindow window(nullptr, [] { return QStringList{"COM1"}; });
-    const QString before = window.font().family();
-    const QString family = fitFontFamily(&window);
-    QCOMPARE(window.font().family(), family);
-    QCOMPARE(fitFontFamily(&window), family); // a second look changes nothing
-    QCOMPARE(window.findChild<QLabel *>("label_3")->font().pointSize(), 9);
-    QCOMPARE(window.findChild<QWidget *>("groupBox_2")->font().pointSize(), 10);
-    QCOMPARE(window.findChild<QWidget *>("a_time")->font().pointSize(), 10);
-    if (family == before && window.testAttribute(Qt::WA_SetFont))
-        QFAIL("the window's font was set without changing its family");
-    if (family == before)
-        return; // the platform face fits, or no listed face does
-    for (const QLabel *label : window.findChildren<QLabel *>()) {
-        const int width = QFontMetrics(label->font()).horizontalAdvance(label->text());
-        QVERIFY2(width <= label->contentsRect().width(), qPrintable(label->objectName()));
-        QCOMPARE(label->font().family(), family);
-    }
 }
 
 // --language en: every text of the window and of the value dialog in English, and each

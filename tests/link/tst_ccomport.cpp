@@ -1,4 +1,5 @@
-// The exchange worker over a real pseudo-terminal, its real thread, and a scripted unit.
+// The exchange worker over a real pseudo-terminal, its real thread, and a scripted unit
+// (the simulated unit too where its clock shows what the script cannot).
 #include "ccomport.h"
 #include "exchangeresult.h"
 #include "exchangetiming.h"
@@ -8,6 +9,8 @@
 #include "rawclient.h"
 #include "scriptedpeer.h"
 #include "serialport.h"
+#include "servedunit.h"
+#include "unitserver.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -28,6 +31,14 @@ qint64 processCpuMs()
 }
 
 const QByteArray versionRequest = QByteArray::fromHex("0126");
+
+// A worker on the simulated unit's line, at the unit's speed.
+std::unique_ptr<cComPort> servedWorker(const ServedUnit &served)
+{
+    auto worker = std::make_unique<cComPort>(served.linkPath());
+    worker->setBaudRate(ServedUnit::speed);
+    return worker;
+}
 
 } // namespace
 
@@ -406,8 +417,28 @@ void TestExchangeWorker::babblerIsCutOff()
     QCOMPARE(linkBusy.load(), 0);
 }
 
+namespace {
+
+// The owner exchanges `ownerBuffer`; `afterMs` into it (while the owner holds the link),
+// the sharer exchanges `sharerBuffer` as a poll tick would. Returns once both have ended.
+void exchangeWhileSharing(cComPort &owner, cComPort &sharer, QByteArray &ownerBuffer,
+                          QByteArray &sharerBuffer, int afterMs)
+{
+    int sharerResult = -1;
+    QTimer::singleShot(afterMs, [&] {
+        QCOMPARE(linkBusy.load(), 1);
+        sharerResult = sharer.exchange(sharerBuffer, false);
+    });
+    QCOMPARE(owner.exchange(ownerBuffer, false), int(Ok));
+    QTRY_COMPARE(sharerResult, int(Ok));
+}
+
+} // namespace
+
 // A poll tick on the sharing worker during another exchange: its frame goes out only
-// after the first exchange has its reply.
+// after the first exchange has its reply, and the two never mix on the line. The scripted
+// peer shows the bytes and their order; the simulated unit's clock shows that the poll's
+// frame came only after the (delayed) reply to the first.
 void TestExchangeWorker::secondWorkerWaitsForTheLink()
 {
     ScriptedPeer peer;
@@ -419,15 +450,11 @@ void TestExchangeWorker::secondWorkerWaitsForTheLink()
     });
     cComPort owner(peer.slavePath());
     cComPort sharer(owner.serialPort());
-    QByteArray secondBuffer = second;
-    int secondResult = -1;
-    QTimer::singleShot(30, [&] {
-        QCOMPARE(linkBusy.load(), 1);
-        secondResult = sharer.exchange(secondBuffer, false);
-    });
     QByteArray firstBuffer = first;
-    QCOMPARE(owner.exchange(firstBuffer, false), int(Ok));
-    QTRY_COMPARE(secondResult, int(Ok));
+    QByteArray secondBuffer = second;
+    exchangeWhileSharing(owner, sharer, firstBuffer, secondBuffer, 30);
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(firstBuffer, QByteArray::fromHex("01"));
     QCOMPARE(secondBuffer, QByteArray::fromHex("02"));
     QCOMPARE(peer.line(), requestFrame(first) + requestFrame(second));
@@ -437,6 +464,30 @@ void TestExchangeWorker::secondWorkerWaitsForTheLink()
     QCOMPARE(events[1].bytes, QByteArray("!01\r"));
     QCOMPARE(events[2].bytes, requestFrame(second));
     QCOMPARE(events[3].bytes, QByteArray("!02\r"));
+
+    ServedUnit served;
+    QVERIFY2(served.serve(), qPrintable(served.errorString()));
+    const Fault slow = Fault::delay(100);
+    served.server->injectFault(slow);
+    auto port = servedWorker(served);
+    cComPort pollPort(port->serialPort());
+    const QByteArray pollRequest = QByteArray::fromHex("070401");
+    QByteArray buffer = ServedUnit::readVersion;
+    QByteArray pollBuffer = pollRequest;
+    exchangeWhileSharing(*port, pollPort, buffer, pollBuffer, 10);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(buffer.left(3), QByteArray::fromHex("070105"));
+    QCOMPARE(pollBuffer.left(2), QByteArray::fromHex("0000"));
+    QCOMPARE(served.server->interleavedFrames(), 0);
+    // A busy machine may make the first exchange resend; the poll's frame still comes last,
+    // and only after the (delayed) reply to the first had come back.
+    const QList<ReceivedFrame> frames = served.server->receivedFrames();
+    QCOMPARE(served.server->framesWithPayload(pollRequest), 1);
+    QCOMPARE(frames.constLast().payload, pollRequest);
+    QCOMPARE(frames.constFirst().payload, ServedUnit::readVersion);
+    QVERIFY(frames.constLast().time - frames.constFirst().time >=
+            std::chrono::milliseconds(slow.delayMs));
 }
 
 void TestExchangeWorker::destroyWaitsForTheLink()
@@ -475,7 +526,9 @@ void TestExchangeWorker::sharingWorkerLeavesPortOpen()
     QCOMPARE(errno, EBADF);
 }
 
-// The adapter is pulled out in the middle of an exchange.
+// The adapter is pulled out during an exchange: in the middle of the scripted peer's
+// reply, and as the simulated unit reads the request; the line stays dead until the
+// simulated unit's adapter is plugged in again, when a new worker is served.
 void TestExchangeWorker::unplugEndsExchange()
 {
     ScriptedPeer peer;
@@ -500,6 +553,25 @@ void TestExchangeWorker::unplugEndsExchange()
     clock.restart();
     QCOMPARE(worker.exchange(buffer, false), int(NoReply));
     QVERIFY(clock.elapsed() < 1500);
+
+    ServedUnit served;
+    QVERIFY2(served.serve(), qPrintable(served.errorString()));
+    served.server->injectFault(Fault::of(FaultKind::Unplug));
+    auto port = servedWorker(served);
+    buffer = ServedUnit::readVersion;
+    clock.restart();
+    QCOMPARE(port->exchange(buffer, false), int(NoReply));
+    // Nine unanswered attempts take at least 9 x 21 x 15 ms; a hang-up ends far sooner.
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(served.server->framesWithPayload(ServedUnit::readVersion), 1);
+    buffer = ServedUnit::readVersion;
+    QCOMPARE(port->exchange(buffer, false), int(NoReply)); // the line stays dead
+    port.reset();
+
+    QVERIFY(!served.server->replug().isEmpty());
+    port = servedWorker(served);
+    buffer = ServedUnit::readVersion;
+    QCOMPARE(port->exchange(buffer, false), int(Ok));
 }
 
 // A connection that has ended stops its workers: the one on the line within one poll,

@@ -7,7 +7,9 @@
 #include <QtGui/private/qguiapplication_p.h>
 #include <qpa/qplatformaccessibility.h>
 #include <qpa/qplatformintegration.h>
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -54,6 +56,19 @@ QStringList windowMessages()
         workflow::noRelayChosenText,
         workflow::portOpenFailedText,
     };
+}
+
+QDialog *openValueDialog()
+{
+    auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+    return dialog && dialog->objectName() == QLatin1String("Dialog") && dialog->isVisible()
+               ? dialog
+               : nullptr;
+}
+
+QString shownValue(const QDialog *dialog)
+{
+    return dialog->findChild<QLabel *>(QStringLiteral("value"))->text();
 }
 
 void setCaseOpen(UnitBench &bench, bool open)

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class QComboBox;
+class QDialog;
 class QObject;
 class UnitBench;
 
@@ -21,6 +22,12 @@ bool looksIdle(const UnitBench &bench);
 
 // Every text the window shows in a message box (all titled `workflow::messageTitle`).
 QStringList windowMessages();
+
+// The live value dialog when it is the modal window shown now, else null.
+QDialog *openValueDialog();
+
+// The value the dialog shows.
+QString shownValue(const QDialog *dialog);
 
 // Opens or closes the simulated unit's case (its tamper).
 void setCaseOpen(UnitBench &bench, bool open);

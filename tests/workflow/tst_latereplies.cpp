@@ -11,7 +11,6 @@
 #include "windowchecks.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
@@ -56,12 +55,6 @@ quint32 seedFromEnvironment()
     bool ok = false;
     const quint32 seed = qEnvironmentVariable("VERTAL_SEED").toUInt(&ok);
     return ok ? seed : 11;
-}
-
-QDialog *openValueDialog()
-{
-    auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-    return dialog && dialog->objectName() == QLatin1String("Dialog") ? dialog : nullptr;
 }
 
 bool waitLong(const std::function<bool()> &condition)

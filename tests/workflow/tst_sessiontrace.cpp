@@ -14,7 +14,6 @@
 #include "windowchecks.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QDialog>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -56,12 +55,6 @@ QStringList normalised(const QStringList &lines)
     }
     close();
     return exchanges;
-}
-
-QDialog *openValueDialog()
-{
-    auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-    return dialog && dialog->objectName() == QLatin1String("Dialog") ? dialog : nullptr;
 }
 
 } // namespace

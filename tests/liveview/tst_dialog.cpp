@@ -1,6 +1,7 @@
-// The live value dialog, opened from the connected main window against the simulated unit
-// on a real pseudo-terminal, and on its own against a scripted line for reply shapes the
-// unit never sends.
+// The live value dialog: on its own against a scripted line for reply shapes the unit never
+// sends, and opened from the connected main window against the simulated unit on a real
+// pseudo-terminal: its pace on a slow unit, a failed exchange, its texts under a desktop
+// font. (What the window does around it: workflow/tst_currentvalue.)
 
 #include "ccomport.h"
 #include "commandcodes.h"
@@ -12,126 +13,34 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
-#include <QSpinBox>
 #include <QStyle>
 #include <QTest>
 
 namespace {
-
-const QString valueDialogName = QStringLiteral("Dialog");
-
-QDialog *openValueDialog()
-{
-    auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-    return dialog && dialog->objectName() == valueDialogName && dialog->isVisible() ? dialog
-                                                                                    : nullptr;
-}
-
-QString shownValue(QDialog *dialog)
-{
-    return dialog->findChild<QLabel *>(QStringLiteral("value"))->text();
-}
 
 QMessageBox *openMessageBox()
 {
     return qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
 }
 
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray result;
-    for (int v : values)
-        result.append(char(v));
-    return result;
-}
-
 } // namespace
 
-class TestCurrentValue : public QObject
+class TestDialog : public QObject
 {
     Q_OBJECT
 private slots:
-    void showsTheBoardsValue_data();
-    void showsTheBoardsValue();
     void shortReplyCountsMissingBytesAsZero();
-    void closingResumesThePoll_data();
-    void closingResumesThePoll();
-    void noStatusRequestWhileOpen();
     void slowUnitNeverGetsTwoRequestsInFlight();
     void failedExchangeShowsOneBoxAndCloses();
     void textsFitUnderDesktopFont_data();
     void textsFitUnderDesktopFont();
 };
 
-void TestCurrentValue::showsTheBoardsValue_data()
-{
-    QTest::addColumn<int>("inputIndex");
-    QTest::addColumn<QString>("itemText"); // replaces the item's text when not empty
-    QTest::addColumn<int>("address");      // put into `addr` after connecting
-    QTest::addColumn<int>("value");        // the unit's value of every input board
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QString>("shown");
-
-    QTest::newRow("board 1, 0x1234")
-        << 0 << QString() << 1 << 0x1234 << bytes({1, 0x29, 1}) << QStringLiteral("4660");
-    QTest::newRow("board 3, 0xFFFF")
-        << 1 << QString() << 1 << 0xFFFF << bytes({1, 0x29, 3}) << QStringLiteral("65535");
-    QTest::newRow("address from the spin box")
-        << 0 << QString() << 0 << 0x0102 << bytes({0, 0x29, 1}) << QStringLiteral("258");
-    QTest::newRow("item text not a number sends board 0")
-        << 0 << QStringLiteral("x") << 1 << 0x1234 << bytes({1, 0x29, 0}) << QStringLiteral("0");
-}
-
-void TestCurrentValue::showsTheBoardsValue()
-{
-    QFETCH(int, inputIndex);
-    QFETCH(QString, itemText);
-    QFETCH(int, address);
-    QFETCH(int, value);
-    QFETCH(QByteArray, request);
-    QFETCH(QString, shown);
-
-    UnitBench bench;
-    QVERIFY(bench.isReady());
-    bench.unit.modify([value](UnitState &s) { s.value.fill(quint16(value)); });
-    QVERIFY(bench.connectUnit());
-    auto *input = bench.control<QComboBox>("input");
-    input->setCurrentIndex(inputIndex);
-    QVERIFY(bench.waitUntil([&] { return !bench.portExchanging(); }));
-    if (!itemText.isEmpty())
-        input->setItemText(inputIndex, itemText);
-    bench.control<QSpinBox>("addr")->setValue(address);
-    bench.clearRequests();
-
-    QString firstShown;
-    QString lastShown;
-    bench.when([] { return openValueDialog() != nullptr; },
-               [&] {
-                   QDialog *dialog = openValueDialog();
-                   firstShown = shownValue(dialog);
-                   bench.waitUntil([&] { return !bench.requestsFor(CMD_READ_VALUE).isEmpty(); });
-                   bench.waitUntil([&] { return shownValue(dialog) == shown; }, 2000);
-                   QTest::qWait(600); // a second poll shows the same
-                   lastShown = shownValue(dialog);
-                   dialog->findChild<QAbstractButton *>(QStringLiteral("done"))->click();
-               });
-    bench.click("current_value");
-
-    QCOMPARE(firstShown, QStringLiteral("0")); // until the first reply
-    QCOMPARE(lastShown, shown);
-    const QList<QByteArray> sent = bench.requestsFor(CMD_READ_VALUE);
-    QVERIFY(sent.size() >= 2);
-    for (const QByteArray &payload : sent)
-        QCOMPARE(payload, request);
-    QVERIFY(bench.watcher.boxes().isEmpty());
-}
-
 // A reply of two bytes holds only the low byte of the value. A screen reader is told the
 // value when it changes, not at every reading.
-void TestCurrentValue::shortReplyCountsMissingBytesAsZero()
+void TestDialog::shortReplyCountsMissingBytesAsZero()
 {
     ScriptedPeer peer;
     peer.setScript([](int, const QByteArray &) { return ScriptedPeer::reply("!0705\r"); });
@@ -148,76 +57,16 @@ void TestCurrentValue::shortReplyCountsMissingBytesAsZero()
     QCOMPARE(announced.count(value), 1);
     // The address and the board go out as their low bytes.
     QVERIFY(!peer.requests().isEmpty());
-    QByteArray expected = bytes({0x07, 0x29, 0x02});
+    QByteArray expected = QByteArray::fromHex("072902");
     encodeFrame(expected);
     QCOMPARE(peer.requests().first(), expected);
-}
-
-void TestCurrentValue::closingResumesThePoll_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::newRow("Конец") << QStringLiteral("done");
-    QTest::newRow("Escape") << QStringLiteral("escape");
-    QTest::newRow("close button") << QStringLiteral("close");
-}
-
-void TestCurrentValue::closingResumesThePoll()
-{
-    QFETCH(QString, how);
-    UnitBench bench;
-    QVERIFY(bench.connectUnit());
-
-    bool pollWhileOpen = true;
-    bench.when([] { return openValueDialog() != nullptr; },
-               [&] {
-                   QDialog *dialog = openValueDialog();
-                   bench.waitUntil([&] { return !bench.requestsFor(CMD_READ_VALUE).isEmpty(); });
-                   pollWhileOpen = bench.window->isPolling();
-                   if (how == QLatin1String("done"))
-                       dialog->findChild<QAbstractButton *>(QStringLiteral("done"))->click();
-                   else if (how == QLatin1String("escape"))
-                       QTest::keyClick(dialog, Qt::Key_Escape);
-                   else
-                       dialog->close();
-               });
-    bench.click("current_value");
-
-    QVERIFY(!pollWhileOpen);
-    QVERIFY(openValueDialog() == nullptr);
-    QVERIFY(bench.window->isPolling());
-    bench.clearRequests();
-    QVERIFY(bench.waitForTicks(1));
-    QCOMPARE(bench.startText(), QStringLiteral("Стоп"));
-}
-
-// While the dialog is open its value requests are the only traffic on the line.
-void TestCurrentValue::noStatusRequestWhileOpen()
-{
-    UnitBench bench;
-    QVERIFY(bench.connectUnit());
-
-    QList<QByteArray> whileOpen;
-    bench.when([] { return openValueDialog() != nullptr; },
-               [&] {
-                   QDialog *dialog = openValueDialog();
-                   bench.waitUntil([&] { return !bench.requestsFor(CMD_READ_VALUE).isEmpty(); });
-                   bench.clearRequests();
-                   QTest::qWait(1600);
-                   whileOpen = bench.requests();
-                   dialog->close();
-               });
-    bench.click("current_value");
-
-    QVERIFY2(whileOpen.size() >= 2, "the value is polled while the dialog is open");
-    for (const QByteArray &payload : whileOpen)
-        QCOMPARE(quint8(payload.at(1)), quint8(CMD_READ_VALUE));
 }
 
 // The unit answers later than the dialog's 500 ms period (and later than one attempt
 // listens, so the worker sends its copies): a tick that comes while an exchange waits for
 // its reply starts none of its own. A second exchange on the busy worker would fail and
 // show a box; the line sees only whole frames.
-void TestCurrentValue::slowUnitNeverGetsTwoRequestsInFlight()
+void TestDialog::slowUnitNeverGetsTwoRequestsInFlight()
 {
     constexpr int lateMs = 700;
     UnitBench bench;
@@ -256,7 +105,7 @@ void TestCurrentValue::slowUnitNeverGetsTwoRequestsInFlight()
 
 // A failed exchange: exactly one box, nothing sent while it is shown, then the dialog
 // closes; the main window stays connected and polling.
-void TestCurrentValue::failedExchangeShowsOneBoxAndCloses()
+void TestDialog::failedExchangeShowsOneBoxAndCloses()
 {
     UnitBench bench;
     QVERIFY(bench.connectUnit());
@@ -299,7 +148,7 @@ void TestCurrentValue::failedExchangeShowsOneBoxAndCloses()
     QCOMPARE(bench.watcher.boxes().size(), 1);
 }
 
-void TestCurrentValue::textsFitUnderDesktopFont_data()
+void TestDialog::textsFitUnderDesktopFont_data()
 {
     QTest::addColumn<QString>("family");
     QTest::addColumn<int>("pointSize");
@@ -310,7 +159,7 @@ void TestCurrentValue::textsFitUnderDesktopFont_data()
 
 // A desktop theme sets the application font (qt6ct, for one): the dialog opened from the
 // window still shows "Текущее значение:" and its button whole.
-void TestCurrentValue::textsFitUnderDesktopFont()
+void TestDialog::textsFitUnderDesktopFont()
 {
     QFETCH(QString, family);
     QFETCH(int, pointSize);
@@ -346,5 +195,5 @@ void TestCurrentValue::textsFitUnderDesktopFont()
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join(", ")));
 }
 
-QTEST_MAIN(TestCurrentValue)
-#include "tst_currentvalue.moc"
+QTEST_MAIN(TestDialog)
+#include "tst_dialog.moc"
