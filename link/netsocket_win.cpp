@@ -1,10 +1,13 @@
 // Windows part of the network line's sockets: Winsock 2.
-#include "netsocket.h"
-
-#include <mstcpip.h>
-#include <windows.h>
+// Winsock's headers in their order, before anything that brings in windows.h.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+#include <mstcpip.h>
+// clang-format on
+
+#include "netsocket.h"
 
 namespace netsocket {
 
