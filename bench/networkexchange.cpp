@@ -183,12 +183,6 @@ void reportSide(const std::string &prefix, const char *name, const Side &side)
     report(key("p99").c_str(), s.p99, "us");
 }
 
-int intOption(const QStringList &args, const QString &name, int fallback)
-{
-    const qsizetype at = args.indexOf(name);
-    return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
-}
-
 // One run against a ser2net with or without its character delay; false when a side failed.
 bool runServer(const std::string &prefix, const QString &device, bool charDelay, int baud,
                int count, int blocks)

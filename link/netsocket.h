@@ -4,6 +4,8 @@
 #include <QtGlobal>
 #include <chrono>
 
+struct addrinfo;
+
 // The few socket calls a network line makes, on POSIX sockets or Winsock: one file per
 // platform behind this header, which carries no platform types.
 namespace netsocket {
@@ -45,5 +47,13 @@ qint64 receive(Handle socket, char *data, qint64 size, Outcome &outcome);
 
 // Milliseconds left until `deadline`, rounded up; 0 when it has passed.
 int millisecondsLeft(Clock::time_point deadline);
+
+// The platform's steps of connectTo(), which tries each address of the host in turn: the
+// host's addresses (null with `outcome` set), their release and order, one connection made
+// without blocking past `deadline` (none with `outcome` set).
+addrinfo *resolve(const QString &host, quint16 port, Outcome &outcome);
+void release(addrinfo *addresses);
+const addrinfo *nextAddress(const addrinfo *address);
+Handle connectOne(const addrinfo &address, Clock::time_point deadline, Outcome &outcome);
 
 } // namespace netsocket

@@ -84,6 +84,8 @@ int pollFor(Handle socket, short events, int ms, Outcome &outcome)
 }
 
 // One address of the host: connected (the socket) or -1 with `outcome` set.
+} // namespace
+
 Handle connectOne(const addrinfo &address, Clock::time_point deadline, Outcome &outcome)
 {
     const int s = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
@@ -116,15 +118,7 @@ Handle connectOne(const addrinfo &address, Clock::time_point deadline, Outcome &
     return s;
 }
 
-} // namespace
-
-int millisecondsLeft(Clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? int(left.count()) : 0;
-}
-
-Handle connectTo(const QString &host, quint16 port, Clock::time_point deadline, Outcome &outcome)
+addrinfo *resolve(const QString &host, quint16 port, Outcome &outcome)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -135,18 +129,19 @@ Handle connectTo(const QString &host, quint16 port, Clock::time_point deadline, 
     if (r != 0) {
         outcome.failure = r == EAI_SYSTEM ? failureOf(errno) : Failure::NameNotFound;
         outcome.text = QString::fromLocal8Bit(::gai_strerror(r));
-        return none;
+        return nullptr;
     }
-    Handle connected = none;
-    for (const addrinfo *a = found; a && connected == none; a = a->ai_next) {
-        connected = connectOne(*a, deadline, outcome);
-        if (millisecondsLeft(deadline) == 0)
-            break;
-    }
-    ::freeaddrinfo(found);
-    if (connected != none)
-        outcome = Outcome{};
-    return connected;
+    return found;
+}
+
+void release(addrinfo *addresses)
+{
+    ::freeaddrinfo(addresses);
+}
+
+const addrinfo *nextAddress(const addrinfo *address)
+{
+    return address->ai_next;
 }
 
 void close(Handle socket)

@@ -91,6 +91,8 @@ int pollFor(Handle socket, short events, int ms, Outcome &outcome)
     return r > 0 ? 1 : 0;
 }
 
+} // namespace
+
 Handle connectOne(const addrinfo &address, Clock::time_point deadline, Outcome &outcome)
 {
     const SOCKET s = ::socket(address.ai_family, address.ai_socktype, address.ai_protocol);
@@ -131,19 +133,11 @@ Handle connectOne(const addrinfo &address, Clock::time_point deadline, Outcome &
     return Handle(s);
 }
 
-} // namespace
-
-int millisecondsLeft(Clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? int(left.count()) : 0;
-}
-
-Handle connectTo(const QString &host, quint16 port, Clock::time_point deadline, Outcome &outcome)
+addrinfo *resolve(const QString &host, quint16 port, Outcome &outcome)
 {
     if (!started()) {
         outcome = Outcome{Failure::Other, QStringLiteral("Winsock did not start")};
-        return none;
+        return nullptr;
     }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -154,18 +148,19 @@ Handle connectTo(const QString &host, quint16 port, Clock::time_point deadline, 
                                 &hints, &found);
     if (r != 0) {
         outcome = Outcome{Failure::NameNotFound, errorText(r)};
-        return none;
+        return nullptr;
     }
-    Handle connected = none;
-    for (const addrinfo *a = found; a && connected == none; a = a->ai_next) {
-        connected = connectOne(*a, deadline, outcome);
-        if (millisecondsLeft(deadline) == 0)
-            break;
-    }
-    ::freeaddrinfo(found);
-    if (connected != none)
-        outcome = Outcome{};
-    return connected;
+    return found;
+}
+
+void release(addrinfo *addresses)
+{
+    ::freeaddrinfo(addresses);
+}
+
+const addrinfo *nextAddress(const addrinfo *address)
+{
+    return address->ai_next;
 }
 
 void close(Handle socket)
