@@ -2,12 +2,15 @@
 // over RFC 2217 setting each speed on the server's line, raw TCP at the server's speed,
 // the server dying under the poll and coming back, and the connections that never open.
 #include "commandcodes.h"
+#include "serialport.h"
 #include "serialserver.h"
 #include "startoptions.h"
 #include "unitbench.h"
 #include "windowchecks.h"
 #include "workflowtexts.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressDialog>
@@ -105,6 +108,24 @@ void TestNetworkSearch::searchOverRfc2217()
     QCOMPARE(int(stored.period), 4);
     net.bench.click("reset_rele");
     QCOMPARE(net.bench.unit.state().relayOn, (std::array<bool, 4>{false, true, false, false}));
+
+    // The value dialog of input board 1.
+    net.bench.unit.modify([](UnitState &s) { s.value[0] = 0x1234; });
+    QString shown;
+    const auto valueDialog = [] {
+        QWidget *modal = QApplication::activeModalWidget();
+        return modal && modal->objectName() == QLatin1String("Dialog") ? modal : nullptr;
+    };
+    net.bench.when([&] { return valueDialog() != nullptr; },
+                   [&] {
+                       QWidget *dialog = valueDialog();
+                       auto *value = dialog->findChild<QLabel *>(QStringLiteral("value"));
+                       UnitBench::waitUntil([&] { return value->text() == "4660"; });
+                       shown = value->text();
+                       dialog->findChild<QAbstractButton *>(QStringLiteral("done"))->click();
+                   });
+    net.bench.click("current_value");
+    QCOMPARE(shown, QStringLiteral("4660"));
     QVERIFY(net.bench.window->isPolling());
     QVERIFY(net.bench.watcher.boxes().isEmpty());
 }
@@ -158,6 +179,8 @@ void TestNetworkSearch::connectionsThatNeverOpen_data()
     QTest::newRow("name does not resolve") << "rfc2217://no-such-host.invalid:2000"
                                            << "имя не распознано";
     QTest::newRow("not RFC 2217") << QString() << "не поддерживает RFC 2217";
+    QTest::newRow("second client") << "held"
+                                   << "занят другой программой";
 }
 
 void TestNetworkSearch::connectionsThatNeverOpen()
@@ -165,8 +188,13 @@ void TestNetworkSearch::connectionsThatNeverOpen()
     QFETCH(QString, url);
     NetworkBench net;
     QVERIFY2(net.start(false), qPrintable(net.server.errorString()));
-    if (url.isEmpty())
+    SerialPort holder; // another program's connection to the server's line
+    if (url.isEmpty()) {
         url = net.server.tcpUrl().replace("tcp://", "rfc2217://");
+    } else if (url == "held") {
+        url = net.server.rfc2217Url();
+        QVERIFY2(holder.open(url), qPrintable(holder.lastErrorString()));
+    }
     net.bench.window = std::make_unique<MainWindow>(nullptr, [url] { return QStringList{url}; });
     net.bench.window->show();
     bool progressShown = false;
