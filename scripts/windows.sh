@@ -5,7 +5,8 @@
 # unit simulator on a COM port of a fresh Wine prefix, then the installed wizard on a
 # virtual display, driven with xdotool like an operator would.
 #   scripts/windows.sh [build|package|wine|all]     (all; each step does the ones before it)
-#   scripts/windows.sh network    (build, then only vertal-cli.exe against a host ser2net)
+#   scripts/windows.sh network    (build, then only vertal-cli.exe and the wizard against a
+#                                  host ser2net)
 # Needs the Linux simulator (build/sim/vertal-unit-sim, made by scripts/build.sh) for "wine".
 # Out: build-win/out/vertal-wizard-1.05-win64.zip, build-win/out/vertal-wizard-1.05-setup.exe,
 #      build-win/wine/ (test logs, screenshots).
@@ -331,7 +332,9 @@ connection: &unit2217
     chardelay: false
 YAML
     ser2net -n -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
-    pids+=($!)
+    server=$!
+    pids+=($server)
+    server_url="rfc2217://127.0.0.1:$port"
     for _ in $(seq 100); do
         grep -qi "0100007F:$(printf '%04X' "$port") 00000000:0000 0A" /proc/net/tcp && break
         sleep 0.1
@@ -348,6 +351,32 @@ YAML
     printf '%s\n' "$out" | sed 's/^/    /'
     [ "$rc" -eq 3 ] || fail "a refused connection was exit $rc, not 3"
     say "vertal-cli.exe over RFC 2217 through ser2net: passed"
+}
+
+# The wizard on the same server's line: found at 19200 (status field green), then the
+# server killed while the window polls: the box within 3 s, Yes, idle again.
+network_window() {
+    local wid started
+    wine64 "$1" --port "$server_url" --speed 19200 >"$work/wizard-network.log" 2>&1 &
+    wizard=$!
+    wid="$(timeout 60 xdotool search --sync --name '^ВЕРТАЛ-КП Визард v.1.05$' | head -1)" ||
+        fail "the wizard's window did not appear"
+    sleep 2
+    read -r ox oy <<<"$(client_origin "$wid")"
+    sx=$((ox + 261)) sy=$((oy + 82))
+    start_search net-1-connected
+    say "found the unit over RFC 2217 ($server_url): status field green"
+    started=$(now_ms)
+    kill -KILL "$server"
+    wait_for_box "$started" "ser2net killed (see net-2-server-gone.png)"
+    answer_box net-2-server-gone net-3-idle-again
+    xdotool key --window "$wid" alt+F4 2>/dev/null
+    for _ in $(seq 50); do
+        kill -0 "$wizard" 2>/dev/null || break
+        sleep 0.2
+    done
+    ! kill -0 "$wizard" 2>/dev/null || fail "the wizard did not end when its window closed"
+    say "the wizard over the network: passed"
 }
 
 # The prefix's files, less temporary ones: what an install may leave behind.
@@ -552,6 +581,7 @@ wine_run() {
     tell_unit replug
     install_wizard
     wizard_on_display
+    network_window "$installed/vertal-wizard.exe"
     uninstall_wizard
     say "Wine part took $((SECONDS - started)) s; screenshots in $work"
 }
@@ -561,7 +591,8 @@ build) cross_build ;;
 package) cross_build && gather && package ;;
 wine | all) cross_build && gather && package && wine_run ;;
 network)
-    cross_build && mkdir -p "$work" && trap cleanup EXIT && make_prefix && network_tests
+    cross_build && gather && mkdir -p "$work" && trap cleanup EXIT && start_display &&
+        make_prefix && network_tests && network_window "$dist/vertal-wizard.exe"
     ;;
 *) fail "unknown step $step (build, package, wine, network or all)" ;;
 esac
