@@ -79,7 +79,14 @@ void TestCliNetwork::rawTcpWithItsSpeed()
     QVERIFY2(server.start(line.path(), options), qPrintable(server.errorString()));
     const CliRun info = runCli({"info", "--port", server.tcpUrl(), "--speed", "19200"});
     QCOMPARE(info.exitCode, 0);
-    QVERIFY2(info.out.contains("version 2.15"), info.out.constData());
+    QVERIFY2(info.out.contains("speed 19200\n") && info.out.contains("version 2.15"),
+             info.out.constData());
+    // Without --speed the unit answers the search's first copy at 4800: that says nothing of
+    // the server's line.
+    const CliRun find = runCli({"find", "--port", server.tcpUrl(), "--json"});
+    QCOMPARE(find.exitCode, 0);
+    QCOMPARE(find.json().size(), 1);
+    QVERIFY2(find.json().constFirst().value("speed").isNull(), find.out.constData());
 }
 
 void TestCliNetwork::connectionsThatCannotBeMade_data()
