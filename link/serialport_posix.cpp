@@ -1,6 +1,6 @@
 // POSIX part of SerialPort: termios on a terminal device.
-#include "serialport.h"
 #include "networkline.h" // the network line the port may hold, closed with it
+#include "serialport.h"
 #include "termiosspeed.h"
 
 #include <QMutexLocker>

@@ -17,8 +17,8 @@
 // range, a far end that stopped reading): the port counts as gone, at once, instead of each
 // of the nine sends of an exchange waiting out a time-out of its own.
 #include "linespeeds.h"
-#include "serialport.h"
 #include "networkline.h" // the network line the port may hold, closed with it
+#include "serialport.h"
 
 #include <QMutexLocker>
 #include <chrono>
