@@ -6,7 +6,9 @@
 #include <QTextStream>
 #include <QThread>
 
+#include <csignal>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -93,6 +95,8 @@ bool SerialServer::launch()
                        << options;
     file.close();
     process.setProcessChannelMode(QProcess::MergedChannels);
+    // A test that dies (a crash, a sanitizer's end) must not leave the server behind.
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     process.start(program, {QStringLiteral("-n"), QStringLiteral("-c"), config,
                             QStringLiteral("-P"), dir.filePath(QStringLiteral("ser2net.pid"))});
     if (!process.waitForStarted()) {
