@@ -35,8 +35,9 @@ void describeCommandLine(QCommandLineParser &parser)
     parser.addVersionOption();
     parser.addOptions({
         {portOption,
-         QStringLiteral("Chooses port NAME (ttyUSB0, COM3, or a device path such as "
-                        "/dev/serial/by-id/...; a path is added to the list)."),
+         QStringLiteral("Chooses port NAME (ttyUSB0, COM3, a device path such as "
+                        "/dev/serial/by-id/..., or a serial server's rfc2217://HOST:PORT or "
+                        "tcp://HOST:PORT; a path is added to the list)."),
          QStringLiteral("NAME")},
         {addressOption,
          QStringLiteral("Sets the unit address, 0..255 or 0x00..0xFF (0 asks the unit)."),

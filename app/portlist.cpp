@@ -1,5 +1,7 @@
 #include "portlist.h"
 
+#include "networkportname.h"
+
 #include <QCoreApplication>
 #include <QSerialPortInfo>
 #include <QStringList>
@@ -37,8 +39,34 @@ QSerialPortInfo infoFor(const QString &name, const QList<QSerialPortInfo> &ports
     return QSerialPortInfo();
 }
 
+// A line behind a serial server: which server, and who sets the line's speed.
+QString describeNetworkPort(const QString &name, const NetworkPortName &parsed)
+{
+    switch (parsed.kind) {
+    case NetworkPortName::Rfc2217:
+        return QCoreApplication::translate(
+                   "MainWindow", "%1\nСетевой порт RFC 2217: сервер %2, порт TCP %3\nСкорость "
+                                 "линии задаёт программа")
+            .arg(name, parsed.host)
+            .arg(parsed.port);
+    case NetworkPortName::RawTcp:
+        return QCoreApplication::translate(
+                   "MainWindow", "%1\nСетевой порт TCP: сервер %2, порт TCP %3\nСкорость линии "
+                                 "задана на сервере")
+            .arg(name, parsed.host)
+            .arg(parsed.port);
+    default:
+        return QCoreApplication::translate(
+                   "MainWindow", "%1\nНеверное имя сетевого порта: нужно rfc2217://адрес:порт или "
+                                 "tcp://адрес:порт")
+            .arg(name);
+    }
+}
+
 QString describe(const QString &name, const QSerialPortInfo &info)
 {
+    if (const NetworkPortName parsed = parseNetworkPortName(name); parsed.isNetwork())
+        return describeNetworkPort(name, parsed);
     if (info.isNull())
         return name;
     QStringList lines{info.systemLocation().isEmpty() ? name : info.systemLocation()};

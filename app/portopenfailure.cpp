@@ -65,6 +65,26 @@ QString portOpenAdvice(SerialPort::Error kind, const QString &path, const QStrin
                                            "Порт %1 не найден%2: устройство отключено.\nПодключите "
                                            "адаптер и выберите порт в списке заново.")
             .arg(path, because);
+    case SerialPort::HostNotFound:
+        return QCoreApplication::translate(
+                   "MainWindow", "Сервер порта %1 не найден%2: имя не распознано.\nПроверьте имя "
+                                 "сервера или укажите его IP-адрес.")
+            .arg(path, because);
+    case SerialPort::Refused:
+        return QCoreApplication::translate(
+                   "MainWindow", "Сервер порта %1 отказал в соединении%2.\nПроверьте номер порта "
+                                 "TCP и что сервер (например, ser2net) запущен.")
+            .arg(path, because);
+    case SerialPort::Unreachable:
+        return QCoreApplication::translate(
+                   "MainWindow", "Сервер порта %1 недоступен%2.\nПроверьте сеть и адрес сервера.")
+            .arg(path, because);
+    case SerialPort::NotRfc2217:
+        return QCoreApplication::translate(
+                   "MainWindow", "Сервер порта %1 не поддерживает RFC 2217%2.\nВключите на сервере "
+                                 "telnet(rfc2217) или укажите порт как tcp://адрес:порт и скорость "
+                                 "линии (--speed).")
+            .arg(path, because);
     default:
         return QCoreApplication::translate("MainWindow", "Порт %1%2.").arg(path, because);
     }

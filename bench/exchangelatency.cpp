@@ -122,12 +122,6 @@ void reportSide(const std::string &prefix, const char *name, const Side &side)
            s.count ? side.cpuSeconds / double(s.count + side.failures) * 1e6 : 0, "us");
 }
 
-int intOption(const QStringList &args, const QString &name, int fallback)
-{
-    const qsizetype at = args.indexOf(name);
-    return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])

@@ -95,7 +95,11 @@ bool readAddress(const QCommandLineParser &parser, CliOptions &o, QString &error
 void addOptions(QCommandLineParser &parser)
 {
     parser.addOptions({
-        {"port", "Serial port: a listed name (ttyUSB0) or a device path.", "P"},
+        {"port",
+         "Serial port: a listed name (ttyUSB0), a device path, or a serial server's "
+         "rfc2217://HOST:PORT (the line set by RFC 2217) or tcp://HOST:PORT (the server's "
+         "speed: give --speed).",
+         "P"},
         {"speed", "Line speed: 4800 ... 115200; skips the search.", "B"},
         {"address", "Unit address 0..255 or 0x00..0xFF; 0 asks the unit (default 0).", "A"},
         {"tries", "Sends per exchange (default 9).", "N"},

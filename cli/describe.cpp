@@ -81,7 +81,7 @@ QJsonObject unitJson(const QString &port, const unit::FoundUnit &unit)
 {
     return QJsonObject{
         {"port", port},
-        {"speed", unit.speed},
+        {"speed", unit.speed ? QJsonValue(unit.speed) : QJsonValue()}, // null: the server's
         {"address", unit.address},
         {"version", QStringLiteral("%1.%2").arg(unit.versionMajor).arg(unit.versionMinor)},
         {"boards", boardsJson(unit.boardMap)}};
@@ -91,7 +91,8 @@ QString unitText(const QString &port, const unit::FoundUnit &unit)
 {
     return QStringLiteral("port %1\nspeed %2\naddress %3\nversion %4.%5\nboards %6")
         .arg(port)
-        .arg(unit.speed)
+        .arg(unit.speed ? QString::number(unit.speed)
+                        : QStringLiteral("unknown (the server's line speed)"))
         .arg(unit.address)
         .arg(unit.versionMajor)
         .arg(unit.versionMinor)

@@ -28,6 +28,7 @@ QJsonObject statusJson(int board, int statusByte);
 QJsonObject alarmReleJson(int board, int relay, int onTime, int period);
 QString alarmReleText(int board, int relay, int onTime, int period);
 
-// The unit as find reports it: speed, address, version and boards.
+// The unit as find reports it: speed, address, version and boards. Speed 0 is a line whose
+// speed the program does not know (a bare TCP socket's: the server's).
 QJsonObject unitJson(const QString &port, const unit::FoundUnit &unit);
 QString unitText(const QString &port, const unit::FoundUnit &unit);

@@ -3,6 +3,7 @@
 #include "ccomport.h"
 #include "exchangeresult.h"
 #include "exitcodes.h"
+#include "networkportname.h"
 #include "output.h"
 #include "serialport.h"
 
@@ -83,8 +84,13 @@ int Session::connect()
         return code;
     if (!found.answered)
         return reportSearchFailure();
-    if (found.result == Ok)
+    if (found.result == Ok) {
+        // A bare socket's line runs at the server's speed: the speed the search was at when the
+        // unit answered says nothing of it.
+        if (opts.speed == 0 && parseNetworkPortName(opts.port).kind == NetworkPortName::RawTcp)
+            found.speed = 0;
         return ExitDone;
+    }
     QString text = QStringLiteral("the unit answered at %1 baud, then reading its %2 failed: %3")
                        .arg(found.speed)
                        .arg(QString::fromLatin1(found.failedStep), describeFailure(found.result));

@@ -5,6 +5,7 @@
 #include "framecodec.h"
 #include "frameformat.h"
 #include "linklog.h"
+#include "networkportname.h"
 #include "serialport.h"
 
 #include <QEventLoop>
@@ -37,8 +38,11 @@ std::chrono::microseconds lineTime(qint64 bytes, int baud)
 
 // Listed port names (ttyS0) are opened by their device; a path is taken as given.
 // Windows: COM3 is opened as \\.\COM3, the one form that reaches COM10 and above too.
+// A serial server's rfc2217:// or tcp:// name is its own.
 QString devicePathFor(const QString &portName)
 {
+    if (parseNetworkPortName(portName).isNetwork())
+        return portName;
 #ifdef Q_OS_WIN
     return portName.startsWith(QLatin1Char('\\')) ? portName : QStringLiteral("\\\\.\\") + portName;
 #else

@@ -1,10 +1,26 @@
 #include "portnames.h"
 
+#include "networkportname.h"
+
 #include <QSerialPortInfo>
+#include <algorithm>
 
 QStringList extraPortPaths(const QString &list)
 {
-    return list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    QStringList entries;
+    qsizetype from = 0;
+    while (from < list.size()) {
+        const auto isSeparator = [](QChar c) {
+            return c == QLatin1Char(':') || c == QLatin1Char(';');
+        };
+        qsizetype end = std::max(networkPortNameEnd(list, from), from);
+        while (end < list.size() && !isSeparator(list.at(end)))
+            ++end;
+        if (end > from)
+            entries << list.mid(from, end - from);
+        from = end + 1; // past the separator
+    }
+    return entries;
 }
 
 QStringList extraPortPaths()

@@ -5,8 +5,10 @@
 
 class QSerialPortInfo;
 
-// Device paths offered beside the ports the system lists: the non-empty entries of the
-// ':'-separated VERTAL_EXTRA_PORTS (a simulator's line, a fixed udev name), in their order.
+// Device paths offered beside the ports the system lists: the non-empty entries of
+// VERTAL_EXTRA_PORTS (a simulator's line, a fixed udev name, a serial server's
+// rfc2217://HOST:PORT or tcp://HOST:PORT), in their order. Entries are separated by ':' or
+// ';'; the ':' inside a network port name are its own.
 QStringList extraPortPaths(const QString &list);
 QStringList extraPortPaths();
 

@@ -19,6 +19,12 @@
 //
 // A device that goes away (adapter unplugged, far end of a pseudo-terminal closed) puts the
 // port in the Gone state: every later wait returns at once, nothing spins on it.
+//
+// A name "rfc2217://HOST:PORT" or "tcp://HOST:PORT" opens a line behind a serial device
+// server instead (NetworkLine): the same calls, the same states; the server closing the
+// connection is the line going away.
+class NetworkLine;
+
 class SerialPort
 {
 public:
@@ -33,6 +39,11 @@ public:
         Unsupported, // not a terminal, or a line speed it does not take
         Timeout,     // the line did not take the bytes in time
         OtherError,
+        // A line behind a serial server (rfc2217://HOST:PORT, tcp://HOST:PORT):
+        HostNotFound, // the server's name does not resolve
+        Refused,      // nothing listens there
+        Unreachable,  // no route to the server, or no answer in time
+        NotRfc2217,   // the server does not set its line by RFC 2217
     };
 
     SerialPort();
@@ -41,7 +52,9 @@ public:
     SerialPort &operator=(const SerialPort &) = delete;
 
     // Opens the device `path` read-write, raw, 4800 8N1. Returns false and leaves the port
-    // closed on failure (error() tells why).
+    // closed on failure (error() tells why). A network line is connected within a few
+    // seconds; on the application's thread its events are processed meanwhile (user input
+    // aside).
     bool open(const QString &path);
     // Restores the settings found at open() and closes the descriptor. Harmless when closed.
     void close();
@@ -82,6 +95,18 @@ private:
     // The platform's part of open(): opens `path`, claims it and sets it raw at 4800 baud.
     // Returns the handle, or -1 with the error set.
     qintptr openLine(const QString &path);
+    // The platform's part of the calls of the same names, on a serial device.
+    void closeLine();
+    bool setLineSpeed(int baud);
+    qint64 writeLine(const QByteArray &data);
+    bool drainLine();
+    qint64 lineBytesToWrite() const;
+    qint64 lineBytesAvailable() const;
+    QByteArray readLine();
+    bool waitForLine(int ms);
+    // open() of a network line.
+    qintptr openNetworkLine(const QString &name);
+    void setErrorText(Error code, const QString &text);
     // The system's text for one of the platform's error numbers (errno, GetLastError()).
     static QString systemErrorText(int sysError);
     void setError(Error code, int sysError);
@@ -94,6 +119,7 @@ private:
 
     qintptr fd = -1;
     std::unique_ptr<Native> native;
+    std::unique_ptr<NetworkLine> network; // set while a network line is open
     std::atomic<bool> gone{false};
     std::atomic<int> speed{0};
     QString devicePath; // set by open() before any worker thread uses the port

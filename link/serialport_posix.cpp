@@ -1,4 +1,5 @@
 // POSIX part of SerialPort: termios on a terminal device.
+#include "networkline.h" // the network line the port may hold, closed with it
 #include "serialport.h"
 #include "termiosspeed.h"
 
@@ -173,7 +174,7 @@ qintptr SerialPort::openLine(const QString &path)
     return opened;
 }
 
-void SerialPort::close()
+void SerialPort::closeLine()
 {
     if (fd < 0)
         return;
@@ -186,7 +187,7 @@ void SerialPort::close()
     speed = 0;
 }
 
-bool SerialPort::setBaudRate(int baud)
+bool SerialPort::setLineSpeed(int baud)
 {
     const speed_t code = termiosSpeed(baud);
     if (fd < 0 || code == B0) {
@@ -208,7 +209,7 @@ bool SerialPort::setBaudRate(int baud)
     return true;
 }
 
-qint64 SerialPort::write(const QByteArray &data)
+qint64 SerialPort::writeLine(const QByteArray &data)
 {
     if (fd < 0) {
         setError(NotOpen, EBADF);
@@ -253,7 +254,7 @@ bool SerialPort::waitWritable(int ms)
     return true;
 }
 
-bool SerialPort::flush()
+bool SerialPort::drainLine()
 {
     if (fd < 0) {
         setError(NotOpen, EBADF);
@@ -266,7 +267,7 @@ bool SerialPort::flush()
     return true;
 }
 
-qint64 SerialPort::bytesToWrite() const
+qint64 SerialPort::lineBytesToWrite() const
 {
     int queued = 0;
     if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &queued) < 0)
@@ -274,7 +275,7 @@ qint64 SerialPort::bytesToWrite() const
     return queued;
 }
 
-qint64 SerialPort::bytesAvailable() const
+qint64 SerialPort::lineBytesAvailable() const
 {
     int available = 0;
     if (fd < 0 || ::ioctl(fd, FIONREAD, &available) < 0)
@@ -282,7 +283,7 @@ qint64 SerialPort::bytesAvailable() const
     return available;
 }
 
-QByteArray SerialPort::readAll()
+QByteArray SerialPort::readLine()
 {
     QByteArray result;
     if (fd < 0)
@@ -300,7 +301,7 @@ QByteArray SerialPort::readAll()
     }
 }
 
-bool SerialPort::waitForReadyRead(int ms)
+bool SerialPort::waitForLine(int ms)
 {
     if (fd < 0) {
         setError(NotOpen, EBADF);

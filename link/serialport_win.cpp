@@ -17,6 +17,7 @@
 // range, a far end that stopped reading): the port counts as gone, at once, instead of each
 // of the nine sends of an exchange waiting out a time-out of its own.
 #include "linespeeds.h"
+#include "networkline.h" // the network line the port may hold, closed with it
 #include "serialport.h"
 
 #include <QMutexLocker>
@@ -260,7 +261,7 @@ qintptr SerialPort::openLine(const QString &path)
     return reinterpret_cast<qintptr>(h);
 }
 
-void SerialPort::close()
+void SerialPort::closeLine()
 {
     if (fd == -1)
         return;
@@ -276,7 +277,7 @@ void SerialPort::close()
     native->held.clear();
 }
 
-bool SerialPort::setBaudRate(int baud)
+bool SerialPort::setLineSpeed(int baud)
 {
     if (fd == -1 || !isUnitLineSpeed(baud)) {
         setError(fd == -1 ? NotOpen : Unsupported,
@@ -299,7 +300,7 @@ bool SerialPort::setBaudRate(int baud)
     return true;
 }
 
-qint64 SerialPort::write(const QByteArray &data)
+qint64 SerialPort::writeLine(const QByteArray &data)
 {
     if (fd == -1) {
         setError(NotOpen, ERROR_INVALID_HANDLE);
@@ -321,7 +322,7 @@ qint64 SerialPort::write(const QByteArray &data)
 
 // The drain: waits until the driver's output queue is empty, at most as long as its bytes
 // need (see sendBound); a queue that does not empty in that time makes the port gone.
-bool SerialPort::flush()
+bool SerialPort::drainLine()
 {
     if (fd == -1) {
         setError(NotOpen, ERROR_INVALID_HANDLE);
@@ -349,7 +350,7 @@ bool SerialPort::flush()
     }
 }
 
-qint64 SerialPort::bytesToWrite() const
+qint64 SerialPort::lineBytesToWrite() const
 {
     DWORD errors = 0;
     COMSTAT stat{};
@@ -358,7 +359,7 @@ qint64 SerialPort::bytesToWrite() const
     return stat.cbOutQue;
 }
 
-qint64 SerialPort::bytesAvailable() const
+qint64 SerialPort::lineBytesAvailable() const
 {
     DWORD errors = 0;
     COMSTAT stat{};
@@ -368,7 +369,7 @@ qint64 SerialPort::bytesAvailable() const
     return native->heldSize() + queued;
 }
 
-QByteArray SerialPort::readAll()
+QByteArray SerialPort::readLine()
 {
     QByteArray result;
     if (fd == -1)
@@ -395,7 +396,7 @@ QByteArray SerialPort::readAll()
     return result;
 }
 
-bool SerialPort::waitForReadyRead(int ms)
+bool SerialPort::waitForLine(int ms)
 {
     if (fd == -1) {
         setError(NotOpen, ERROR_INVALID_HANDLE);

@@ -40,6 +40,7 @@ run "$bin/vertal-bench-losttick" --rounds 5
 run "$bin/vertal-bench-idle" --seconds "$idle"
 run "$bin/vertal-bench-idle" --seconds "$idle" --dialog
 run "$bin/vertal-bench-cli" --runs 10
+run "$bin/vertal-bench-network" --count "$((exchanges / 2))"
 
 
 declare -A v
@@ -101,6 +102,13 @@ lt_over=$(diffof "$(get losttick.next_tick)" "$(get losttick.budget)")
 cat <<TABLE
 | a tick that lost its first copy, to the next tick (longest of $(get losttick.rounds)) | $(get losttick.next_tick) ms | budget: the poll's 500 ms and one attempt of 315 ms = $(get losttick.budget) ms | within 25 % of the budget: $lt_over ms over — $(verdict "$(get losttick.next_tick)" "<=" "$(awk -v b="$(get losttick.budget)" 'BEGIN { print b * 1.25 }')") |
 TABLE
+for n in network network_chardelay; do
+    label='ser2net without its character delay (`chardelay: false`)'
+    [ $n = network_chardelay ] && label="ser2net with its default character delay"
+    cat <<TABLE
+| exchange over RFC 2217 through a real ser2net on the loopback address, unit at 19200, $label, $(get $n.wizard.count) × CMD_READ_STATUS | wizard (\`cComPort\` on rfc2217://): median $(get $n.wizard.median) µs, p95 $(get $n.wizard.p95) µs, p99 $(get $n.wizard.p99) µs | bare socket client through the same ser2net: median $(get $n.bare_client.median) µs, p95 $(get $n.bare_client.p95) µs, p99 $(get $n.bare_client.p99) µs | median within 1000 µs of it: $(get $n.median_difference) µs — $(verdict "$(get $n.median_difference)" "<=" 1000) |
+TABLE
+done
 cat <<TABLE
 | start-up to the main window shown, offscreen (median of $(get startup.runs)) | $(get startup.median) ms (min $(get startup.min), max $(get startup.max)); before main(): $(get startup.before_main_median) ms | — | — |
 TABLE

@@ -12,7 +12,7 @@ jobs="$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 
 # The test programs that exercise threads on the link: two workers sharing one port.
-tsan_targets=(tst_framecodec tst_serialport tst_ccomport tst_hostilelink)
+tsan_targets=(tst_framecodec tst_serialport tst_ccomport tst_hostilelink tst_networkline)
 tsan_regex="^($(IFS='|'; echo "${tsan_targets[*]}"))\$"
 
 run_ctest() { # <build dir> <label> [ctest args...]

@@ -5,6 +5,8 @@
 # unit simulator on a COM port of a fresh Wine prefix, then the installed wizard on a
 # virtual display, driven with xdotool like an operator would.
 #   scripts/windows.sh [build|package|wine|all]     (all; each step does the ones before it)
+#   scripts/windows.sh network    (build, then only vertal-cli.exe and the wizard against a
+#                                  host ser2net)
 # Needs the Linux simulator (build/sim/vertal-unit-sim, made by scripts/build.sh) for "wine".
 # Out: build-win/out/vertal-wizard-1.05-win64.zip, build-win/out/vertal-wizard-1.05-setup.exe,
 #      build-win/wine/ (test logs, screenshots).
@@ -302,6 +304,81 @@ wine_tests() {
         VERTAL_TEST_FAR_END="$(dos_path "$work/far-end")"
 }
 
+# vertal-cli.exe on a line behind a serial server: a second simulator (19200 baud) behind
+# the host's ser2net on 127.0.0.1, with a configuration of its own; the Windows program
+# reaches it through Wine's Winsock, finds the unit over RFC 2217, and a port that nothing
+# listens on is exit 3 with the reason.
+network_tests() {
+    command -v ser2net >/dev/null || bash "$root/scripts/install-deps.sh" ser2net
+    rm -f "$work/netline" "$work/netconsole"
+    mkfifo "$work/netconsole"
+    "$sim" --address 1 --speed 19200 --link "$work/netline" <"$work/netconsole" \
+        >"$work/netsim.log" 2>&1 &
+    pids+=($!)
+    sleep 1000000 >"$work/netconsole" &
+    pids+=($!)
+    for _ in $(seq 100); do
+        [ -L "$work/netline" ] && break
+        sleep 0.1
+    done
+    local port closed
+    port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
+    closed="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
+    cat >"$work/ser2net.yaml" <<YAML
+connection: &unit2217
+  accepter: telnet(rfc2217),tcp,127.0.0.1,$port
+  connector: serialdev,$work/netline,9600n81,local
+  options:
+    chardelay: false
+YAML
+    ser2net -n -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
+    server=$!
+    pids+=($server)
+    server_url="rfc2217://127.0.0.1:$port"
+    for _ in $(seq 100); do
+        grep -qi "0100007F:$(printf '%04X' "$port") 00000000:0000 0A" /proc/net/tcp && break
+        sleep 0.1
+    done
+    local out rc=0
+    out="$(test_env timeout 120 wine64 "$build/vertal-cli.exe" find --port \
+        "rfc2217://127.0.0.1:$port" 2>&1)" || rc=$?
+    printf '%s\n' "$out" | sed 's/^/    /'
+    [ "$rc" -eq 0 ] && grep -q '^speed 19200' <<<"$out" ||
+        fail "vertal-cli.exe did not find the unit over RFC 2217 (exit $rc)"
+    rc=0
+    out="$(test_env timeout 120 wine64 "$build/vertal-cli.exe" find --port \
+        "rfc2217://127.0.0.1:$closed" 2>&1)" || rc=$?
+    printf '%s\n' "$out" | sed 's/^/    /'
+    [ "$rc" -eq 3 ] || fail "a refused connection was exit $rc, not 3"
+    say "vertal-cli.exe over RFC 2217 through ser2net: passed"
+}
+
+# The wizard on the same server's line: found at 19200 (status field green), then the
+# server killed while the window polls: the box within 3 s, Yes, idle again.
+network_window() {
+    local wid started
+    wine64 "$1" --port "$server_url" --speed 19200 >"$work/wizard-network.log" 2>&1 &
+    wizard=$!
+    wid="$(timeout 60 xdotool search --sync --name '^ВЕРТАЛ-КП Визард v.1.05$' | head -1)" ||
+        fail "the wizard's window did not appear"
+    sleep 2
+    read -r ox oy <<<"$(client_origin "$wid")"
+    sx=$((ox + 261)) sy=$((oy + 82))
+    start_search net-1-connected
+    say "found the unit over RFC 2217 ($server_url): status field green"
+    started=$(now_ms)
+    kill -KILL "$server"
+    wait_for_box "$started" "ser2net killed (see net-2-server-gone.png)"
+    answer_box net-2-server-gone net-3-idle-again
+    xdotool key --window "$wid" alt+F4 2>/dev/null
+    for _ in $(seq 50); do
+        kill -0 "$wizard" 2>/dev/null || break
+        sleep 0.2
+    done
+    ! kill -0 "$wizard" 2>/dev/null || fail "the wizard did not end when its window closed"
+    say "the wizard over the network: passed"
+}
+
 # The prefix's files, less temporary ones: what an install may leave behind.
 prefix_files() {
     (cd "$WINEPREFIX/drive_c" && find . -path ./users/*/Temp -prune -o -print | sort)
@@ -523,9 +600,11 @@ wine_run() {
     start_far_end
     make_prefix
     wine_tests
+    network_tests
     tell_unit replug
     install_wizard
     wizard_on_display
+    network_window "$installed/vertal-wizard.exe"
     uninstall_wizard
     say "Wine part took $((SECONDS - started)) s; screenshots in $work"
 }
@@ -534,5 +613,9 @@ case "$step" in
 build) cross_build ;;
 package) cross_build && gather && package ;;
 wine | all) cross_build && gather && package && wine_run ;;
-*) fail "unknown step $step (build, package, wine or all)" ;;
+network)
+    cross_build && gather && mkdir -p "$work" && trap cleanup EXIT && start_display &&
+        make_prefix && network_tests && network_window "$dist/vertal-wizard.exe"
+    ;;
+*) fail "unknown step $step (build, package, wine, network or all)" ;;
 esac

@@ -224,5 +224,51 @@ start the search again!</translation>
         <source>Установите номер реле!</source>
         <translation>Set the relay number!</translation>
     </message>
+    <message>
+        <source>%1
+Сетевой порт RFC 2217: сервер %2, порт TCP %3
+Скорость линии задаёт программа</source>
+        <translation>%1
+RFC 2217 network port: server %2, TCP port %3
+The program sets the line speed</translation>
+    </message>
+    <message>
+        <source>%1
+Сетевой порт TCP: сервер %2, порт TCP %3
+Скорость линии задана на сервере</source>
+        <translation>%1
+TCP network port: server %2, TCP port %3
+The line speed is set on the server</translation>
+    </message>
+    <message>
+        <source>%1
+Неверное имя сетевого порта: нужно rfc2217://адрес:порт или tcp://адрес:порт</source>
+        <translation>%1
+Wrong network port name: it takes rfc2217://host:port or tcp://host:port</translation>
+    </message>
+    <message>
+        <source>Сервер порта %1 не найден%2: имя не распознано.
+Проверьте имя сервера или укажите его IP-адрес.</source>
+        <translation>The server of port %1 was not found%2: the name is not known.
+Check the server&apos;s name or give its IP address.</translation>
+    </message>
+    <message>
+        <source>Сервер порта %1 отказал в соединении%2.
+Проверьте номер порта TCP и что сервер (например, ser2net) запущен.</source>
+        <translation>The server of port %1 refused the connection%2.
+Check the TCP port number and that the server (ser2net, for example) is running.</translation>
+    </message>
+    <message>
+        <source>Сервер порта %1 недоступен%2.
+Проверьте сеть и адрес сервера.</source>
+        <translation>The server of port %1 cannot be reached%2.
+Check the network and the server&apos;s address.</translation>
+    </message>
+    <message>
+        <source>Сервер порта %1 не поддерживает RFC 2217%2.
+Включите на сервере telnet(rfc2217) или укажите порт как tcp://адрес:порт и скорость линии (--speed).</source>
+        <translation>The server of port %1 does not speak RFC 2217%2.
+Turn on telnet(rfc2217) on the server, or give the port as tcp://host:port and the line speed (--speed).</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,286 @@
+// A line behind a real ser2net in front of the simulator's pseudo-terminal: RFC 2217 and
+// raw TCP, the Telnet framing on the server's own bytes, and every way the connection
+// fails or ends.
+#include "ccomport.h"
+#include "exchangeresult.h"
+#include "framecodec.h"
+#include "networkportname.h"
+#include "portnames.h"
+#include "serialport.h"
+#include "serialserver.h"
+#include "servedunit.h"
+#include "telnetcodec.h"
+
+#include <QTest>
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+// What ser2net 4 sends a new client before anything else (WILL/DO SUPPRESS-GO-AHEAD, WILL
+// ECHO, DONT ECHO, DO/WILL BINARY, DO COM-PORT-OPTION), then its NOTIFY-MODEMSTATE and its
+// answer to SET-BAUDRATE 19200, as read from it on the loopback address.
+const QByteArray serverGreeting = hex("fffb03fffd03fffb01fffe01fffd00fffb00fffd2c");
+const QByteArray modemStateNotice = hex("fffa2c6b00fff0");
+const QByteArray speedAnswer19200 = hex("fffa2c6500004b00fff0");
+
+} // namespace
+
+class tst_NetworkLine : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void portNames_data();
+    void portNames();
+    void extraPortsKeepTheirUrls();
+    void telnetBytesNeverReachTheLine();
+    void iacIsDoubledOnTheWayOut();
+
+    void searchSetsEachSpeedBeforeItsFirstCopy();
+    void rawTcpUsesTheServersSpeed();
+    void collidedBytesArriveUndoubled();
+    void openFailuresSayWhy_data();
+    void openFailuresSayWhy();
+    void secondClientIsRefused();
+    void serverKilledIsTheLineGone();
+
+private:
+    ServedUnit served;
+    SerialServer server;
+};
+
+void tst_NetworkLine::init()
+{
+    QVERIFY2(served.serve(), qPrintable(served.errorString()));
+}
+
+void tst_NetworkLine::cleanup()
+{
+    server.stop();
+    served.stop();
+}
+
+void tst_NetworkLine::portNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    using N = NetworkPortName;
+    QTest::newRow("rfc2217 name") << "rfc2217://serial-box.local:2000" << int(N::Rfc2217)
+                                  << "serial-box.local" << 2000;
+    QTest::newRow("tcp ipv4") << "tcp://10.0.0.7:4001" << int(N::RawTcp) << "10.0.0.7" << 4001;
+    QTest::newRow("ipv6 brackets")
+        << "RFC2217://[fe80::1]:65535" << int(N::Rfc2217) << "fe80::1" << 65535;
+    QTest::newRow("device path") << "/dev/ttyUSB0" << int(N::NotNetwork) << "" << 0;
+    QTest::newRow("COM port") << "COM3" << int(N::NotNetwork) << "" << 0;
+    QTest::newRow("no port") << "tcp://host" << int(N::Invalid) << "" << 0;
+    QTest::newRow("port 0") << "tcp://host:0" << int(N::Invalid) << "" << 0;
+    QTest::newRow("port too big") << "tcp://host:65536" << int(N::Invalid) << "" << 0;
+    QTest::newRow("ipv6 bare") << "tcp://::1:2000" << int(N::Invalid) << "" << 0;
+    QTest::newRow("no host") << "rfc2217://:2000" << int(N::Invalid) << "" << 0;
+}
+
+void tst_NetworkLine::portNames()
+{
+    QFETCH(QString, name);
+    QFETCH(int, kind);
+    const NetworkPortName parsed = parseNetworkPortName(name);
+    QCOMPARE(int(parsed.kind), kind);
+    if (kind == NetworkPortName::Rfc2217 || kind == NetworkPortName::RawTcp) {
+        QTEST(parsed.host, "host");
+        QTEST(int(parsed.port), "port");
+    }
+}
+
+void tst_NetworkLine::extraPortsKeepTheirUrls()
+{
+    QCOMPARE(extraPortPaths("/dev/pts/3:rfc2217://box:2000:tcp://[::1]:4001;/dev/vertal::"),
+             QStringList({"/dev/pts/3", "rfc2217://box:2000", "tcp://[::1]:4001", "/dev/vertal"}));
+    QCOMPARE(extraPortPaths("/dev/a:/dev/b"), QStringList({"/dev/a", "/dev/b"}));
+}
+
+// The server's negotiation and notifications, and a doubled 0xFF in the reply, cut
+// anywhere by the network: only the reply's own bytes reach the line, and every command is
+// taken whole.
+void tst_NetworkLine::telnetBytesNeverReachTheLine()
+{
+    const QByteArray reply = "!07" + hex("ff") + "29\r";
+    const QByteArray wire = serverGreeting + reply.left(3) + modemStateNotice +
+                            telnet::escaped(reply.mid(3)) + speedAnswer19200;
+    for (int cut = 0; cut <= wire.size(); ++cut) {
+        for (const int piece : {1, 2, 3, 1000}) {
+            telnet::Decoder decoder;
+            QByteArray data;
+            QList<telnet::Decoder::Command> commands;
+            decoder.feed(wire.left(cut), data, commands);
+            for (qsizetype at = cut; at < wire.size(); at += piece)
+                decoder.feed(wire.mid(at, piece), data, commands);
+            QCOMPARE(data, reply);
+            QCOMPARE(commands.size(), 9);
+            QCOMPARE(commands.at(6).verb, telnet::doOption);
+            QCOMPARE(commands.at(6).option, telnet::comPortOption);
+            QCOMPARE(commands.at(7).payload, hex("6b00"));
+            QCOMPARE(rfc2217::answeredBaudRate(commands.at(8).payload), 19200);
+        }
+    }
+}
+
+void tst_NetworkLine::iacIsDoubledOnTheWayOut()
+{
+    QCOMPARE(telnet::escaped(hex("24ff0dff")), hex("24ffff0dffff"));
+    QCOMPARE(rfc2217::baudRateRequest(115200), hex("fffa2c010001c200fff0"));
+    QCOMPARE(rfc2217::settingRequest(rfc2217::setParity, 0xff), hex("fffa2c03fffffff0"));
+}
+
+// The unit answers only at its own speed (19200): a copy sent before the server had set
+// the pseudo-terminal to the speed asked would arrive at the old one.
+void tst_NetworkLine::searchSetsEachSpeedBeforeItsFirstCopy()
+{
+    QVERIFY2(server.start(served.linkPath()), qPrintable(server.errorString()));
+    cComPort worker(server.rfc2217Url());
+    QVERIFY2(!worker.openFailed(), qPrintable(worker.openError()));
+    worker.setSendsPerExchange(2);
+    for (const int speed : {4800, 9600, 19200}) {
+        served.server->clearReceivedFrames();
+        worker.setBaudRate(speed);
+        QByteArray request = ServedUnit::readBoards;
+        const int result = worker.exchange(request, false);
+        QCOMPARE(result == Ok, speed == 19200);
+        const QList<ReceivedFrame> frames = served.server->receivedFrames();
+        QCOMPARE(frames.size(), speed == 19200 ? 1 : 2);
+        for (const ReceivedFrame &frame : frames)
+            QCOMPARE(frame.lineSpeed, speed);
+    }
+}
+
+void tst_NetworkLine::rawTcpUsesTheServersSpeed()
+{
+    SerialServer::Options options;
+    options.rawSpeed = ServedUnit::speed;
+    QVERIFY2(server.start(served.linkPath(), options), qPrintable(server.errorString()));
+    cComPort worker(server.tcpUrl());
+    QVERIFY2(!worker.openFailed(), qPrintable(worker.openError()));
+    worker.setBaudRate(4800); // nothing to set: the server's line stays at 19200
+    QByteArray request = ServedUnit::readVersion;
+    QCOMPARE(worker.exchange(request, false), int(Ok));
+    QCOMPARE(served.server->receivedFrames().constLast().lineSpeed, ServedUnit::speed);
+}
+
+// Two units answering address 0 at once: where their replies differ the line carries 0xFF,
+// which the server sends doubled. The reply read is as long as one unit's.
+void tst_NetworkLine::collidedBytesArriveUndoubled()
+{
+    served.stop();
+    UnitState first = ServedUnit::lineTestUnit();
+    UnitState second = first;
+    second.address = 8;
+    second.versionMajor = 2;
+    second.versionMinor = 0x0a;
+    SimUnit neighbour(second);
+    served.unit.setState(first);
+    served.server = std::make_unique<UnitServer>(served.unit);
+    served.server->addUnit(neighbour);
+    QVERIFY(served.server->start(served.linkPath()));
+    QVERIFY2(server.start(served.linkPath()), qPrintable(server.errorString()));
+
+    SerialPort port;
+    QVERIFY2(port.open(server.rfc2217Url()), qPrintable(port.lastErrorString()));
+    QVERIFY(port.setBaudRate(ServedUnit::speed));
+    const auto replyTo = [&port](const char *payload) {
+        QByteArray frame = hex(payload);
+        encodeFrame(frame);
+        port.write(frame);
+        QByteArray reply;
+        while (!reply.endsWith('\r') && port.waitForReadyRead(2000))
+            reply += port.readAll();
+        return reply;
+    };
+    const QByteArray alone = replyTo("0726");
+    const QByteArray collided = replyTo("0026");
+    QVERIFY2(!alone.contains(char(0xff)), alone.toHex().constData());
+    QVERIFY2(collided.contains(char(0xff)), collided.toHex().constData());
+    QCOMPARE(collided.size(), alone.size());
+    served.server.reset(); // before the neighbour it serves
+}
+
+void tst_NetworkLine::openFailuresSayWhy_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("error");
+    const QString closedPort =
+        QStringLiteral("rfc2217://127.0.0.1:%1").arg(SerialServer::freePort());
+    QTest::newRow("refused") << closedPort << int(SerialPort::Refused);
+    QTest::newRow("name does not resolve")
+        << QStringLiteral("rfc2217://no-such-host.invalid:2000") << int(SerialPort::HostNotFound);
+    // The IPv6 documentation prefix: no route to it, or silence until the deadline.
+    QTest::newRow("unreachable") << QStringLiteral("tcp://[2001:db8::1]:2000")
+                                 << int(SerialPort::Unreachable);
+    QTest::newRow("raw server asked for RFC 2217") << QString() << int(SerialPort::NotRfc2217);
+    QTest::newRow("no port number") << QStringLiteral("tcp://host") << int(SerialPort::NotFound);
+}
+
+void tst_NetworkLine::openFailuresSayWhy()
+{
+    QFETCH(QString, name);
+    QFETCH(int, error);
+    if (name.isEmpty()) {
+        QVERIFY2(server.start(served.linkPath()), qPrintable(server.errorString()));
+        name = server.tcpUrl().replace("tcp://", "rfc2217://");
+    }
+    cComPort worker(name);
+    QVERIFY(worker.openFailed());
+    QCOMPARE(int(worker.serialPort()->error()), error);
+    QVERIFY(!worker.openError().isEmpty());
+    QVERIFY(!worker.serialPort()->isOpen());
+}
+
+// ser2net gives its line to one client: a second is refused, as a second program on a
+// serial port is; once the first has gone, the line is free again.
+void tst_NetworkLine::secondClientIsRefused()
+{
+    QVERIFY2(server.start(served.linkPath()), qPrintable(server.errorString()));
+    auto first = std::make_unique<SerialPort>();
+    QVERIFY(first->open(server.rfc2217Url()));
+    SerialPort second;
+    QVERIFY(!second.open(server.rfc2217Url()));
+    QCOMPARE(second.error(), SerialPort::Busy);
+    first.reset();
+    QVERIFY(QTest::qWaitFor([&] { return second.open(server.rfc2217Url()); }, 5000));
+}
+
+// The server gone in the middle of the poll: the exchange ends at once with the port gone,
+// nothing spins; started again, a new connection reaches the unit.
+void tst_NetworkLine::serverKilledIsTheLineGone()
+{
+    QVERIFY2(server.start(served.linkPath()), qPrintable(server.errorString()));
+    auto worker = std::make_unique<cComPort>(server.rfc2217Url());
+    QVERIFY(!worker->openFailed());
+    worker->setBaudRate(ServedUnit::speed);
+    QByteArray request = ServedUnit::readVersion;
+    QCOMPARE(worker->exchange(request, false), int(Ok));
+    server.kill();
+    request = ServedUnit::readVersion;
+    QCOMPARE(worker->exchange(request, false), int(NoReply));
+    QVERIFY(worker->serialPort()->isGone());
+    QCOMPARE(worker->serialPort()->error(), SerialPort::Gone);
+    QVERIFY(!worker->serialPort()->waitForReadyRead(1000));
+    QCOMPARE(served.server->framesWithPayload(ServedUnit::readVersion), 1);
+    worker.reset();
+
+    QVERIFY2(server.restart(), qPrintable(server.errorString()));
+    cComPort again(server.rfc2217Url());
+    QVERIFY2(!again.openFailed(), qPrintable(again.openError()));
+    again.setBaudRate(ServedUnit::speed);
+    request = ServedUnit::readVersion;
+    QCOMPARE(again.exchange(request, false), int(Ok));
+}
+
+QTEST_GUILESS_MAIN(tst_NetworkLine)
+#include "tst_networkline.moc"

@@ -1,0 +1,225 @@
+// The window on a line behind a real ser2net in front of the simulated unit: the search
+// over RFC 2217 setting each speed on the server's line, raw TCP at the server's speed,
+// the server dying under the poll and coming back, and the connections that never open.
+#include "commandcodes.h"
+#include "serialport.h"
+#include "serialserver.h"
+#include "startoptions.h"
+#include "unitbench.h"
+#include "windowchecks.h"
+#include "workflowtexts.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// Input boards at 1 and 3, a relay board at 2, at address 5 and 19200 baud: the search
+// gets there after nine copies at 4800 and nine at 9600.
+UnitState networkUnit()
+{
+    UnitState state = UnitBench::defaultUnit();
+    state.address = 5;
+    state.lineSpeed = 19200;
+    return state;
+}
+
+// The simulated unit behind ser2net, and the window offering only the server's `url`.
+struct NetworkBench
+{
+    QTemporaryDir dir;
+    UnitBench bench{networkUnit(), dir.filePath("unit")};
+    SerialServer server;
+
+    bool start(bool raw, const SerialServer::Options &options = {})
+    {
+        if (!bench.isReady() || !server.start(dir.filePath("unit"), options))
+            return false;
+        const QString url = raw ? server.tcpUrl() : server.rfc2217Url();
+        bench.window = std::make_unique<MainWindow>(nullptr, [url] { return QStringList{url}; });
+        bench.window->show();
+        return true;
+    }
+    // The board requests the unit heard at `speed`.
+    int boardRequestsAt(int speed) const
+    {
+        int count = 0;
+        for (const ReceivedFrame &frame : bench.server.receivedFrames())
+            count += frame.lineSpeed == speed && frame.payload.size() > 1 &&
+                     frame.payload.at(1) == char(CMD_READ_BOARDS);
+        return count;
+    }
+};
+
+} // namespace
+
+class TestNetworkSearch : public QObject
+{
+    Q_OBJECT
+private slots:
+    void searchOverRfc2217();
+    void rawTcpAtTheServersSpeed();
+    void serverKilledDuringATick();
+    void connectionsThatNeverOpen_data();
+    void connectionsThatNeverOpen();
+};
+
+void TestNetworkSearch::searchOverRfc2217()
+{
+    NetworkBench net;
+    QVERIFY2(net.start(false), qPrintable(net.server.errorString()));
+    auto *portList = net.bench.control<QComboBox>("com_port");
+    QCOMPARE(itemsOf(portList), QStringList{net.server.rfc2217Url()});
+    QVERIFY(portList->toolTip().contains("RFC 2217"));
+
+    QVERIFY(net.bench.connectUnit(0));
+    QCOMPARE(net.boardRequestsAt(4800), 9);
+    QCOMPARE(net.boardRequestsAt(9600), 9);
+    QCOMPARE(net.boardRequestsAt(19200), 1);
+    QCOMPARE(net.bench.control<QSpinBox>("addr")->value(), 5);
+    QCOMPARE(net.bench.control<QLabel>("version")->text().isEmpty(), false);
+    QVERIFY(net.bench.waitForTicks(2));
+    QCOMPARE(net.bench.stateText(), QStringLiteral("Норма"));
+
+    // The tamper: opened and closed again, the unit is read again through the line.
+    setCaseOpen(net.bench, true);
+    QVERIFY(net.bench.waitForTicks(1));
+    net.bench.clearRequests();
+    setCaseOpen(net.bench, false);
+    QVERIFY(net.bench.waitForRequest(CMD_READ_BOARDS, 8000));
+
+    // The operator's relay values reach the unit, and a relay switch.
+    QVERIFY(net.bench.waitForTicks(1));
+    net.bench.control<QComboBox>("output")->setCurrentIndex(1);
+    net.bench.control<QSpinBox>("a_time")->setValue(20);
+    net.bench.control<QSpinBox>("a_period")->setValue(4);
+    net.bench.click("set_rele");
+    const UnitState::AlarmRelay stored = net.bench.unit.state().alarmRelay[0];
+    QCOMPARE(int(stored.relay), 2);
+    QCOMPARE(int(stored.onTime), 20);
+    QCOMPARE(int(stored.period), 4);
+    net.bench.click("reset_rele");
+    QCOMPARE(net.bench.unit.state().relayOn, (std::array<bool, 4>{false, true, false, false}));
+
+    // The value dialog of input board 1.
+    net.bench.unit.modify([](UnitState &s) { s.value[0] = 0x1234; });
+    QString shown;
+    const auto valueDialog = [] {
+        QWidget *modal = QApplication::activeModalWidget();
+        return modal && modal->objectName() == QLatin1String("Dialog") ? modal : nullptr;
+    };
+    net.bench.when([&] { return valueDialog() != nullptr; },
+                   [&] {
+                       QWidget *dialog = valueDialog();
+                       auto *value = dialog->findChild<QLabel *>(QStringLiteral("value"));
+                       UnitBench::waitUntil([&] { return value->text() == "4660"; });
+                       shown = value->text();
+                       dialog->findChild<QAbstractButton *>(QStringLiteral("done"))->click();
+                   });
+    net.bench.click("current_value");
+    QCOMPARE(shown, QStringLiteral("4660"));
+    QVERIFY(net.bench.window->isPolling());
+    QVERIFY(net.bench.watcher.boxes().isEmpty());
+}
+
+// The server's line is at the unit's speed; --speed makes the search start there.
+void TestNetworkSearch::rawTcpAtTheServersSpeed()
+{
+    NetworkBench net;
+    SerialServer::Options options;
+    options.rawSpeed = 19200;
+    QVERIFY2(net.start(true, options), qPrintable(net.server.errorString()));
+    StartOptions start;
+    start.speed = 19200;
+    net.bench.window->applyStartOptions(start);
+    QVERIFY(net.bench.connectUnit(5));
+    QCOMPARE(net.boardRequestsAt(19200), 1);
+    QVERIFY(net.bench.waitForTicks(2));
+    QCOMPARE(net.bench.stateText(), QStringLiteral("Норма"));
+}
+
+// ser2net dies while a tick is on the line: "Ошибка обмена !" and idle, the connection
+// let go; started again, the next search connects.
+void TestNetworkSearch::serverKilledDuringATick()
+{
+    NetworkBench net;
+    QVERIFY2(net.start(false), qPrintable(net.server.errorString()));
+    StartOptions start;
+    start.speed = 19200;
+    net.bench.window->applyStartOptions(start);
+    QVERIFY(net.bench.connectUnit(5));
+    net.bench.when([&] { return net.bench.pollExchanging(); }, [&] { net.server.kill(); });
+    QVERIFY(net.bench.watcher.waitForBoxes(1, 10000));
+    QCOMPARE(net.bench.watcher.texts(), QStringList{workflow::exchangeFailedText});
+    QVERIFY(UnitBench::waitUntil([&] { return looksIdle(net.bench); }));
+    QCOMPARE(net.bench.window->primaryWorker(), nullptr);
+
+    QVERIFY2(net.server.restart(), qPrintable(net.server.errorString()));
+    net.bench.watcher.clear();
+    QVERIFY(net.bench.connectUnit(5));
+    QVERIFY(net.bench.waitForTicks(1));
+    QVERIFY(net.bench.watcher.boxes().isEmpty());
+}
+
+void TestNetworkSearch::connectionsThatNeverOpen_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("advice");
+    QTest::newRow("refused")
+        << QStringLiteral("rfc2217://127.0.0.1:%1").arg(SerialServer::freePort())
+        << "отказал в соединении";
+    QTest::newRow("name does not resolve") << "rfc2217://no-such-host.invalid:2000"
+                                           << "имя не распознано";
+    QTest::newRow("not RFC 2217") << QString() << "не поддерживает RFC 2217";
+    QTest::newRow("second client") << "held"
+                                   << "занят другой программой";
+}
+
+void TestNetworkSearch::connectionsThatNeverOpen()
+{
+    QFETCH(QString, url);
+    NetworkBench net;
+    QVERIFY2(net.start(false), qPrintable(net.server.errorString()));
+    SerialPort holder; // another program's connection to the server's line
+    if (url.isEmpty()) {
+        url = net.server.tcpUrl().replace("tcp://", "rfc2217://");
+    } else if (url == "held") {
+        url = net.server.rfc2217Url();
+        QVERIFY2(holder.open(url), qPrintable(holder.lastErrorString()));
+    }
+    net.bench.window = std::make_unique<MainWindow>(nullptr, [url] { return QStringList{url}; });
+    net.bench.window->show();
+    bool progressShown = false;
+    net.bench.watcher.otherModal = [&](QWidget *modal) {
+        progressShown = progressShown || qobject_cast<QProgressDialog *>(modal);
+    };
+    // The window's timers keep running while the connection is being made.
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start();
+    QVERIFY(!net.bench.connectUnit(0));
+    ticker.stop();
+    QVERIFY(net.bench.watcher.waitForBoxes(1));
+    // A server that never answers the Telnet negotiation is waited for seconds.
+    if (QTest::currentDataTag() == QByteArray("not RFC 2217"))
+        QVERIFY2(ticks > 10, qPrintable(QString::number(ticks)));
+    QCOMPARE(net.bench.watcher.texts(), QStringList{workflow::portOpenFailedText});
+    const QString informative = net.bench.watcher.boxes().constFirst().informativeText;
+    QFETCH(QString, advice);
+    QVERIFY2(informative.contains(advice), qPrintable(informative));
+    QVERIFY(!progressShown);
+    QVERIFY(looksIdle(net.bench));
+}
+
+QTEST_MAIN(TestNetworkSearch)
+#include "tst_networksearch.moc"
