@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clioptions.h"
+#include "confirmedsearch.h"
 #include "frametrace.h"
 #include "unitsearch.h"
 
@@ -53,8 +54,14 @@ public:
     unit::Exchange askingAgain();
     const CliOptions &options() const { return opts; }
 
+    // How the search and the exchanges after it listen: --listen and --quick.
+    unit::Listening listening() const;
+
 private:
     int reportSearchFailure() const;
+    // ExitExchangeFailed, said with the device named (after `what`, the operation it cut
+    // short), when the port has gone away; ExitDone otherwise.
+    int reportPortGone(const QString &what) const;
 
     const CliOptions &opts;
     FrameTrace trace;
