@@ -26,10 +26,12 @@ QJsonObject releJson(const command::AlarmRele &a)
     return QJsonObject{{"relay", a.relay}, {"time", a.onTime}, {"period", a.period}};
 }
 
-// "relay 2 for 30 s every 10 s", "no relay (time 0 s, period 0 s)".
+// "relay 2 for 30 s every 10 s", "none (time 0 s, period 0 s)".
 QString releText(int board, const command::AlarmRele &a)
 {
-    return alarmReleText(board, a.relay, a.onTime, a.period).section(QLatin1String(": "), 1);
+    const QString text =
+        alarmReleText(board, a.relay, a.onTime, a.period).section(QLatin1String(": "), 1);
+    return a.relay == 0 ? text : QStringLiteral("relay ") + text;
 }
 
 int readDocument(const QString &path, ConfigDocument &document)

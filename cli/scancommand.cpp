@@ -54,6 +54,27 @@ int reportProbe(const Output &out, int address, Probe heard, int boardMap)
 
 namespace {
 
+// Each address reported as soon as it is probed.
+int scanStreaming(Session &session, const Output &out, QStringList &answered, int &probed)
+{
+    for (const int address : session.options().addresses) {
+        int boardMap = 0;
+        const Probe heard = probe(session, address, boardMap, nullptr);
+        if (interrupt::requested())
+            break; // the probe cut short tells nothing
+        if (const int code = session.traceState())
+            return code;
+        if (const int code = session.reportPortGone(QStringLiteral("scanning")))
+            return code;
+        if (const int code = reportProbe(out, address, heard, boardMap))
+            return code;
+        ++probed;
+        if (heard == Probe::Answered)
+            answered << QString::number(address);
+    }
+    return ExitDone;
+}
+
 int summary(const Output &out, const QStringList &answered, int probed, int speed)
 {
     if (out.json())
@@ -70,7 +91,6 @@ int summary(const Output &out, const QStringList &answered, int probed, int spee
 
 int runScan(Session &session, const Output &out)
 {
-    const QList<int> &addresses = session.options().addresses;
     const int speed = session.options().speed;
     QStringList answered;
     int probed = 0;
@@ -79,22 +99,9 @@ int runScan(Session &session, const Output &out)
     interrupt::whenRequested([&session] { session.port().stopExchanges(); });
     session.port().setBaudRate(speed);
     const bool listeningShort = session.listening().polls < exchangeTiming::countedPollsPerAttempt;
-    if (listeningShort)
-        if (const int code = scanListeningShort(session, out, answered, probed))
-            return code;
-    for (const int address : listeningShort ? QList<int>() : addresses) {
-        int boardMap = 0;
-        const Probe heard = probe(session, address, boardMap, nullptr);
-        if (interrupt::requested())
-            break; // the probe cut short tells nothing
-        if (const int code = session.traceState())
-            return code;
-        if (const int code = reportProbe(out, address, heard, boardMap))
-            return code;
-        ++probed;
-        if (heard == Probe::Answered)
-            answered << QString::number(address);
-    }
+    if (const int code = listeningShort ? scanListeningShort(session, out, answered, probed)
+                                        : scanStreaming(session, out, answered, probed))
+        return code;
     if (const int code = summary(out, answered, probed, speed))
         return code;
     if (answered.isEmpty() && !interrupt::requested()) {

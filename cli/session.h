@@ -56,12 +56,12 @@ public:
 
     // How the search and the exchanges after it listen: --listen and --quick.
     unit::Listening listening() const;
-
-private:
-    int reportSearchFailure() const;
     // ExitExchangeFailed, said with the device named (after `what`, the operation it cut
     // short), when the port has gone away; ExitDone otherwise.
     int reportPortGone(const QString &what) const;
+
+private:
+    int reportSearchFailure() const;
 
     const CliOptions &opts;
     FrameTrace trace;

@@ -89,6 +89,8 @@ int scanListeningShort(Session &session, const Output &out, QStringList &answere
         scan.confirmAll();
         if (const int code = session.traceState())
             return code;
+        if (const int code = session.reportPortGone(QStringLiteral("scanning")))
+            return code;
     }
     if (probed > 0 && !interrupt::requested()) {
         scan.toConfirm << scan.results.lastKey();

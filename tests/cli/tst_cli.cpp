@@ -785,10 +785,10 @@ void TestCli::configSavedAndLoaded()
     line.server->clearReceivedFrames();
     const CliRun dry = runCli(QStringList{"config", "load", file, "--dry-run"} + base);
     QCOMPARE(dry.exitCode, 0);
-    QCOMPARE(dry.lines(),
-             (QList<QByteArray>{"board 1: none (time 5 s, period 0 s) -> 2 for 30 s every 10 s "
-                                "(would write)",
-                                "board 3: none (time 0 s, period 0 s) (unchanged)"}));
+    QCOMPARE(dry.lines(), (QList<QByteArray>{
+                              "board 1: none (time 5 s, period 0 s) -> relay 2 for 30 s every 10 s "
+                              "(would write)",
+                              "board 3: none (time 0 s, period 0 s) (unchanged)"}));
     QCOMPARE(framesFor(*line.server, CMD_SET_ALARM_RELE), 0);
 
     const CliRun load = runCli(QStringList{"config", "load", file, "--json"} + base);
@@ -902,9 +902,10 @@ void TestCli::configLoadCutShortByUnplug()
     QVERIFY(!again.isEmpty());
     const CliRun second = runCli(QStringList{"config", "load", file, "--port", again} + base);
     QCOMPARE(second.exitCode, 0);
-    QVERIFY2(second.out.contains("board 3: none (time 0 s, period 0 s) -> 4 for 0 s every 0 s "
-                                 "(written)"),
-             second.out.constData());
+    QVERIFY2(
+        second.out.contains("board 3: none (time 0 s, period 0 s) -> relay 4 for 0 s every 0 s "
+                            "(written)"),
+        second.out.constData());
     for (int board = 1; board <= 3; ++board)
         QCOMPARE(heldBy(line.unit().state(), board), (QList<int>{4, 0, 0}));
 }
