@@ -518,6 +518,29 @@ cli_under_wine() {
     cli '(unchanged)' config load "$changed" --port "$com" --speed 19200
     cli '(written)' config load "$saved" --port "$com" --speed 19200
     say "vertal-cli under Wine: find, status, config save, load (dry run, written, unchanged)"
+    cli_watch_interrupted
+}
+
+# Ctrl-C (SIGINT to the program, which Wine hands to it as the console's Ctrl-C) ends a
+# watch cleanly: exit status 0, nothing on the error output.
+cli_watch_interrupted() {
+    local out="$work/cli-watch.txt" err="$work/cli-watch-errors.txt" pid rc=0
+    wine64 "$installed/vertal-cli.exe" status --port "$com" --speed 19200 --watch \
+        --interval 200 >"$out" 2>"$err" &
+    pid=$!
+    for _ in $(seq 100); do
+        grep -q 'board 1' "$out" && break
+        sleep 0.1
+    done
+    kill -INT "$pid"
+    for _ in $(seq 100); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    ! kill -0 "$pid" 2>/dev/null || fail "vertal-cli status --watch did not end on Ctrl-C"
+    wait "$pid" || rc=$?
+    [ "$rc" -eq 0 ] && [ ! -s "$err" ] || fail "vertal-cli --watch ended by Ctrl-C: status $rc"
+    say "vertal-cli status --watch under Wine: Ctrl-C ended it with status 0"
 }
 
 wine_run() {
