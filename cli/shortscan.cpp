@@ -68,8 +68,10 @@ struct ShortScan
             if (interrupt::requested())
                 break; // cut short: tells nothing
             results[address] = result;
-            if (result.heard != Probe::Silent)
-                confirmations[address] = confirmationsPerAddress; // heard at the window's polls
+            if (result.heard != Probe::Silent) { // heard at the window's polls: settled
+                confirmations[address] = confirmationsPerAddress;
+                toConfirm.removeAll(address);
+            }
         }
     }
 };
@@ -96,6 +98,10 @@ int scanListeningShort(Session &session, const Output &out, QStringList &answere
         scan.toConfirm << scan.results.lastKey();
         scan.confirmAll();
     }
+    // Ctrl-C before their confirmation: what they heard is not told.
+    for (const int address : std::as_const(scan.toConfirm))
+        scan.results.remove(address);
+    probed = int(scan.results.size());
     for (auto it = scan.results.cbegin(); it != scan.results.cend(); ++it) {
         if (const int code = reportProbe(out, it.key(), it->heard, it->boardMap))
             return code;
