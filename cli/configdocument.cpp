@@ -7,10 +7,14 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
 const char documentName[] = "vertal-config";
+// Far beyond any field's range (the range checks tell), and within an int's.
+constexpr double maxCount = 1e9;
 
 int kindByName(const QString &name)
 {
@@ -25,7 +29,8 @@ bool readCount(const QJsonObject &object, const char *key, int &value)
 {
     const QJsonValue field = object.value(QLatin1String(key));
     const double number = field.toDouble(-1);
-    if (!field.isDouble() || number < 0 || number != double(int(number)))
+    // Bounded before the conversion: a double beyond int's range does not convert.
+    if (!field.isDouble() || number < 0 || number > maxCount || number != std::floor(number))
         return false;
     value = int(number);
     return true;
