@@ -12,6 +12,7 @@
 //   vertal-bench-cli [--runs N]   (medians of N runs, default 10)
 
 #include "benchreport.h"
+#include "clirun.h"
 #include "commandset.h"
 #include "exchangeresult.h"
 #include "exchangetiming.h"
@@ -37,20 +38,6 @@ constexpr int scanAddresses = 32;
 constexpr int unitsOnScanLine = 3;
 constexpr int referenceRounds = 200;
 
-// Wall milliseconds of one run of vertal-cli with `args`; -1 when it fails.
-double timeCli(const QStringList &args)
-{
-    QProcess cli;
-    const double start = monotonicSeconds();
-    cli.start(QStringLiteral(VERTAL_CLI_PATH), args);
-    if (!cli.waitForFinished(120000) || cli.exitCode() != 0) {
-        std::fprintf(stderr, "vertal-cli %s failed: %s\n", qPrintable(args.join(' ')),
-                     cli.readAllStandardError().constData());
-        return -1;
-    }
-    return (monotonicSeconds() - start) * 1000;
-}
-
 double medianOfRuns(int runs, const QStringList &args)
 {
     std::vector<double> times;
@@ -62,22 +49,9 @@ double medianOfRuns(int runs, const QStringList &args)
 // Median over many rounds of the sum of the round trips of find's three requests.
 double findRoundTripsMs(const QString &path)
 {
-    RawClient client;
-    if (!client.open(path, 4800, false))
-        return -1;
-    std::vector<double> sums;
-    for (int i = 0; i < referenceRounds; ++i) {
-        double sum = 0;
-        for (QByteArray request :
-             {command::readBoards(0), command::readAddress(), command::readVersion(1)}) {
-            const double start = monotonicSeconds();
-            if (client.exchange(request, 1000) != Ok)
-                return -1;
-            sum += monotonicSeconds() - start;
-        }
-        sums.push_back(sum * 1000);
-    }
-    return summarize(sums).median;
+    return roundTripsMs(path, 4800,
+                        {command::readBoards(0), command::readAddress(), command::readVersion(1)},
+                        referenceRounds);
 }
 
 // From a trace of one find: milliseconds from the connection header to the first frame

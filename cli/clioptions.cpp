@@ -11,12 +11,16 @@
 
 namespace {
 
+// Longer than anyone waits for a reply: a typing error, not a choice.
+constexpr int maxListenMs = 10000;
+
 const char description[] =
     "Talks to a ВЕРТАЛ-КП unit on a serial line, for scripts, commissioning and monitoring.\n"
     "\n"
     "Commands:\n"
     "  ports                                  the serial ports and what the system knows\n"
-    "  find --port P [--address A]            find the unit (six line speeds; address 0\n"
+    "  find --port P [--address A] [--quick] [--listen MS]\n"
+    "                                         find the unit (six line speeds; address 0\n"
     "                                         asks the unit): speed, address, version, boards\n"
     "  info --port P                          version, boards, each input board's status\n"
     "                                         and alarm relay\n"
@@ -34,21 +38,33 @@ const char description[] =
     "                                         answered: the unit cannot tell its state)\n"
     "  scan --port P --speed B --addresses 1-32\n"
     "                                         which addresses answer on a multi-drop line\n"
+    "  config save --port P [--file F]        the unit's address, speed, firmware, boards\n"
+    "                                         and every input board's alarm relay as one\n"
+    "                                         JSON document (standard output without\n"
+    "                                         --file)\n"
+    "  config load F --port P [--dry-run]     checks document F against the unit, tells\n"
+    "                                         board by board what changes, writes only\n"
+    "                                         the boards that differ and reads them back\n"
     "\n"
     "Every command but ports and scan first finds the unit as find does; --speed keeps\n"
-    "the search to that speed. Results go to standard output (one JSON object per line\n"
-    "with --json), errors to standard error.\n"
+    "the search to that speed; --listen MS sets the listening time of one attempt\n"
+    "(rounded to 15 ms polls; default 315 ms, the window's), --quick sends one copy\n"
+    "at each speed first and searches as the window does only when nothing answered.\n"
+    "A unit heard within a shorter listening time than the window's is confirmed\n"
+    "with the window's timing before it is reported. Results go to standard output\n"
+    "(one JSON object per line with --json), errors to standard error.\n"
     "\n"
     "Exit codes:\n"
     "  0  done (a --watch stream or a scan ended by Ctrl-C, SIGTERM or SIGHUP\n"
     "     included; elsewhere Ctrl-C ends the program at once)\n"
-    "  2  usage error\n"
+    "  2  usage error (or a configuration file that cannot be read, or is none)\n"
     "  3  the port cannot be opened (held by another program, or the system's reason)\n"
     "  4  no unit answered, or only garbled replies came (every one garbled: several\n"
     "     units answered at once and their replies collided)\n"
-    "  5  an exchange failed midway, after the unit had answered\n"
-    "  6  the unit did not store what was written (read back), or the values are out\n"
-    "     of range\n"
+    "  5  an exchange failed midway, after the unit had answered, or the port\n"
+    "     went away\n"
+    "  6  the unit did not store what was written (read back), the values are out\n"
+    "     of range, or a configuration document does not fit the unit\n"
     "  7  the results or the trace could not be written (standard output closed, a\n"
     "     full disk)";
 
@@ -114,6 +130,10 @@ void addOptions(QCommandLineParser &parser)
         {"watch", "Read again and again until interrupted (Ctrl-C)."},
         {"interval", "Milliseconds between readings with --watch (default 500).", "MS"},
         {"addresses", "Addresses to scan: 1-32, 1,3,5-7.", "LIST"},
+        {"file", "config save: write the document to FILE.", "FILE"},
+        {"dry-run", "config load: check and tell what would change; write nothing."},
+        {"listen", "Listening time of one attempt, rounded to 15 ms polls (default 315).", "MS"},
+        {"quick", "Search with one copy at each speed first (find)."},
     });
 }
 
@@ -140,16 +160,25 @@ QString missingOption(const CliOptions &o)
 
 bool checkCommand(const QStringList &words, CliOptions &o, QString &error)
 {
-    static const QStringList commands{"ports", "find", "info", "status", "value", "relay", "scan"};
+    static const QStringList commands{"ports", "find",  "info", "status",
+                                      "value", "relay", "scan", "config"};
     static const QStringList actions{"get", "set", "switch"};
     o.command = words.value(0);
     o.action = words.value(1);
-    const int expected = o.command == QLatin1String("relay") ? 2 : 1;
-    if (words.isEmpty())
+    const bool config = o.command == QLatin1String("config");
+    const bool load = config && o.action == QLatin1String("load");
+    const int expected = load ? 3 : o.command == QLatin1String("relay") || config ? 2 : 1;
+    if (load)
+        o.file = words.value(2);
+    if (config && !load && o.action != QLatin1String("save"))
+        error = QStringLiteral("config needs save or load");
+    else if (load && words.size() < 3)
+        error = QStringLiteral("config load needs the document's file");
+    else if (words.isEmpty())
         error = QStringLiteral("a command is needed");
     else if (!commands.contains(o.command))
         error = QStringLiteral("unknown command '%1'").arg(o.command);
-    else if (expected == 2 && !actions.contains(o.action))
+    else if (!config && expected == 2 && !actions.contains(o.action))
         error = QStringLiteral("relay needs get, set or switch");
     else if (words.size() != expected)
         error = QStringLiteral("unexpected argument '%1'").arg(words.value(expected));
@@ -162,6 +191,8 @@ bool checkRanges(const CliOptions &o, QString &error)
         error = QStringLiteral("--speed: 4800, 9600, 19200, 38400, 57600 or 115200");
     else if (o.tries > 100)
         error = QStringLiteral("--tries %1: 1..100").arg(o.tries);
+    else if (o.listenMs > maxListenMs)
+        error = QStringLiteral("--listen %1: 1..%2 ms").arg(o.listenMs).arg(maxListenMs);
     return error.isEmpty();
 }
 
@@ -195,8 +226,10 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &o, QString &erro
     parser.addHelpOption();
     parser.addVersionOption();
     addOptions(parser);
-    parser.addPositionalArgument("command", "ports, find, info, status, value, relay, scan");
-    parser.addPositionalArgument("action", "relay only: get, set or switch", "[action]");
+    parser.addPositionalArgument("command",
+                                 "ports, find, info, status, value, relay, scan, config");
+    parser.addPositionalArgument("action", "relay: get, set or switch; config: save or load F",
+                                 "[action]");
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return false;
@@ -211,10 +244,14 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &o, QString &erro
     o.json = parser.isSet(QStringLiteral("json"));
     o.trace = parser.value(QStringLiteral("trace"));
     o.watch = parser.isSet(QStringLiteral("watch"));
-    const Number numbers[] = {{"speed", &o.speed, 1},        {"tries", &o.tries, 1},
-                              {"board", &o.board, 1},        {"relay", &o.relay, 0},
-                              {"time", &o.onTime, 0},        {"period", &o.period, 0},
-                              {"interval", &o.intervalMs, 1}};
+    o.dryRun = parser.isSet(QStringLiteral("dry-run"));
+    o.quick = parser.isSet(QStringLiteral("quick"));
+    if (o.command == QLatin1String("config") && o.action == QLatin1String("save"))
+        o.file = parser.value(QStringLiteral("file"));
+    const Number numbers[] = {{"speed", &o.speed, 1},         {"tries", &o.tries, 1},
+                              {"board", &o.board, 1},         {"relay", &o.relay, 0},
+                              {"time", &o.onTime, 0},         {"period", &o.period, 0},
+                              {"interval", &o.intervalMs, 1}, {"listen", &o.listenMs, 1}};
     for (const Number &n : numbers)
         if (!readNumber(parser, n, error))
             return false;

@@ -7,8 +7,8 @@
 // What the command line asks for. Numbers not given stay at their "not given" values.
 struct CliOptions
 {
-    QString command; // ports, find, info, status, value, relay, scan
-    QString action;  // relay: get, set, switch
+    QString command; // ports, find, info, status, value, relay, scan, config
+    QString action;  // relay: get, set, switch; config: save, load
     QString port;    // a listed port name or a device path
     int speed = 0;   // 0: search the six line speeds
     int address = 0; // 0: ask the unit
@@ -22,6 +22,10 @@ struct CliOptions
     bool watch = false;
     int intervalMs = 500;
     QList<int> addresses; // scan
+    QString file;         // config save --file, the document of config load
+    bool dryRun = false;  // config load: check and tell, write nothing
+    int listenMs = 0;     // listening time of one attempt; 0: the window's own
+    bool quick = false;   // one short copy at each speed before the window's search
 };
 
 // Parses the arguments (program name first). Prints --help or --version and exits itself.

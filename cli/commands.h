@@ -1,6 +1,7 @@
 #pragma once
 
 struct CliOptions;
+struct ConfigDocument;
 class Output;
 class Session;
 
@@ -12,7 +13,13 @@ int runStatus(Session &session, const Output &out);
 int runValue(Session &session, const Output &out);
 int runRelay(Session &session, const Output &out);
 int runScan(Session &session, const Output &out);
+int runConfigSave(Session &session, const Output &out);
+int runConfigLoad(Session &session, const Output &out);
 
 // The checks every command that names an input board makes: `board` is a position that
 // holds an input board on the unit found. ExitDone, or ExitRefused with the reason told.
 int checkInputBoard(const Session &session, int board);
+
+// The settings of the unit found: its address, speed, firmware and boards, and each input
+// board's alarm relay read from the unit. ExitDone, or the failed exchange's code.
+int readUnitConfig(Session &session, ConfigDocument &document);

@@ -24,6 +24,9 @@ int runOnUnit(Session &session, const CliOptions &options, const Output &out)
         return runValue(session, out);
     if (options.command == QLatin1String("relay"))
         return runRelay(session, out);
+    if (options.command == QLatin1String("config"))
+        return options.action == QLatin1String("save") ? runConfigSave(session, out)
+                                                       : runConfigLoad(session, out);
     return runScan(session, out);
 }
 

@@ -1,33 +1,29 @@
 // scan: which addresses answer the board request on a multi-drop line, at one speed.
 // Every address gets the same exchange as the search's probe (--tries sends at most, a
-// garbled reply asked again).
+// garbled reply asked again). With --listen shorter than the window's attempt, a slow
+// unit's reply can land in the next address's attempt: the reply names its unit, so it is
+// not counted there, and every address heard is confirmed with the window's timing (see
+// shortscan.cpp); the results then come at the end, in address order.
 #include "ccomport.h"
 #include "clioptions.h"
 #include "commands.h"
 #include "describe.h"
 #include "exchangeresult.h"
+#include "exchangetiming.h"
 #include "exitcodes.h"
 #include "interrupt.h"
 #include "output.h"
+#include "scanprobe.h"
 #include "session.h"
 #include "unitsearch.h"
 
 #include <QStringList>
 
-namespace {
-
-enum class Probe
-{
-    Silent,
-    Answered,
-    Collided, // every reply garbled: two units with one address?
-    Garbled,  // garbled replies, then silence
-};
-
-Probe probe(Session &session, int address, int &boardMap)
+Probe probe(Session &session, int address, int &boardMap, int *replyAddress)
 {
     session.traceConnection(session.options().speed, address);
-    const unit::Heard heard = unit::probeBoards(session.askingAgain(), address, boardMap);
+    const unit::Heard heard =
+        unit::probeBoards(session.askingAgain(), address, boardMap, replyAddress);
     if (heard.result == Ok)
         return Probe::Answered;
     if (heard.garbled == 0)
@@ -35,7 +31,7 @@ Probe probe(Session &session, int address, int &boardMap)
     return heard.everyReplyGarbled() ? Probe::Collided : Probe::Garbled;
 }
 
-int report(const Output &out, int address, Probe heard, int boardMap)
+int reportProbe(const Output &out, int address, Probe heard, int boardMap)
 {
     const bool garbled = heard == Probe::Collided || heard == Probe::Garbled;
     QJsonObject object{
@@ -56,6 +52,29 @@ int report(const Output &out, int address, Probe heard, int boardMap)
     return out.result(object, text);
 }
 
+namespace {
+
+// Each address reported as soon as it is probed.
+int scanStreaming(Session &session, const Output &out, QStringList &answered, int &probed)
+{
+    for (const int address : session.options().addresses) {
+        int boardMap = 0;
+        const Probe heard = probe(session, address, boardMap, nullptr);
+        if (interrupt::requested())
+            break; // the probe cut short tells nothing
+        if (const int code = session.traceState())
+            return code;
+        if (const int code = session.reportPortGone(QStringLiteral("scanning")))
+            return code;
+        if (const int code = reportProbe(out, address, heard, boardMap))
+            return code;
+        ++probed;
+        if (heard == Probe::Answered)
+            answered << QString::number(address);
+    }
+    return ExitDone;
+}
+
 int summary(const Output &out, const QStringList &answered, int probed, int speed)
 {
     if (out.json())
@@ -72,7 +91,6 @@ int summary(const Output &out, const QStringList &answered, int probed, int spee
 
 int runScan(Session &session, const Output &out)
 {
-    const QList<int> &addresses = session.options().addresses;
     const int speed = session.options().speed;
     QStringList answered;
     int probed = 0;
@@ -80,19 +98,10 @@ int runScan(Session &session, const Output &out)
     interrupt::install();
     interrupt::whenRequested([&session] { session.port().stopExchanges(); });
     session.port().setBaudRate(speed);
-    for (const int address : addresses) {
-        int boardMap = 0;
-        const Probe heard = probe(session, address, boardMap);
-        if (interrupt::requested())
-            break; // the probe cut short tells nothing
-        if (const int code = session.traceState())
-            return code;
-        if (const int code = report(out, address, heard, boardMap))
-            return code;
-        ++probed;
-        if (heard == Probe::Answered)
-            answered << QString::number(address);
-    }
+    const bool listeningShort = session.listening().polls < exchangeTiming::countedPollsPerAttempt;
+    if (const int code = listeningShort ? scanListeningShort(session, out, answered, probed)
+                                        : scanStreaming(session, out, answered, probed))
+        return code;
     if (const int code = summary(out, answered, probed, speed))
         return code;
     if (answered.isEmpty() && !interrupt::requested()) {

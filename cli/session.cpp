@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "ccomport.h"
+#include "confirmedsearch.h"
 #include "exchangeresult.h"
 #include "exitcodes.h"
 #include "networkportname.h"
@@ -79,8 +80,12 @@ int Session::connect()
         traceConnection(speed, address);
         return true;
     };
-    found = unit::findUnit(*worker, plan, hooks);
+    found = unit::findConfirmedUnit(*worker, plan, hooks, listening());
+    // The command's own exchanges listen as long as asked, too.
+    worker->setPollsPerAttempt(listening().polls);
     if (const int code = traceState())
+        return code;
+    if (const int code = reportPortGone(QString()))
         return code;
     if (!found.answered)
         return reportSearchFailure();
@@ -97,6 +102,28 @@ int Session::connect()
     if (opts.address == 0 && unit::isGarbled(found.result))
         text += QStringLiteral(" (several units answering address 0? give --address)");
     Output::error(text);
+    return ExitExchangeFailed;
+}
+
+unit::Listening Session::listening() const
+{
+    unit::Listening listening;
+    if (opts.listenMs > 0)
+        listening.polls = exchangeTiming::pollsFor(opts.listenMs);
+    listening.quick = opts.quick;
+    return listening;
+}
+
+int Session::reportPortGone(const QString &what) const
+{
+    const SerialPort *line = worker->serialPort();
+    if (!line || !line->isGone())
+        return ExitDone;
+    const QString device = worker->devicePath() == opts.port
+                               ? opts.port
+                               : QStringLiteral("%1 (%2)").arg(opts.port, worker->devicePath());
+    Output::error(QStringLiteral("%1the port %2 went away: unplugged, or its adapter gone?")
+                      .arg(what.isEmpty() ? QString() : what + QStringLiteral(": "), device));
     return ExitExchangeFailed;
 }
 
@@ -136,6 +163,8 @@ int Session::call(QByteArray &payload, const QString &what, Garbled garbled)
         return code;
     if (result == Ok)
         return ExitDone;
+    if (const int code = reportPortGone(what))
+        return code;
     Output::error(QStringLiteral("%1: %2").arg(what, describeFailure(result)));
     return ExitExchangeFailed;
 }

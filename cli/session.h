@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clioptions.h"
+#include "confirmedsearch.h"
 #include "frametrace.h"
 #include "unitsearch.h"
 
@@ -52,6 +53,12 @@ public:
     // is there to press again after a glitch on the line).
     unit::Exchange askingAgain();
     const CliOptions &options() const { return opts; }
+
+    // How the search and the exchanges after it listen: --listen and --quick.
+    unit::Listening listening() const;
+    // ExitExchangeFailed, said with the device named (after `what`, the operation it cut
+    // short), when the port has gone away; ExitDone otherwise.
+    int reportPortGone(const QString &what) const;
 
 private:
     int reportSearchFailure() const;

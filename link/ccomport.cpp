@@ -21,7 +21,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-using exchangeTiming::countedPollsPerAttempt;
 using exchangeTiming::maxReplySize;
 using exchangeTiming::pollInterval;
 using exchangeTiming::settleAfterSend;
@@ -147,6 +146,11 @@ void cComPort::setSendsPerExchange(int count)
     sends = std::max(count, 1);
 }
 
+void cComPort::setPollsPerAttempt(int count)
+{
+    polls = std::max(count, 1);
+}
+
 void cComPort::setBaudRate(int baud)
 {
     if (!serial)
@@ -230,7 +234,7 @@ cComPort::Heard cComPort::collectReply(QByteArray &reply)
 {
     int counted = 0;
     auto windowEnd = Clock::now() + pollInterval;
-    while (counted < countedPollsPerAttempt && !stopped) {
+    while (counted < polls && !stopped) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(windowEnd - Clock::now());
         if (left.count() > 0 && serial->waitForReadyRead(int(left.count()))) {
             const QByteArray chunk = serial->readAll();

@@ -63,6 +63,11 @@ public:
     // set (at least one). Set only between exchanges.
     void setSendsPerExchange(int sends);
     int sendsPerExchange() const { return sends; }
+    // Quiet polls of 15 ms that end one attempt: 21 unless set (at least one). A shorter
+    // attempt hears a slow unit's reply only in a later one, or not at all: what it found
+    // is the caller's to confirm. Set only between exchanges.
+    void setPollsPerAttempt(int polls);
+    int pollsPerAttempt() const { return polls; }
 
     // Ends this worker's exchanges for good: the one in flight stops within one poll (15 ms)
     // or before its next send and returns NoReply, and every later exchange() returns
@@ -100,6 +105,7 @@ private:
     bool waitBeforeRead = false;
     bool exchanging = false;
     int sends = exchangeTiming::sends;
+    int polls = exchangeTiming::countedPollsPerAttempt;
     QString openFailure;
     QString path;
     std::atomic<bool> stopped{false};

@@ -26,6 +26,13 @@ constexpr std::chrono::microseconds timeOnTheLine(qint64 bytes, int baud)
     return std::chrono::microseconds(baud > 0 ? bytes * bitsPerByte * 1'000'000 / baud : 0);
 }
 
+// The counted polls that listen about `ms` milliseconds: rounded to whole polls, one at least.
+constexpr int pollsFor(int ms)
+{
+    const int pollMs = int(std::chrono::milliseconds(pollInterval).count());
+    return ms + pollMs / 2 < pollMs ? 1 : (ms + pollMs / 2) / pollMs;
+}
+
 // One attempt's listening when the line stays quiet (315 ms).
 constexpr auto quietAttempt = countedPollsPerAttempt * pollInterval;
 // A whole exchange's listening when the line stays quiet throughout (2835 ms).

@@ -41,6 +41,8 @@ run "$bin/vertal-bench-idle" --seconds "$idle"
 run "$bin/vertal-bench-idle" --seconds "$idle" --dialog
 run "$bin/vertal-bench-cli" --runs 10
 run "$bin/vertal-bench-network" --count "$((exchanges / 2))"
+# The defaults beside the short listening (a 77 s scan, a 14 s search) in the full run only.
+if [ $quick = 1 ]; then run "$bin/vertal-bench-commission"; else run "$bin/vertal-bench-commission" --full; fi
 
 
 declare -A v
@@ -97,6 +99,12 @@ scan_over=$(get cli.scan_32_over_budget)
 cat <<TABLE
 | vertal-cli find, unit at 4800, address 0 (median of $(get cli.runs) runs of the program) | $(get cli.find_4800) ms | start and exit alone (\`--version\`): $(get cli.start_and_exit) ms; round trips of its 3 requests: $(get cli.find_round_trips) ms; rest, the program's own work: $(get cli.find_rest) ms (its trace: $(get cli.find_trace_to_first_frame) ms from the connection header to the first frame, $(get cli.find_trace_first_to_last_frame) ms from there to the last reply) | — |
 | vertal-cli scan of 32 addresses, --tries 1, three units on the line | $(get cli.scan_32) ms | budget: 29 silent addresses × one attempt of 315 ms = $(get cli.scan_32_budget) ms | within 0.5 s of the budget: $scan_over ms over — $(verdict "$scan_over" "<" 500) |
+TABLE
+cm=commission
+cat <<TABLE
+| vertal-cli scan 1-247 at 115200, --tries 1 --listen 30, one unit | $(get $cm.scan_listen) ms | budget: 246 silent attempts of 30 ms and the unit's two round trips = $(get $cm.scan_listen_budget) ms; the default listening: $(get $cm.scan_default) ms | within 10 % of the budget: $(get $cm.scan_listen_over_budget_percent) % over — $(verdict "$(get $cm.scan_listen_over_budget_percent)" "<=" 10) |
+| vertal-cli find --quick --listen 30, unit at 115200 | $(get $cm.find_quick) ms | the default search: $(get $cm.find_default) ms | under 1 s — $(verdict "$(get $cm.find_quick)" "<" 1000) |
+| vertal-cli config save, three input boards, 4800 (median of 5) | $(get $cm.save_4800) ms | start and exit alone: $(get $cm.save_start_and_exit) ms; round trips of its 6 requests: $(get $cm.save_round_trips) ms; rest: $(get $cm.save_rest) ms | round trips plus under 10 ms — $(verdict "$(get $cm.save_rest)" "<" 10) |
 TABLE
 lt_over=$(diffof "$(get losttick.next_tick)" "$(get losttick.budget)")
 cat <<TABLE

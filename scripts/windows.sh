@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # The wizard for 64-bit Windows. Cross-builds it with Debian's MinGW-w64 against the Qt in
-# ../shared/toolchains (beside the repository), gathers it with the DLLs it needs, packs a
+# ../shared/toolchains (beside the repository), gathers it and vertal-cli with the DLLs they
+# need, packs a
 # zip and an NSIS installer, and tests it under Wine: the Windows test programs against the
 # unit simulator on a COM port of a fresh Wine prefix, then the installed wizard on a
-# virtual display, driven with xdotool like an operator would.
+# virtual display, driven with xdotool like an operator would, and the installed vertal-cli
+# against the same unit.
 #   scripts/windows.sh [build|package|wine|all]     (all; each step does the ones before it)
 #   scripts/windows.sh network    (build, then only vertal-cli.exe and the wizard against a
 #                                  host ser2net)
+#   scripts/windows.sh cli                          (build, package, then vertal-cli alone)
 # Needs the Linux simulator (build/sim/vertal-unit-sim, made by scripts/build.sh) for "wine".
 # Out: build-win/out/vertal-wizard-1.05-win64.zip, build-win/out/vertal-wizard-1.05-setup.exe,
 #      build-win/wine/ (test logs, screenshots).
@@ -103,12 +106,12 @@ copy_needs() {
 gather() {
     rm -rf "$dist"
     mkdir -p "$dist/platforms" "$dist/styles" "$dist/translations"
-    cp "$build/vertal-wizard.exe" "$dist/"
+    cp "$build/vertal-wizard.exe" "$build/vertal-cli.exe" "$dist/"
     cp "$(qt_translation)" "$dist/translations/"
     cp "$qt/plugins/platforms/qwindows.dll" "$dist/platforms/"
     cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$dist/styles/"
     local f
-    for f in "$dist/vertal-wizard.exe" "$dist"/platforms/*.dll "$dist"/styles/*.dll; do
+    for f in "$dist"/*.exe "$dist"/platforms/*.dll "$dist"/styles/*.dll; do
         copy_needs "$f"
     done
     # Copies only: the symbols stay in the toolchain's own files.
@@ -393,6 +396,7 @@ install_wizard() {
     installed="$profile/AppData/Local/Programs/ВЕРТАЛ-КП Визард"
     menu_entry="$(find "$profile" -name 'ВЕРТАЛ-КП Визард.lnk' | head -1)"
     [ -x "$installed/vertal-wizard.exe" ] || fail "the installer did not install the program"
+    [ -x "$installed/vertal-cli.exe" ] || fail "the installer did not install vertal-cli"
     [ -n "$menu_entry" ] || fail "the installer made no Start-menu entry"
     check_uninstall_entry
     say "installed into $installed; menu entry ${menu_entry#"$WINEPREFIX"/}; uninstall entry written"
@@ -591,6 +595,54 @@ wizard_on_display() {
     say "closed with Alt+F4: the wizard ended with status 0"
 }
 
+# The installed vertal-cli against the unit on $com: find, status, and a configuration
+# saved, changed, checked with a dry run, loaded, loaded again (nothing to write), and the
+# saved one loaded back. Its results and errors are kept in $work/cli-*.txt.
+cli_under_wine() {
+    local n=0 saved changed relay=3
+    saved="$(dos_path "$work/cli-saved.json")" changed="$(dos_path "$work/cli-changed.json")"
+    cli() { # cli EXPECTED-TEXT ARGS...: runs it, checks its exit status 0 and its output
+        local expect="$1" log="$work/cli-$((++n)).txt"
+        shift
+        timeout 120 wine64 "$installed/vertal-cli.exe" "$@" >"$log" 2>&1 ||
+            fail "vertal-cli $* under Wine (see $log)"
+        grep -q -- "$expect" "$log" || fail "vertal-cli $*: no '$expect' (see $log)"
+    }
+    cli '"speed":19200' find --port "$com" --json
+    cli 'board 1 ' status --port "$com" --speed 19200 --board 1
+    cli 'saved the unit' config save --port "$com" --speed 19200 --file "$saved"
+    grep -q '"relay": 3' "$work/cli-saved.json" && relay=2 # another relay board than now
+    sed "s/\"relay\": [0-9]*/\"relay\": $relay/" "$work/cli-saved.json" >"$work/cli-changed.json"
+    cli '(would write)' config load "$changed" --port "$com" --speed 19200 --dry-run
+    cli '(written)' config load "$changed" --port "$com" --speed 19200
+    cli '(unchanged)' config load "$changed" --port "$com" --speed 19200
+    cli '(written)' config load "$saved" --port "$com" --speed 19200
+    say "vertal-cli under Wine: find, status, config save, load (dry run, written, unchanged)"
+    cli_watch_interrupted
+}
+
+# Ctrl-C (SIGINT to the program, which Wine hands to it as the console's Ctrl-C) ends a
+# watch cleanly: exit status 0, nothing on the error output.
+cli_watch_interrupted() {
+    local out="$work/cli-watch.txt" err="$work/cli-watch-errors.txt" pid rc=0
+    wine64 "$installed/vertal-cli.exe" status --port "$com" --speed 19200 --watch \
+        --interval 200 >"$out" 2>"$err" &
+    pid=$!
+    for _ in $(seq 100); do
+        grep -q 'board 1' "$out" && break
+        sleep 0.1
+    done
+    kill -INT "$pid"
+    for _ in $(seq 100); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    ! kill -0 "$pid" 2>/dev/null || fail "vertal-cli status --watch did not end on Ctrl-C"
+    wait "$pid" || rc=$?
+    [ "$rc" -eq 0 ] && [ ! -s "$err" ] || fail "vertal-cli --watch ended by Ctrl-C: status $rc"
+    say "vertal-cli status --watch under Wine: Ctrl-C ended it with status 0"
+}
+
 wine_run() {
     local started=$SECONDS
     mkdir -p "$work"
@@ -603,10 +655,22 @@ wine_run() {
     network_tests
     tell_unit replug
     install_wizard
+    cli_under_wine
     wizard_on_display
     network_window "$installed/vertal-wizard.exe"
     uninstall_wizard
     say "Wine part took $((SECONDS - started)) s; screenshots in $work"
+}
+
+# vertal-cli alone under Wine: installed, run against the unit, uninstalled.
+cli_run() {
+    mkdir -p "$work"
+    trap cleanup EXIT
+    start_simulator
+    make_prefix
+    install_wizard
+    cli_under_wine
+    uninstall_wizard
 }
 
 case "$step" in
@@ -617,5 +681,6 @@ network)
     cross_build && gather && mkdir -p "$work" && trap cleanup EXIT && start_display &&
         make_prefix && network_tests && network_window "$dist/vertal-wizard.exe"
     ;;
-*) fail "unknown step $step (build, package, wine, network or all)" ;;
+cli) cross_build && gather && package && cli_run ;;
+*) fail "unknown step $step (build, package, wine, network, cli or all)" ;;
 esac

@@ -146,12 +146,14 @@ QList<int> searchOrder(int first)
     return order;
 }
 
-Heard probeBoards(const Exchange &exchange, int address, int &boardMap)
+Heard probeBoards(const Exchange &exchange, int address, int &boardMap, int *replyAddress)
 {
     QByteArray reply = command::readBoards(address);
     const Heard heard = exchange(reply);
     if (heard.result == Ok)
         boardMap = command::boardMap(reply);
+    if (heard.result == Ok && replyAddress)
+        *replyAddress = command::replyByte(reply, 0);
     return heard;
 }
 

@@ -96,7 +96,9 @@ QList<int> searchOrder(int first);
 FoundUnit findUnit(cComPort &port, const SearchPlan &plan, const SearchHooks &hooks);
 
 // The board request to `address` at the line's speed: what it heard, and on Ok the unit's
-// board map in `boardMap`.
-Heard probeBoards(const Exchange &exchange, int address, int &boardMap);
+// board map in `boardMap` and, when asked for, the address the reply names (byte 0: a
+// late reply to another address's request names that address).
+Heard probeBoards(const Exchange &exchange, int address, int &boardMap,
+                  int *replyAddress = nullptr);
 
 } // namespace unit

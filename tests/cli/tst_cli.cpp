@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -66,6 +67,15 @@ private slots:
     void traceRecordsTheFrames();
     void unwritableOutputEndsTheProgram_data();
     void unwritableOutputEndsTheProgram();
+    void configSavedAndLoaded();
+    void configThatDoesNotFit_data();
+    void configThatDoesNotFit();
+    void configLoadCutShortByUnplug();
+    void portGoneIsNamed();
+    void quickFindConfirmsAtFullTiming_data();
+    void quickFindConfirmsAtFullTiming();
+    void shortScanCountsNoLateReply_data();
+    void shortScanCountsNoLateReply();
 };
 
 void TestCli::helpListsExitCodes()
@@ -134,6 +144,11 @@ void TestCli::usageErrors_data()
         << QStringList{"find", "--port", "x", "--address", "0x100"} << "--address 0x100";
     QTest::newRow("address 0x") << QStringList{"find", "--port", "x", "--address", "0x"}
                                 << "--address 0x";
+    QTest::newRow("config without action") << QStringList{"config", "--port", "x"} << "config";
+    QTest::newRow("config load without file")
+        << QStringList{"config", "load", "--port", "x"} << "file";
+    QTest::newRow("listen 0") << QStringList{"find", "--port", "x", "--listen", "0"}
+                              << "--listen 0";
 }
 
 // Wrong command lines end with 2 before any port is touched, naming what is wrong, with
@@ -690,6 +705,298 @@ void TestCli::unwritableOutputEndsTheProgram()
     QCOMPARE(run.exitCode, 7);
     QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
     QCOMPARE(run.err.count("vertal-cli: "), 1); // said once
+}
+
+namespace {
+
+QJsonObject readDocument(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
+                                          : QJsonObject();
+}
+
+bool writeDocument(const QString &path, const QJsonObject &document)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(QJsonDocument(document).toJson()) > 0;
+}
+
+// `document` with board `position` changed: `key` set to `value`.
+QJsonObject withBoard(QJsonObject document, int position, const QString &key,
+                      const QJsonValue &value)
+{
+    QJsonArray boards = document.value("boards").toArray();
+    for (qsizetype i = 0; i < boards.size(); ++i) {
+        QJsonObject board = boards[i].toObject();
+        if (board.value("position").toInt() == position)
+            board.insert(key, value);
+        boards[i] = board;
+    }
+    document.insert("boards", boards);
+    return document;
+}
+
+// The assignment as relay, time, period.
+QList<int> heldBy(const UnitState &state, int position)
+{
+    const UnitState::AlarmRelay &a = state.alarmRelay[std::size_t(position - 1)];
+    return {a.relay, a.onTime, a.period};
+}
+
+// The unit's configuration saved to `file` by vertal-cli (`base`: port, speed, address).
+bool saveConfig(const QString &file, const QStringList &base)
+{
+    return runCli(QStringList{"config", "save", "--file", file} + base).exitCode == 0;
+}
+
+QList<int> boardProbeSpeeds(const UnitServer &server)
+{
+    QList<int> speeds;
+    for (const ReceivedFrame &f : server.receivedFrames())
+        if (f.payload.size() > 1 && quint8(f.payload[1]) == CMD_READ_BOARDS)
+            speeds << f.lineSpeed;
+    return speeds;
+}
+
+} // namespace
+
+// Save, change the unit by hand, check with a dry run, load, and load again: the dry run
+// and the second load write nothing; the load writes only the board that differs and
+// reads it back.
+void TestCli::configSavedAndLoaded()
+{
+    UnitState state = cliUnit();
+    state.alarmRelay[0] = {2, 30, 10};
+    state.alarmRelay[2] = {0, 0, 0};
+    CliLine line({state});
+    QVERIFY(line.isReady());
+    QTemporaryDir dir;
+    const QString file = dir.filePath("unit.json");
+    const QStringList base{"--port", line.path(), "--speed", "4800", "--address", "1"};
+    QVERIFY(saveConfig(file, base));
+    const CliRun printed = runCli(QStringList{"config", "save"} + base);
+    QCOMPARE(printed.exitCode, 0);
+    const QJsonObject saved = readDocument(file);
+    QCOMPARE(QJsonDocument::fromJson(printed.out).object(), saved); // the same document
+    QCOMPARE(saved.value("format").toInt(), 1);
+    QCOMPARE(saved.value("firmware").toString(), QStringLiteral("2.15"));
+    QCOMPARE(kinds(saved), (QStringList{"input", "relay", "input", "none"}));
+    QCOMPARE(saved.value("boards").toArray()[0].toObject(),
+             (QJsonObject{
+                 {"position", 1}, {"kind", "input"}, {"relay", 2}, {"time", 30}, {"period", 10}}));
+
+    line.unit().modify([](UnitState &s) { s.alarmRelay[0] = {0, 5, 0}; });
+    line.server->clearReceivedFrames();
+    const CliRun dry = runCli(QStringList{"config", "load", file, "--dry-run"} + base);
+    QCOMPARE(dry.exitCode, 0);
+    QCOMPARE(dry.lines(), (QList<QByteArray>{
+                              "board 1: none (time 5 s, period 0 s) -> relay 2 for 30 s every 10 s "
+                              "(would write)",
+                              "board 3: none (time 0 s, period 0 s) (unchanged)"}));
+    QCOMPARE(framesFor(*line.server, CMD_SET_ALARM_RELE), 0);
+
+    const CliRun load = runCli(QStringList{"config", "load", file, "--json"} + base);
+    QCOMPARE(load.exitCode, 0);
+    QCOMPARE(load.json().value(0).value("action").toString(), QStringLiteral("written"));
+    QCOMPARE(load.json().value(1).value("action").toString(), QStringLiteral("unchanged"));
+    QCOMPARE(framesFor(*line.server, CMD_SET_ALARM_RELE), 1);
+    QCOMPARE(framesFor(*line.server, CMD_READ_ALARM_RELE), 2 + 2 + 1); // dry run, load, back
+    QCOMPARE(heldBy(line.unit().state(), 1), (QList<int>{2, 30, 10}));
+
+    QCOMPARE(runCli(QStringList{"config", "load", file} + base).exitCode, 0);
+    QCOMPARE(framesFor(*line.server, CMD_SET_ALARM_RELE), 1); // nothing more written
+}
+
+void TestCli::configThatDoesNotFit_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QJsonValue>("value");
+    QTest::addColumn<bool>("stores"); // the unit keeps what it is sent
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("writes");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("another board map") << 4 << "kind" << QJsonValue("relay") << true << 6 << 0
+                                       << "position 4: the document has relay, the unit none";
+    QTest::newRow("relay on an input board")
+        << 1 << "relay" << QJsonValue(3) << true << 6 << 0 << "relay 3 is no relay board";
+    QTest::newRow("time beyond 300")
+        << 3 << "time" << QJsonValue(301) << true << 6 << 0 << "time 301 s beyond 0..300 s";
+    QTest::newRow("period beyond 120")
+        << 3 << "period" << QJsonValue(121) << true << 6 << 0 << "period 121 s beyond 0..120 s";
+    QTest::newRow("time not above period")
+        << 1 << "time" << QJsonValue(10) << true << 6 << 0 << "must be greater than the period";
+    QTest::newRow("refused by the unit")
+        << 1 << "relay" << QJsonValue(0) << false << 6 << 1 << "did not store";
+    QTest::newRow("not a document")
+        << 0 << "document" << QJsonValue("other") << true << 2 << 0 << "not a unit configuration";
+}
+
+// A document that does not fit the unit, or a write the unit does not keep: 6, saying
+// what differs; nothing is written when the check fails.
+void TestCli::configThatDoesNotFit()
+{
+    QFETCH(int, position);
+    QFETCH(QString, key);
+    QFETCH(QJsonValue, value);
+    QFETCH(bool, stores);
+    QFETCH(int, code);
+    QFETCH(int, writes);
+    QFETCH(QString, said);
+    UnitState state = cliUnit();
+    state.alarmRelay[0] = {2, 30, 10};
+    CliLine line({state});
+    QVERIFY(line.isReady());
+    QTemporaryDir dir;
+    const QString file = dir.filePath("unit.json");
+    const QStringList base{"--port", line.path(), "--speed", "4800", "--address", "1"};
+    QVERIFY(saveConfig(file, base));
+    QJsonObject document = readDocument(file);
+    if (position)
+        document = withBoard(document, position, key, value);
+    else
+        document.insert(key, value);
+    QVERIFY(writeDocument(file, document));
+    line.unit().modify([stores](UnitState &s) { s.storesAlarmRelay = stores; });
+    line.server->clearReceivedFrames();
+    const CliRun run = runCli(QStringList{"config", "load", file} + base);
+    QCOMPARE(run.exitCode, code);
+    QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+    QCOMPARE(framesFor(*line.server, CMD_SET_ALARM_RELE), writes);
+}
+
+// The line goes away in the middle of a load: what was written and read back is said, and
+// loading the same document again completes it.
+void TestCli::configLoadCutShortByUnplug()
+{
+    UnitState state = cliUnit();
+    state.boardMap = 0x95; // inputs at 1, 2 and 3, a relay board at 4
+    CliLine line({state});
+    QVERIFY(line.isReady());
+    QTemporaryDir dir;
+    const QString file = dir.filePath("unit.json");
+    const QStringList base{"--speed", "4800", "--address", "1"};
+    QVERIFY(saveConfig(file, QStringList{"--port", line.path()} + base));
+    QJsonObject document = readDocument(file);
+    for (int board = 1; board <= 3; ++board)
+        document = withBoard(document, board, "relay", 4);
+    QVERIFY(writeDocument(file, document));
+
+    // Each reply late enough for the line to be hung up between two requests: at the write
+    // of board 2, after board 1 was written and read back (three reads, then one back).
+    line.server->injectFault(Fault::delay(100, true));
+    line.server->clearReceivedFrames();
+    const QString path = line.path();
+    QProcess cli;
+    startCli(cli, QStringList{"config", "load", file, "--port", path} + base);
+    while (framesFor(*line.server, CMD_READ_ALARM_RELE) < 4 && cli.state() == QProcess::Running)
+        QTest::qWait(5);
+    line.server->injectFault(Fault::of(FaultKind::Unplug));
+    QVERIFY(cli.waitForFinished(20000));
+    QCOMPARE(cli.exitCode(), 5);
+    const QByteArray err = cli.readAllStandardError();
+    QVERIFY2(err.contains("the port " + path.toUtf8() + " went away") &&
+                 err.contains("written and read back: 1; not done: 2, 3"),
+             err.constData());
+    QVERIFY(cli.readAllStandardOutput().startsWith("board 1: "));
+
+    const QString again = line.server->replug();
+    QVERIFY(!again.isEmpty());
+    const CliRun second = runCli(QStringList{"config", "load", file, "--port", again} + base);
+    QCOMPARE(second.exitCode, 0);
+    QVERIFY2(
+        second.out.contains("board 3: none (time 0 s, period 0 s) -> relay 4 for 0 s every 0 s "
+                            "(written)"),
+        second.out.constData());
+    for (int board = 1; board <= 3; ++board)
+        QCOMPARE(heldBy(line.unit().state(), board), (QList<int>{4, 0, 0}));
+}
+
+// The line goes away under a command: the device is named, and it is not "no reply".
+void TestCli::portGoneIsNamed()
+{
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    const QString path = line.path();
+    QProcess cli;
+    startCli(cli, {"value", "--port", path, "--board", "1", "--watch", "--interval", "50"});
+    QVERIFY(cli.waitForReadyRead(10000));
+    line.server->unplug();
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitCode(), 5);
+    const QByteArray err = cli.readAllStandardError();
+    QVERIFY2(err.contains("the port " + path.toUtf8() + " went away") && !err.contains("no reply"),
+             err.constData());
+}
+
+void TestCli::quickFindConfirmsAtFullTiming_data()
+{
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<int>("delayMs"); // every reply this late; 0 none
+    QTest::addColumn<int>("listenMs");
+    // Speeds of the board requests, in order (empty: not looked at).
+    QTest::addColumn<QList<int>>("probes");
+    const QList<int> quick{4800, 9600, 19200, 38400, 57600, 115200};
+    // Prompt: listening long enough for a loaded machine still to hear the reply in time.
+    QTest::newRow("prompt, at 115200") << 115200 << 0 << 120 << quick + QList<int>{115200};
+    QTest::newRow("prompt, at 9600") << 9600 << 0 << 120 << QList<int>{4800, 9600, 9600};
+    // A reply later than the short attempt lands in the next speed's (that speed is not
+    // confirmed, and the window's search starts at the speed before it), or after the
+    // short pass (then the window's search finds it).
+    QTest::newRow("late, into the next attempt") << 57600 << 45 << 30 << QList<int>();
+    QTest::newRow("late, after the pass") << 57600 << 100 << 30 << QList<int>();
+}
+
+// find --quick: one short copy at each speed; the unit heard is confirmed with the window's
+// own listening before it is reported, and a late reply is not taken for the next speed.
+void TestCli::quickFindConfirmsAtFullTiming()
+{
+    QFETCH(int, speed);
+    QFETCH(int, delayMs);
+    QFETCH(int, listenMs);
+    QFETCH(QList<int>, probes);
+    UnitState state = cliUnit(5);
+    state.lineSpeed = speed;
+    CliLine line({state});
+    QVERIFY(line.isReady());
+    if (delayMs)
+        line.server->injectFault(Fault::delay(delayMs, true));
+    const CliRun run = runCli({"find", "--port", line.path(), "--address", "5", "--quick",
+                               "--listen", QString::number(listenMs), "--tries", "2", "--json"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.json().value(0).value("speed").toInt(), speed);
+    if (!probes.isEmpty())
+        QCOMPARE(boardProbeSpeeds(*line.server), probes);
+}
+
+void TestCli::shortScanCountsNoLateReply_data()
+{
+    QTest::addColumn<bool>("sticky"); // every reply late, or only the first one
+    QTest::newRow("one late reply") << false;
+    QTest::newRow("every reply late") << true;
+}
+
+// A multi-drop scan with short attempts: every unit found and confirmed, and a reply later
+// than its attempt is counted neither for the address asked meanwhile nor missed.
+void TestCli::shortScanCountsNoLateReply()
+{
+    QFETCH(bool, sticky);
+    CliLine line({cliUnit(2), cliUnit(4), cliUnit(9)});
+    QVERIFY(line.isReady());
+    line.server->injectFault(Fault::delay(100, sticky));
+    const CliRun run = runCli({"scan", "--port", line.path(), "--speed", "4800", "--addresses",
+                               "1-12", "--tries", "1", "--listen", "30", "--json"});
+    QCOMPARE(run.exitCode, 0);
+    QList<int> addresses, answered;
+    for (const QJsonObject &p : run.json()) {
+        addresses << p.value("address").toInt();
+        if (p.value("answered").toBool())
+            answered << p.value("address").toInt();
+    }
+    QCOMPARE(addresses, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    QCOMPARE(answered, (QList<int>{2, 4, 9}));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
