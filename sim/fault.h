@@ -22,11 +22,12 @@ enum class FaultKind
 };
 
 // One injected fault: played on the next request the unit answers (once) or on every one
-// (sticky).
+// (sticky); with `command` set, only on requests with that command code (byte 1).
 struct Fault
 {
     FaultKind kind = FaultKind::None;
     bool sticky = false;
+    int command = -1; // any
     int delayMs = 500;
     int chunkBytes = 3;
     int pauseMs = 60;

@@ -292,7 +292,7 @@ void UnitServer::handleFrame(const RequestAssembler::Piece &piece, Clock::time_p
     const QList<QByteArray> answers =
         entry.checkOk ? answersAt(entry.lineSpeed, request.payload) : QList<QByteArray>();
     if (!answers.isEmpty()) {
-        const Fault fault = takeFault();
+        const Fault fault = takeFault(request.payload);
         entry.fault = fault.kind;
         entry.collided = answers.size() > 1;
         entry.answered = respond(collideFrames(answers), fault, now);
@@ -358,9 +358,11 @@ bool UnitServer::respond(QByteArray frame, const Fault &fault, Clock::time_point
     return true;
 }
 
-Fault UnitServer::takeFault()
+Fault UnitServer::takeFault(const QByteArray &request)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    if (armed.command >= 0 && (request.size() < 2 || quint8(request.at(1)) != armed.command))
+        return Fault();
     const Fault fault = armed;
     if (!armed.sticky)
         armed = Fault();

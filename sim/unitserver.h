@@ -94,7 +94,7 @@ private:
     void handleFrame(const RequestAssembler::Piece &piece, Clock::time_point now);
     QList<QByteArray> answersAt(int lineSpeed, const QByteArray &request);
     bool respond(QByteArray frame, const Fault &fault, Clock::time_point now);
-    Fault takeFault();
+    Fault takeFault(const QByteArray &request);
     void record(const ReceivedFrame &frame);
 
     QList<SimUnit *> units; // the first is the one given to the constructor

@@ -134,11 +134,11 @@ bool UnitBench::waitForRequest(quint8 command, int timeoutMs)
     return waitUntil([&] { return !requestsFor(command).isEmpty(); }, timeoutMs);
 }
 
-void UnitBench::faultAfter(quint8 previousCommand, FaultKind kind, int lateMs)
+void UnitBench::faultOn(quint8 command, FaultKind kind)
 {
-    server.injectFault(Fault::delay(lateMs, true));
-    when([this, previousCommand] { return !requestsFor(previousCommand).isEmpty(); },
-         [this, kind] { server.injectFault(Fault::of(kind)); });
+    Fault fault = Fault::of(kind);
+    fault.command = command;
+    server.injectFault(fault);
 }
 
 bool UnitBench::waitForTicks(int count, int timeoutMs)

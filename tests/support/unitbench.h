@@ -73,12 +73,9 @@ public:
     // Waits until a request with `command` has arrived (after the last clearRequests()).
     bool waitForRequest(quint8 command, int timeoutMs = 5000);
 
-    // Late answers keep under the worker's 315 ms of listening per attempt, so that a
-    // request is not sent again.
-    // Every reply is sent `lateMs` late until a request with `previousCommand` has been
-    // answered; then `fault` is armed (once) for the request after it. So one step of an
-    // operation fails while the steps before it succeed.
-    void faultAfter(quint8 previousCommand, FaultKind fault, int lateMs = 200);
+    // `fault` is played (once) on the first request with `command`: one step of an
+    // operation fails while the steps before it succeed, however often they were asked.
+    void faultOn(quint8 command, FaultKind fault);
 
     // Waits for the next status tick to be answered and painted.
     bool waitForTicks(int count, int timeoutMs = 5000);

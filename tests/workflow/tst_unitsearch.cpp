@@ -332,28 +332,23 @@ void TestUnitSearch::relayBoardsOnly()
 void TestUnitSearch::exchangeFailure_data()
 {
     QTest::addColumn<int>("address");
-    QTest::addColumn<int>("previous");
     QTest::addColumn<int>("failing");
     QTest::addColumn<int>("fault");
-    QTest::newRow("0x20 malformed")
-        << 0 << int(CMD_READ_BOARDS) << int(CMD_READ_ADDRESS) << int(FaultKind::OddLength);
-    QTest::newRow("0x26 malformed")
-        << 1 << int(CMD_READ_BOARDS) << int(CMD_READ_VERSION) << int(FaultKind::BadHighDigit);
-    QTest::newRow("0x0B line gone")
-        << 1 << int(CMD_READ_VERSION) << int(CMD_READ_ALARM_RELE) << int(FaultKind::Unplug);
+    QTest::newRow("0x20 malformed") << 0 << int(CMD_READ_ADDRESS) << int(FaultKind::OddLength);
+    QTest::newRow("0x26 malformed") << 1 << int(CMD_READ_VERSION) << int(FaultKind::BadHighDigit);
+    QTest::newRow("0x0B line gone") << 1 << int(CMD_READ_ALARM_RELE) << int(FaultKind::Unplug);
 }
 
 // Road F: "Ошибка обмена !", the idle window, the port given back, no poll.
 void TestUnitSearch::exchangeFailure()
 {
     QFETCH(int, address);
-    QFETCH(int, previous);
     QFETCH(int, failing);
     QFETCH(int, fault);
     UnitBench bench;
     QVERIFY(bench.isReady());
     const QString device = bench.server.devicePath();
-    bench.faultAfter(quint8(previous), FaultKind(fault));
+    bench.faultOn(quint8(failing), FaultKind(fault));
     QVERIFY(!bench.connectUnit(address));
     QCOMPARE(bench.watcher.texts(), QStringList{"Ошибка обмена !"});
     QCOMPARE(bench.watcher.boxes().first().parent, bench.window.get());
