@@ -1,5 +1,6 @@
 #include "portopenfailure.h"
 
+#include "networkportname.h"
 #include "workflowtexts.h"
 
 #include <QCoreApplication>
@@ -60,6 +61,12 @@ QString portOpenAdvice(SerialPort::Error kind, const QString &path, const QStrin
                                  "«Старт» снова.")
             .arg(path, because);
     case SerialPort::NotFound:
+        if (parseNetworkPortName(path).kind == NetworkPortName::Invalid)
+            return QCoreApplication::translate(
+                       "MainWindow", "Неверное имя сетевого порта %1%2: нужно "
+                                     "rfc2217://адрес:порт или tcp://адрес:порт.")
+                .arg(path, because);
+        [[fallthrough]];
     case SerialPort::Gone:
         return QCoreApplication::translate("MainWindow",
                                            "Порт %1 не найден%2: устройство отключено.\nПодключите "

@@ -270,5 +270,9 @@ Check the network and the server&apos;s address.</translation>
         <translation>The server of port %1 does not speak RFC 2217%2.
 Turn on telnet(rfc2217) on the server, or give the port as tcp://host:port and the line speed (--speed).</translation>
     </message>
+    <message>
+        <source>Неверное имя сетевого порта %1%2: нужно rfc2217://адрес:порт или tcp://адрес:порт.</source>
+        <translation>Wrong network port name %1%2: it takes rfc2217://host:port or tcp://host:port.</translation>
+    </message>
 </context>
 </TS>

@@ -186,22 +186,29 @@ void TestPortOpenFailure::noGroupAdviceForRoot()
 void TestPortOpenFailure::adviceForEachCause_data()
 {
     QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("says");
-    QTest::newRow("permission") << int(SerialPort::Permission) << "Нет прав на порт";
-    QTest::newRow("busy") << int(SerialPort::Busy) << "занят другой программой";
-    QTest::newRow("not found") << int(SerialPort::NotFound) << "устройство отключено";
-    QTest::newRow("gone") << int(SerialPort::Gone) << "устройство отключено";
-    QTest::newRow("other") << int(SerialPort::Unsupported) << "(Inappropriate ioctl for device)";
+    const QString dev = QStringLiteral("/dev/null");
+    QTest::newRow("permission") << int(SerialPort::Permission) << dev << "Нет прав на порт";
+    QTest::newRow("busy") << int(SerialPort::Busy) << dev << "занят другой программой";
+    QTest::newRow("not found") << int(SerialPort::NotFound) << dev << "устройство отключено";
+    QTest::newRow("gone") << int(SerialPort::Gone) << dev << "устройство отключено";
+    QTest::newRow("other") << int(SerialPort::Unsupported) << dev
+                           << "(Inappropriate ioctl for device)";
+    // A server's name without its port is no unplugged device.
+    QTest::newRow("network name without a port")
+        << int(SerialPort::NotFound) << "tcp://server" << "Неверное имя сетевого порта";
 }
 
 void TestPortOpenFailure::adviceForEachCause()
 {
     QFETCH(int, kind);
+    QFETCH(QString, port);
     QFETCH(QString, says);
     const QString advice =
-        portOpenAdvice(SerialPort::Error(kind), "/dev/null", "Inappropriate ioctl for device");
+        portOpenAdvice(SerialPort::Error(kind), port, "Inappropriate ioctl for device");
     QVERIFY2(advice.contains(says), qPrintable(advice));
-    QVERIFY2(advice.contains("/dev/null"), qPrintable(advice));
+    QVERIFY2(advice.contains(port), qPrintable(advice));
 }
 
 int main(int argc, char *argv[])
