@@ -339,7 +339,7 @@ void TestUnitSearch::exchangeFailure_data()
     QTest::newRow("0x0B line gone") << 1 << int(CMD_READ_ALARM_RELE) << int(FaultKind::Unplug);
 }
 
-// Road F: "Ошибка обмена !", the idle window, the port given back, no poll.
+// A step that fails: "Ошибка обмена !", the idle window, the port given back, no poll.
 void TestUnitSearch::exchangeFailure()
 {
     QFETCH(int, address);
