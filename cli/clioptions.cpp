@@ -46,7 +46,7 @@ const char description[] =
     "  3  the port cannot be opened (held by another program, or the system's reason)\n"
     "  4  no unit answered, or only garbled replies came (every one garbled: several\n"
     "     units answered at once and their replies collided)\n"
-    "  5  an exchange failed midway, after the unit had answered\n"
+    "  5  an exchange failed midway, after the unit had answered, or the port went away\n"
     "  6  the unit did not store what was written (read back), or the values are out\n"
     "     of range\n"
     "  7  the results or the trace could not be written (standard output closed, a\n"

@@ -130,6 +130,13 @@ int Session::call(QByteArray &payload, const QString &what, Garbled garbled)
         return code;
     if (result == Ok)
         return ExitDone;
+    // An unplugged adapter is no silence of the unit: the operator looks at the cable.
+    const SerialPort *line = worker->serialPort();
+    if (line && line->isGone()) {
+        Output::error(
+            QStringLiteral("%1: the port %2 went away (adapter unplugged?)").arg(what, opts.port));
+        return ExitExchangeFailed;
+    }
     Output::error(QStringLiteral("%1: %2").arg(what, describeFailure(result)));
     return ExitExchangeFailed;
 }
