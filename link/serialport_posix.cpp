@@ -1,5 +1,6 @@
 // POSIX part of SerialPort: termios on a terminal device.
 #include "serialport.h"
+#include "lowlatency.h"
 #include "termiosspeed.h"
 
 #include <QMutexLocker>
@@ -126,6 +127,7 @@ speed_t termiosSpeed(int baud)
 struct SerialPort::Native
 {
     termios savedSettings{};
+    LowLatency latency;
 };
 
 SerialPort::SerialPort() : native(std::make_unique<Native>()) {}
@@ -170,6 +172,7 @@ qintptr SerialPort::openLine(const QString &path)
         ::close(opened);
         return -1;
     }
+    native->latency = requestLowLatency(opened);
     return opened;
 }
 
@@ -177,6 +180,7 @@ void SerialPort::close()
 {
     if (fd < 0)
         return;
+    restoreLatency(int(fd), native->latency);
     ::tcsetattr(int(fd), TCSANOW, &native->savedSettings);
     // An exclusive flag left on the terminal by an older program would lock out the next
     // user who is not root; the claim itself goes with the descriptor.
