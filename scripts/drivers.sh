@@ -287,19 +287,100 @@ ask_host() {
     gfail "the host did not answer: $*"
 }
 
+now_ms() {
+    date +%s%3N
+}
+
+# Waits up to $2 tenths of a second for the command $1 to succeed.
+wait_for() {
+    for _ in $(seq "$2"); do
+        eval "$1" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+latency_timer=/sys/bus/usb-serial/devices/ttyUSB0/latency_timer
+
+# vertal-cli's search on line $1 (device $2): the unit found at 19200 with address 1 learnt,
+# after nine sends at 4800 and nine at 9600 that reached the simulator at those speeds.
+check_search() {
+    local name="$1" dev="$2" log
+    ask_host "$name log clear" >/dev/null
+    "$cli" find --port "$dev" --json >"$out/find-$name.json" 2>"$out/find-$name.err" ||
+        gfail "vertal-cli find on $dev: $(cat "$out/find-$name.err")"
+    grep -q '"address":1,.*"speed":19200,"version":"1.5"' "$out/find-$name.json" ||
+        gfail "find on $dev: $(cat "$out/find-$name.json")"
+    log="$(ask_host "$name log")"
+    echo "$log" >"$out/frames-$name.log"
+    [ "$(echo "$log" | grep -c 'at 4800 baud, silent')" = 9 ] &&
+        [ "$(echo "$log" | grep -c 'at 9600 baud, silent')" = 9 ] &&
+        echo "$log" | grep -m1 -v 'baud, silent' | grep -q 'at 19200 baud, answered' ||
+        gfail "the simulator behind $dev did not see 9 x 4800, 9 x 9600, then 19200 (see $out/frames-$name.log)"
+    gsay "$dev: found at 19200, address 1 learnt, version 1.5; the host end saw 9 sends at 4800, 9 at 9600, then 19200"
+}
+
+# Starts "vertal-cli status --watch" on $1; waits for its first reading.
+start_watch() {
+    rm -f "$out/watch.out" "$out/watch.err"
+    "$cli" status --port "$1" --watch --interval 200 >"$out/watch.out" 2>"$out/watch.err" &
+    watch=$!
+    wait_for '[ -s "$out/watch.out" ]' 300 || gfail "no reading from the watch on $1: $(cat "$out/watch.err")"
+}
+
+stop_watch() {
+    kill -INT "$watch"
+    wait "$watch" || gfail "the watch ended with $? on Ctrl-C: $(cat "$out/watch.err")"
+}
+
+# While vertal-cli holds the FTDI line its latency timer is 1 ms; after it the old value.
+# The UART's flags do not change.
+check_latency() {
+    local before during after flags
+    before="$(cat "$latency_timer")"
+    start_watch /dev/ttyUSB0
+    during="$(cat "$latency_timer")"
+    stop_watch
+    after="$(cat "$latency_timer")"
+    gsay "ttyUSB0 latency timer: $before ms before, $during ms while connected, $after ms after"
+    [ "$during" = 1 ] && [ "$after" = "$before" ] || gfail "low latency not asked or not given back"
+    flags="$(cat /sys/class/tty/ttyS1/flags)"
+    start_watch /dev/ttyS1
+    [ "$(cat /sys/class/tty/ttyS1/flags)" = "$flags" ] || gfail "the UART's flags changed"
+    stop_watch
+    gsay "ttyS1 (8250): flags $flags left alone"
+}
+
+# The adapter pulled out under a watch (QEMU's device_del): vertal-cli says the port went
+# away; put back (device_add), the next search finds the unit.
+check_unplug_watch() {
+    local pulled code took
+    start_watch /dev/ttyUSB0
+    pulled="$(now_ms)"
+    ask_host "monitor device_del adapter" >/dev/null
+    wait_for '! kill -0 $watch 2>/dev/null' 100 || gfail "the watch went on after the unplug"
+    took=$(($(now_ms) - pulled))
+    code=0
+    wait "$watch" || code=$?
+    [ "$code" = 5 ] && grep -q 'went away' "$out/watch.err" ||
+        gfail "after the unplug: exit $code, $(cat "$out/watch.err")"
+    gsay "unplugged under status --watch: ended after $took ms (exit 5): $(cat "$out/watch.err")"
+    gsay "kernel: $(dmesg | grep -m1 'now disconnected from ttyUSB0' | sed 's/^\[[^]]*\] //')"
+    ask_host "monitor device_add $usb_device" >/dev/null
+    wait_for '[ -c /dev/ttyUSB0 ]' 100 || gfail "no ttyUSB0 after device_add"
+    check_search usb /dev/ttyUSB0
+}
+
 guest_run() {
     out="$1"
     export HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime QT_QPA_PLATFORM=offscreen
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
     cli="$build/cli/vertal-cli"
     gsay "kernel $(uname -r); lines: $(ls /dev/ttyS1 /dev/ttyUSB0 | tr '\n' ' ')"
-    for line in uart:/dev/ttyS1 usb:/dev/ttyUSB0; do
-        name="${line%%:*}" dev="${line#*:}"
-        ask_host "$name log clear" >/dev/null
-        "$cli" find --port "$dev" --json >"$out/find-$name.json" 2>"$out/find-$name.err" ||
-            gfail "vertal-cli find on $dev: $(cat "$out/find-$name.err")"
-        gsay "find on $dev: $(cat "$out/find-$name.json")"
-    done
+    check_search uart /dev/ttyS1
+    check_search usb /dev/ttyUSB0
+    check_latency
+    check_unplug_watch
 }
 
 case "${1:-run}" in
