@@ -1,6 +1,6 @@
 // POSIX part of SerialPort: termios on a terminal device.
-#include "serialport.h"
 #include "lowlatency.h"
+#include "serialport.h"
 #include "termiosspeed.h"
 
 #include <QMutexLocker>
