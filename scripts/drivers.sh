@@ -104,7 +104,8 @@ results=$(sed -n "s/.*vertal_results=\([^ ]*\).*/\1/p" /proc/cmdline)
 run=$(sed -n "s/.*vertal_run=\([^ ]*\).*/\1/p" /proc/cmdline)
 [ -n "$run" ] || { echo vertal-guest-idle; poweroff -f; }
 p9="trans=virtio,version=9p2000.L,msize=262144"
-mount -t 9p -o "$p9,ro" host /host || echo "no host root"
+# The host root is read-only here: its pages may be kept (programs start far quicker).
+mount -t 9p -o "$p9,ro,cache=loose" host /host || echo "no host root"
 for d in proc sys dev; do mount --rbind /$d /host/$d; done
 mount -t tmpfs tmp /host/tmp
 mount -t 9p -o "$p9" results "/host$results" || echo "no results folder"
@@ -207,7 +208,8 @@ start_guest() {
 }
 
 monitor() {
-    printf '%s\n' "$*" | socat -t 2 - "UNIX-CONNECT:$work/monitor" >>"$results/monitor.log" 2>&1
+    echo "$*" >>"$results/monitor.log"
+    printf '%s\n' "$*" | socat -t 2 - "UNIX-CONNECT:$work/monitor" >/dev/null 2>&1
 }
 
 # What the simulator $1 printed for console line $2.
@@ -266,7 +268,7 @@ host_run() {
 
 # --- inside the guest ---------------------------------------------------------------------
 
-gsay() { printf '[guest] %s\n' "$*"; }
+gsay() { printf '[guest] %6s s  %s\n' "$(cut -d' ' -f1 /proc/uptime)" "$*"; }
 gfail() {
     printf '[guest] FAILED: %s\n' "$*"
     exit 1
@@ -356,8 +358,8 @@ check_latency() {
 check_unplug_watch() {
     local pulled code took
     start_watch /dev/ttyUSB0
-    pulled="$(now_ms)"
     ask_host "monitor device_del adapter" >/dev/null
+    pulled="$(now_ms)"
     wait_for '! kill -0 $watch 2>/dev/null' 100 || gfail "the watch went on after the unplug"
     took=$(($(now_ms) - pulled))
     code=0
@@ -371,6 +373,28 @@ check_unplug_watch() {
     check_search usb /dev/ttyUSB0
 }
 
+# The window's test program on line $1 ($2: more variables for it); its figures checked.
+check_window() {
+    local dev="$1" name log box cpu
+    shift
+    name="$(basename "$dev")"
+    log="$out/tst_realline-$name.txt"
+    env VERTAL_TEST_PORT="$dev" "$@" "$build/tests/drivers/tst_realline" -o "$log,txt" \
+        >"$out/tst_realline-$name.out" 2>&1 || {
+        grep -sE '^(FAIL|   Loc)' "$log" || tail -5 "$out/tst_realline-$name.out"
+        gfail "the window on $dev (see $log)"
+    }
+    gsay "the window on $dev: $(grep -c '^PASS' "$log") passed, $(grep -c '^SKIP' "$log") skipped"
+    sed -n 's/^QINFO  : TestRealLine::\([a-zA-Z]*\)() \(.*=.*\)$/\1: \2/p' "$log" |
+        while read -r line; do gsay "    $line"; done
+    box="$(sed -n 's/.*unplug-to-box-ms=//p' "$log")"
+    if [ -n "$box" ]; then
+        [ "$box" -ge 0 ] && [ "$box" -le 1000 ] || gfail "\"Ошибка обмена !\" came $box ms after the unplug"
+        cpu="$(sed -n 's/.*cpu-after-unplug-percent=//p' "$log")"
+        awk -v c="$cpu" 'BEGIN { exit !(c < 10) }' || gfail "the window spun after the unplug: $cpu %"
+    fi
+}
+
 guest_run() {
     out="$1"
     export HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime QT_QPA_PLATFORM=offscreen
@@ -381,10 +405,19 @@ guest_run() {
     check_search usb /dev/ttyUSB0
     check_latency
     check_unplug_watch
+    check_window /dev/ttyS1
+    check_window /dev/ttyUSB0 VERTAL_TEST_USB_ID=0403:6001 \
+        VERTAL_TEST_UNPLUG="bash $0 ask $out monitor device_del adapter" \
+        VERTAL_TEST_REPLUG="bash $0 ask $out monitor device_add $usb_device"
 }
 
 case "${1:-run}" in
 run) host_run ;;
 guest) guest_run "$2" ;;
+ask) # (inside the guest) one request to the host: ask DIR REQUEST...
+    out="$2"
+    shift 2
+    ask_host "$@" >/dev/null
+    ;;
 *) fail "unknown step $1 (run, or guest DIR)" ;;
 esac
