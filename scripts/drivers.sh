@@ -395,6 +395,14 @@ check_window() {
     fi
 }
 
+# What the system knows of the adapter: sysfs has it all; Qt reads it from the udev
+# database, which only a running udev fills in (the guest runs none).
+describe_adapter() {
+    local usb
+    usb="$(readlink -f /sys/class/tty/ttyUSB0/device/../..)"
+    gsay "ttyUSB0 in sysfs: driver $(basename "$(readlink /sys/class/tty/ttyUSB0/device/driver)"), USB $(cat "$usb/idVendor"):$(cat "$usb/idProduct"), maker \"$(cat "$usb/manufacturer" 2>/dev/null)\", product \"$(cat "$usb/product" 2>/dev/null)\", serial \"$(cat "$usb/serial" 2>/dev/null)\"; udev database: $([ -d /run/udev/data ] && echo present || echo none)"
+}
+
 guest_run() {
     out="$1"
     export HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime QT_QPA_PLATFORM=offscreen
@@ -405,6 +413,7 @@ guest_run() {
     check_search usb /dev/ttyUSB0
     check_latency
     check_unplug_watch
+    describe_adapter
     check_window /dev/ttyS1
     check_window /dev/ttyUSB0 VERTAL_TEST_USB_ID=0403:6001 \
         VERTAL_TEST_UNPLUG="bash $0 ask $out monitor device_del adapter" \

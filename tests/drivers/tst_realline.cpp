@@ -16,6 +16,7 @@
 #include "windowchecks.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
@@ -147,7 +148,20 @@ void TestRealLine::portListDescribesTheLine()
 // boards shown, the status ticks running.
 void TestRealLine::searchFindsTheUnit()
 {
+    // A USB-serial adapter's latency timer: 1 ms while the window holds the line, the old
+    // value after (a UART has none).
+    QFile timer(
+        QStringLiteral("/sys/class/tty/%1/device/latency_timer").arg(QFileInfo(port).fileName()));
+    const auto latency = [&timer] {
+        timer.open(QIODevice::ReadOnly);
+        const QByteArray ms = timer.readAll().trimmed();
+        timer.close();
+        return ms;
+    };
+    const QByteArray latencyBefore = timer.exists() ? latency() : QByteArray();
     QVERIFY(connectUnit());
+    if (timer.exists())
+        QCOMPARE(latency(), QByteArray("1"));
     QCOMPARE(control<QSpinBox>("addr")->value(), 1);
     QCOMPARE(control<QLabel>("version")->text(), QStringLiteral("Версия прошивки : 1.5"));
     QCOMPARE(itemsOf(control<QComboBox>("input")), QStringList{"1"});
@@ -156,6 +170,8 @@ void TestRealLine::searchFindsTheUnit()
     QVERIFY2(watcher->boxes().isEmpty(), qPrintable(watcher->texts().join(' ')));
     QTest::mouseClick(control<QPushButton>("start"), Qt::LeftButton);
     QCOMPARE(openDescriptorsOn(port), 0);
+    if (timer.exists())
+        QCOMPARE(latency(), latencyBefore);
 }
 
 // The adapter pulled out while the window polls: "Ошибка обмена !", the port given back, no
