@@ -34,10 +34,10 @@ install_packages() {
 
 # The kernel package that linux-image-amd64 names today (it changes with every update),
 # downloaded into the build tree and unpacked there: never installed into the machine.
-unpack_kernel() {
-    local name deb
-    name="$(apt-cache depends linux-image-amd64 | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -1)"
-    [ -n "$name" ] || fail "apt-cache names no kernel package for linux-image-amd64"
+# Package $1 downloaded into the build tree's cache (once) and unpacked into $work/$2 (again
+# when the package changed): never installed into the machine.
+unpack_package() {
+    local name="$1" into="$work/$2" deb
     mkdir -p "$work/cache"
     deb="$(ls "$work/cache/${name}"_*.deb 2>/dev/null | head -1 || true)"
     if [ -z "$deb" ]; then
@@ -46,13 +46,21 @@ unpack_kernel() {
             fail "apt-get download $name"
         deb="$(ls "$work/cache/${name}"_*.deb | head -1)"
     fi
-    if [ "$(cat "$work/kernel/.package" 2>/dev/null)" != "$deb" ]; then
-        rm -rf "$work/kernel"
-        mkdir -p "$work/kernel"
-        dpkg-deb -x "$deb" "$work/kernel"
-        echo "$deb" >"$work/kernel/.package"
-        rm -f "$work/vmlinux" "$work/initramfs.gz"
+    if [ "$(cat "$into/.package" 2>/dev/null)" != "$deb" ]; then
+        rm -rf "$into"
+        mkdir -p "$into"
+        dpkg-deb -x "$deb" "$into"
+        echo "$deb" >"$into/.package"
+        return 1 # unpacked afresh
     fi
+}
+
+# The kernel package that linux-image-amd64 names today (it changes with every update).
+unpack_kernel() {
+    local name
+    name="$(apt-cache depends linux-image-amd64 | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -1)"
+    [ -n "$name" ] || fail "apt-cache names no kernel package for linux-image-amd64"
+    unpack_package "$name" kernel || rm -f "$work/vmlinux" "$work/accel"
     kernel_version="${name#linux-image-}"
 }
 
@@ -245,6 +253,8 @@ host_run() {
     [ -x "$sim" ] && [ -x "$build/cli/vertal-cli" ] || fail "build first (scripts/build.sh)"
     install_packages
     unpack_kernel
+    # udev for the guest, which fills the database the port list reads the adapter from.
+    unpack_package udev udev || true
     extract_vmlinux
     make_initramfs
     rm -rf "$results"
@@ -395,8 +405,22 @@ check_window() {
     fi
 }
 
-# What the system knows of the adapter: sysfs has it all; Qt reads it from the udev
-# database, which only a running udev fills in (the guest runs none).
+# udev from the unpacked package, as a desktop runs it, with its rules for serial devices:
+# it fills the database that Qt reads an adapter's facts from, and makes /dev/serial/by-id.
+start_udev() {
+    local udev="$work/udev"
+    mount -t tmpfs run /run
+    mkdir -p /run/udev/rules.d
+    cp "$udev"/lib/udev/rules.d/{50-udev-default,60-serial}.rules /run/udev/rules.d/
+    ln -s "$udev/bin/udevadm" /run/systemd-udevd
+    /run/systemd-udevd --daemon || gfail "udev did not start"
+    "$udev/bin/udevadm" trigger --action=add --subsystem-match=usb --subsystem-match=usb-serial \
+        --subsystem-match=tty
+    "$udev/bin/udevadm" settle -t 30 || gfail "udev did not settle"
+    gsay "udev: $(ls /dev/serial/by-id 2>/dev/null | tr '\n' ' ')"
+}
+
+# What the system knows of the adapter: sysfs, and what udev made of it.
 describe_adapter() {
     local usb
     usb="$(readlink -f /sys/class/tty/ttyUSB0/device/../..)"
@@ -409,6 +433,7 @@ guest_run() {
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
     cli="$build/cli/vertal-cli"
     gsay "kernel $(uname -r); lines: $(ls /dev/ttyS1 /dev/ttyUSB0 | tr '\n' ' ')"
+    start_udev
     check_search uart /dev/ttyS1
     check_search usb /dev/ttyUSB0
     check_latency
