@@ -32,8 +32,6 @@ install_packages() {
     bash "$root/scripts/install-deps.sh" qemu-system-x86 busybox-static cpio socat
 }
 
-# The kernel package that linux-image-amd64 names today (it changes with every update),
-# downloaded into the build tree and unpacked there: never installed into the machine.
 # Package $1 downloaded into the build tree's cache (once) and unpacked into $work/$2 (again
 # when the package changed): never installed into the machine.
 unpack_package() {
@@ -174,27 +172,30 @@ start_simulator() {
 }
 
 # KVM when it runs this kernel (a nested /dev/kvm may open and still fail on the first
-# instructions it has to emulate): a boot to power-off, checked once per machine; else TCG.
+# instructions it has to emulate): a boot to power-off, checked once per kernel and kept in
+# $work/accel ("kvm" or "tcg").
 accelerator() {
     local probe="$work/accel"
     if [ ! -s "$probe" ]; then
         echo tcg >"$probe"
-        if [ -w /dev/kvm ] && timeout 20 qemu-system-x86_64 -accel kvm -cpu host -M pc -m 256 \
-            -nodefaults -display none -no-reboot -kernel "$work/vmlinux" \
-            -initrd "$work/initramfs.gz" -append "console=ttyS0 quiet panic=-1" \
-            -serial "file:$work/accel.log" >/dev/null 2>&1 &&
-            grep -q vertal-guest-idle "$work/accel.log"; then
+        [ -w /dev/kvm ] || return 0
+        timeout 20 qemu-system-x86_64 -accel kvm -cpu host -M pc -m 256 -nodefaults \
+            -display none -no-reboot -kernel "$work/vmlinux" -initrd "$work/initramfs.gz" \
+            -append "console=ttyS0 quiet panic=-1" -serial "file:$work/accel.log" \
+            >/dev/null 2>&1 &
+        pids+=($!)
+        if wait $! && grep -q vertal-guest-idle "$work/accel.log"; then
             echo kvm >"$probe"
         fi
     fi
-    [ "${VERTAL_DRIVERS_TCG:-}" = 1 ] && echo tcg || cat "$probe"
 }
 
 usb_device='usb-serial,bus=xhci.0,chardev=usbline,id=adapter'
 
 start_guest() {
-    local accel
-    accel="$(accelerator)"
+    local accel=tcg
+    accelerator
+    [ "${VERTAL_DRIVERS_TCG:-}" = 1 ] || accel="$(cat "$work/accel")"
     cpu="-cpu max"
     [ "$accel" = kvm ] && cpu="-cpu host"
     rm -f "$work/monitor"
@@ -260,6 +261,7 @@ host_run() {
     rm -rf "$results"
     mkdir -p "$results"
     trap cleanup EXIT
+    trap 'exit 130' INT TERM HUP
     start_simulator uart
     start_simulator usb
     start_guest
