@@ -1,6 +1,8 @@
 // POSIX part of SerialPort: termios on a terminal device.
-#include "networkline.h" // the network line the port may hold, closed with it
 #include "serialport.h"
+
+#include "lowlatency.h"
+#include "networkline.h" // the network line the port may hold, closed with it
 #include "termiosspeed.h"
 
 #include <QMutexLocker>
@@ -127,6 +129,7 @@ speed_t termiosSpeed(int baud)
 struct SerialPort::Native
 {
     termios savedSettings{};
+    LowLatency latency;
 };
 
 SerialPort::SerialPort() : native(std::make_unique<Native>()) {}
@@ -171,6 +174,7 @@ qintptr SerialPort::openLine(const QString &path)
         ::close(opened);
         return -1;
     }
+    native->latency = requestLowLatency(opened);
     return opened;
 }
 
@@ -178,6 +182,7 @@ void SerialPort::closeLine()
 {
     if (fd < 0)
         return;
+    restoreLatency(int(fd), native->latency);
     ::tcsetattr(int(fd), TCSANOW, &native->savedSettings);
     // An exclusive flag left on the terminal by an older program would lock out the next
     // user who is not root; the claim itself goes with the descriptor.

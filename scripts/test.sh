@@ -12,6 +12,9 @@ bash "$root/scripts/sanitize.sh" all
 # The Windows program: cross-built, packed, and tested under Wine on a display of its own.
 bash "$root/scripts/windows.sh"
 
+# The window and vertal-cli on the kernel's 8250 and FTDI drivers in a QEMU guest.
+bash "$root/scripts/drivers.sh"
+
 # The figures made of the protocol's own waits, against their budgets (fails when over).
 bash "$root/scripts/bench.sh" --quick
 

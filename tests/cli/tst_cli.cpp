@@ -61,6 +61,7 @@ private slots:
     void garbledReplyAskedAgain_data();
     void garbledReplyAskedAgain();
     void exchangeFailsMidway();
+    void portGoesAwayMidway();
     void scanFindsThreeUnitsAndTwoGaps();
     void scanStopsOnInterrupt();
     void findOnASharedLine();
@@ -528,6 +529,21 @@ void TestCli::exchangeFailsMidway()
     QCOMPARE(cli.exitCode(), 5);
     QVERIFY(cli.readAllStandardOutput().startsWith("20")); // time-stamped readings
     QVERIFY(cli.readAllStandardError().contains("no reply"));
+}
+
+// The line hung up under a watch (an adapter pulled out): said as such, not as silence.
+void TestCli::portGoesAwayMidway()
+{
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    QProcess cli;
+    startCli(cli, {"status", "--port", line.path(), "--board", "1", "--watch", "--interval", "50"});
+    QVERIFY(cli.waitForReadyRead(10000));
+    line.server->unplug();
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitCode(), 5);
+    const QByteArray err = cli.readAllStandardError();
+    QVERIFY2(err.contains("went away") && !err.contains("no reply"), err.constData());
 }
 
 // Three units at 1, 3 and 5: the scan of 1-5 finds them and passes over 2 and 4.

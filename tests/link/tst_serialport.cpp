@@ -1,5 +1,6 @@
 // SerialPort over a real pseudo-terminal pair: raw settings, line speeds, waits, a line
 // that goes away.
+#include "lowlatency.h"
 #include "scriptedpeer.h"
 #include "serialport.h"
 
@@ -17,6 +18,7 @@ class TestSerialPort : public QObject
 private slots:
     void rawSettings();
     void settingsRestoredOnClose();
+    void lowLatencyOnlyForUsbSerial();
     void secondOpenIsRefused();
     void baudRateSeenByFarEnd_data();
     void baudRateSeenByFarEnd();
@@ -65,6 +67,23 @@ void TestSerialPort::settingsRestoredOnClose()
     QCOMPARE(after.c_lflag, before.c_lflag);
     QCOMPARE(after.c_iflag, before.c_iflag);
     QCOMPARE(::cfgetospeed(&after), ::cfgetospeed(&before));
+}
+
+// Low latency is asked of USB-serial drivers only (the FTDI case runs in the QEMU guest,
+// scripts/drivers.sh): a pseudo-terminal, which refuses the request, and a file that is no
+// terminal are left alone, and the port opens and closes as ever.
+void TestSerialPort::lowLatencyOnlyForUsbSerial()
+{
+    ScriptedPeer peer;
+    SerialPort port;
+    QVERIFY(port.open(peer.slavePath()));
+    LowLatency onPty = requestLowLatency(int(port.handle()));
+    QVERIFY(!onPty.requested);
+    restoreLatency(int(port.handle()), onPty);
+    QVERIFY(port.setBaudRate(19200));
+    port.close();
+    QVERIFY(!requestLowLatency(peer.masterFd()).requested);
+    QVERIFY(!requestLowLatency(-1).requested);
 }
 
 // The claim: a second open of the line is refused (root included) without touching the
