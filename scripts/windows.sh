@@ -36,6 +36,18 @@ fail() {
     printf '[windows] FAILED: %s\n' "$*" >&2
     exit 1
 }
+# fail_showing MESSAGE LOG...: fails with the ends of the logs that tell why, since a CI run
+# keeps nothing but its output.
+fail_showing() {
+    local message="$1" log
+    shift
+    for log in "$@"; do
+        [ -f "$log" ] || continue
+        printf '[windows] the end of %s:\n' "$log" >&2
+        tail -n 45 "$log" | sed 's/^/    /' >&2
+    done
+    fail "$message"
+}
 
 install_packages() {
     # The host build's packages (cmake, the Qt tools moc, uic, rcc, Qt's translations) and
@@ -269,8 +281,6 @@ make_prefix() {
     say "Wine prefix ready: $com -> $(readlink "$work/line")"
 }
 
-# Runs a Windows test program; its QTest log goes to a file (a Windows program's standard
-# output does not reach us under Wine when it has no console).
 # Runs a Windows test program's command line ("$@": variables, then the command) with its
 # DLLs from the toolchain's folders.
 test_env() {
@@ -278,6 +288,8 @@ test_env() {
         QT_PLUGIN_PATH="$(dos_path "$qt/plugins")" QT_QPA_PLATFORM=offscreen "$@"
 }
 
+# Runs a Windows test program; its QTest log goes to a file (a Windows program's standard
+# output does not reach us under Wine when it has no console).
 run_test() {
     local name="$1"
     shift
@@ -295,7 +307,7 @@ port_is_free() {
     local log="$work/port-free.txt"
     test_env VERTAL_TEST_COM="$com" timeout 120 wine64 "$build/tst_comport.exe" opensAndReopens \
         -o "$(dos_path "$log"),txt" >/dev/null 2>&1 ||
-        fail "another program could not open $com (see $log)"
+        fail_showing "another program could not open $com" "$log"
 }
 
 wine_tests() {
@@ -605,8 +617,8 @@ cli_under_wine() {
         local expect="$1" log="$work/cli-$((++n)).txt"
         shift
         timeout 120 wine64 "$installed/vertal-cli.exe" "$@" >"$log" 2>&1 ||
-            fail "vertal-cli $* under Wine (see $log)"
-        grep -q -- "$expect" "$log" || fail "vertal-cli $*: no '$expect' (see $log)"
+            cli_failed "vertal-cli $* under Wine (exit $?)" "$log"
+        grep -q -- "$expect" "$log" || cli_failed "vertal-cli $*: no '$expect'" "$log"
     }
     cli '"speed":19200' find --port "$com" --json
     cli 'board 1 ' status --port "$com" --speed 19200 --board 1
@@ -619,6 +631,13 @@ cli_under_wine() {
     cli '(written)' config load "$saved" --port "$com" --speed 19200
     say "vertal-cli under Wine: find, status, config save, load (dry run, written, unchanged)"
     cli_watch_interrupted
+}
+
+# Fails with vertal-cli's output and the frames the unit received last.
+cli_failed() {
+    tell_unit log 40
+    sleep 0.5
+    fail_showing "$1" "$2" "$work/sim.log"
 }
 
 # Ctrl-C (SIGINT to the program, which Wine hands to it as the console's Ctrl-C) ends a
