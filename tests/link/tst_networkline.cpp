@@ -4,6 +4,7 @@
 #include "ccomport.h"
 #include "exchangeresult.h"
 #include "framecodec.h"
+#include "latespeedrelay.h"
 #include "networkportname.h"
 #include "portnames.h"
 #include "serialport.h"
@@ -42,6 +43,7 @@ private slots:
     void telnetBytesNeverReachTheLine();
     void iacIsDoubledOnTheWayOut();
 
+    void searchSetsEachSpeedBeforeItsFirstCopy_data();
     void searchSetsEachSpeedBeforeItsFirstCopy();
     void rawTcpUsesTheServersSpeed();
     void collidedBytesArriveUndoubled();
@@ -139,12 +141,22 @@ void tst_NetworkLine::iacIsDoubledOnTheWayOut()
     QCOMPARE(rfc2217::settingRequest(rfc2217::setParity, 0xff), hex("fffa2c03fffffff0"));
 }
 
+void tst_NetworkLine::searchSetsEachSpeedBeforeItsFirstCopy_data()
+{
+    QTest::addColumn<int>("lateByMs");
+    QTest::newRow("ser2net (speed set in the stream's order)") << 0;
+    QTest::newRow("a server that sets its speed 300 ms late") << 300;
+}
+
 // The unit answers only at its own speed (19200): a copy sent before the server had set
 // the pseudo-terminal to the speed asked would arrive at the old one.
 void tst_NetworkLine::searchSetsEachSpeedBeforeItsFirstCopy()
 {
+    QFETCH(int, lateByMs);
     QVERIFY2(server.start(served.linkPath()), qPrintable(server.errorString()));
-    cComPort worker(server.rfc2217Url());
+    LateSpeedRelay lateServer(server.rfc2217Port(), std::chrono::milliseconds(lateByMs));
+    QVERIFY(lateServer.start());
+    cComPort worker(lateByMs ? lateServer.rfc2217Url() : server.rfc2217Url());
     QVERIFY2(!worker.openFailed(), qPrintable(worker.openError()));
     worker.setSendsPerExchange(2);
     for (const int speed : {4800, 9600, 19200}) {
@@ -158,6 +170,8 @@ void tst_NetworkLine::searchSetsEachSpeedBeforeItsFirstCopy()
         for (const ReceivedFrame &frame : frames)
             QCOMPARE(frame.lineSpeed, speed);
     }
+    if (lateByMs)
+        QCOMPARE(lateServer.speedsHeldBack(), 4); // the opening speed, then each of the three
 }
 
 void tst_NetworkLine::rawTcpUsesTheServersSpeed()
