@@ -11,7 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     xvfb xauth
     librsvg2-bin
-    ser2net
+    ser2net iproute2
 )
 # Packages a script needs beyond these (packaging, validation), named as arguments.
 packages+=("$@")

@@ -2,6 +2,7 @@
 // raw TCP, the Telnet framing on the server's own bytes, and every way the connection
 // fails or ends.
 #include "ccomport.h"
+#include "childrun.h"
 #include "exchangeresult.h"
 #include "framecodec.h"
 #include "latespeedrelay.h"
@@ -12,6 +13,8 @@
 #include "servedunit.h"
 #include "telnetcodec.h"
 
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 
 namespace {
@@ -27,6 +30,19 @@ QByteArray hex(const char *text)
 const QByteArray serverGreeting = hex("fffb03fffd03fffb01fffe01fffd00fffb00fffd2c");
 const QByteArray modemStateNotice = hex("fffa2c6b00fff0");
 const QByteArray speedAnswer19200 = hex("fffa2c6500004b00fff0");
+
+// A network of its own for a child of the test (a namespace with a loopback interface of
+// its own, which the child takes down as a cable is pulled): the command in front of it. An
+// address beside 127.0.0.1, without which ser2net's lookup of 127.0.0.1 finds nothing (a
+// lookup for the addresses configured counts no loopback address).
+const QStringList ownNetwork = {
+    "unshare", "-n", "--", "sh", "-c",
+    "ip link set lo up && ip addr add 10.200.0.1/32 dev lo && exec \"$0\" \"$@\""};
+
+bool takeNetworkDown()
+{
+    return QProcess::execute("ip", {"link", "set", "lo", "down"}) == 0;
+}
 
 } // namespace
 
@@ -51,6 +67,7 @@ private slots:
     void openFailuresSayWhy();
     void secondClientIsRefused();
     void serverKilledIsTheLineGone();
+    void networkVanishedIsTheLineGone();
 
 private:
     ServedUnit served;
@@ -294,6 +311,71 @@ void tst_NetworkLine::serverKilledIsTheLineGone()
     again.setBaudRate(ServedUnit::speed);
     request = ServedUnit::readVersion;
     QCOMPARE(again.exchange(request, false), int(Ok));
+}
+
+// The network gone without a word from the server (no FIN, no reset: every packet lost),
+// first while the poll goes on, then on a quiet line: the line goes away once the
+// connection's bytes have stood unacknowledged for the user time-out, and on a quiet line
+// once keep-alive has had no answer, so that the next exchange ends at once. Run in a child
+// with a network of its own.
+void tst_NetworkLine::networkVanishedIsTheLineGone()
+{
+    if (childMode().isEmpty()) {
+        if (QProcess::execute(ownNetwork.first(), ownNetwork.mid(1) + QStringList{"true"}) != 0)
+            QSKIP("no network namespace of our own here (needs root)");
+        const ChildRun run = runSelfAsChild(QStringLiteral("ownNetwork"),
+                                            {QTest::currentTestFunction()}, 90000,
+                                            QProcessEnvironment::systemEnvironment(), ownNetwork);
+        QVERIFY2(run.endedWith(0), qPrintable(run.out + run.err));
+        for (const QString &line : run.out.split('\n'))
+            if (line.contains(QStringLiteral("polling: gone")))
+                qInfo("%s", qPrintable(line.section(QStringLiteral("() "), 1)));
+        return;
+    }
+    QVERIFY2(server.start(served.linkPath()), qPrintable(server.errorString()));
+    const auto connectedWorker = [this] {
+        auto worker = std::make_unique<cComPort>(server.rfc2217Url());
+        worker->setBaudRate(ServedUnit::speed);
+        QByteArray request = ServedUnit::readVersion;
+        return worker->exchange(request, false) == Ok ? std::move(worker) : nullptr;
+    };
+
+    auto polling = connectedWorker();
+    QVERIFY(polling);
+    QVERIFY(takeNetworkDown());
+    QElapsedTimer sinceDown;
+    sinceDown.start();
+    int exchanges = 0;
+    while (!polling->serialPort()->isGone() && sinceDown.elapsed() < 20000) {
+        QByteArray request = ServedUnit::readVersion;
+        QCOMPARE(polling->exchange(request, false), int(NoReply));
+        ++exchanges;
+    }
+    const qint64 goneAfterMs = sinceDown.elapsed();
+    QVERIFY2(polling->serialPort()->isGone(), "still not gone 20 s after the network");
+    QCOMPARE(polling->serialPort()->error(), SerialPort::Gone);
+    QCOMPARE(served.server->framesWithPayload(ServedUnit::readVersion), 1);
+    polling.reset();
+
+    // A quiet line: nothing sent after the network went, until the next exchange.
+    QVERIFY(QProcess::execute("ip", {"link", "set", "lo", "up"}) == 0);
+    server.kill(); // it still holds the line for the client that went silent
+    QVERIFY2(server.restart(), qPrintable(server.errorString()));
+    auto quiet = connectedWorker();
+    QVERIFY(quiet);
+    QVERIFY(takeNetworkDown());
+    QTest::qWait(12000);
+    QElapsedTimer exchange;
+    exchange.start();
+    QByteArray request = ServedUnit::readVersion;
+    QCOMPARE(quiet->exchange(request, false), int(NoReply));
+    const qint64 quietExchangeMs = exchange.elapsed();
+    QVERIFY(quiet->serialPort()->isGone());
+    // Nine copies unanswered would take about 3 s.
+    QVERIFY2(quietExchangeMs < 1000, qPrintable(QString::number(quietExchangeMs)));
+    qInfo("polling: gone %lld ms after the network, %d exchanges; quiet: the next exchange "
+          "ended after %lld ms",
+          goneAfterMs, exchanges, quietExchangeMs);
 }
 
 QTEST_GUILESS_MAIN(tst_NetworkLine)
