@@ -221,6 +221,18 @@ tell_unit() {
     echo "$*" >"$work/console"
 }
 
+# A fresh line for the unit, waited for: the simulator has said where its new line is.
+replug_unit() {
+    local lines
+    lines="$(grep -c '^line /dev/' "$work/sim.log" || true)"
+    tell_unit replug
+    for _ in $(seq 100); do
+        [ "$(grep -c '^line /dev/' "$work/sim.log" || true)" -gt "$lines" ] && return
+        sleep 0.1
+    done
+    fail_showing "the simulator made no new line" "$work/sim.log"
+}
+
 # The far end's own hold on its line, as a unit emulator, a USB-serial bridge or a virtual
 # port driver keeps the slave side of its pseudo-terminal open beside the program that uses
 # it. One word a line from the FIFO $work/far-end (the Windows tests write it through Z:):
@@ -672,7 +684,7 @@ wine_run() {
     make_prefix
     wine_tests
     network_tests
-    tell_unit replug
+    replug_unit
     install_wizard
     cli_under_wine
     wizard_on_display
