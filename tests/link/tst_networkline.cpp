@@ -36,8 +36,8 @@ const QByteArray speedAnswer19200 = hex("fffa2c6500004b00fff0");
 // address beside 127.0.0.1, without which ser2net's lookup of 127.0.0.1 finds nothing (a
 // lookup for the addresses configured counts no loopback address).
 const QStringList ownNetwork = {
-    "unshare", "-n", "--", "sh", "-c",
-    "ip link set lo up && ip addr add 10.200.0.1/32 dev lo && exec \"$0\" \"$@\""};
+    "unshare", "-n", "--",
+    "sh",      "-c", "ip link set lo up && ip addr add 10.200.0.1/32 dev lo && exec \"$0\" \"$@\""};
 
 bool takeNetworkDown()
 {
@@ -323,9 +323,9 @@ void tst_NetworkLine::networkVanishedIsTheLineGone()
     if (childMode().isEmpty()) {
         if (QProcess::execute(ownNetwork.first(), ownNetwork.mid(1) + QStringList{"true"}) != 0)
             QSKIP("no network namespace of our own here (needs root)");
-        const ChildRun run = runSelfAsChild(QStringLiteral("ownNetwork"),
-                                            {QTest::currentTestFunction()}, 90000,
-                                            QProcessEnvironment::systemEnvironment(), ownNetwork);
+        const ChildRun run =
+            runSelfAsChild(QStringLiteral("ownNetwork"), {QTest::currentTestFunction()}, 90000,
+                           QProcessEnvironment::systemEnvironment(), ownNetwork);
         QVERIFY2(run.endedWith(0), qPrintable(run.out + run.err));
         for (const QString &line : run.out.split('\n'))
             if (line.contains(QStringLiteral("polling: gone")))

@@ -80,8 +80,8 @@ private:
 bool sendAll(int fd, const QByteArray &bytes)
 {
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done),
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -180,8 +180,8 @@ void LateSpeedRelay::relay(int client, int server)
         int timeout = -1;
         if (!waiting.empty()) {
             const auto left = waiting.front().due - Clock::now();
-            timeout = int(std::max<long long>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+            timeout = int(
+                std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
         }
         pollfd watched[] = {{client, POLLIN, 0}, {server, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
         if (::poll(watched, 3, timeout) < 0 && errno != EINTR)

@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -156,9 +157,20 @@ void TestNetworkSearch::serverKilledDuringATick()
     start.speed = 19200;
     net.bench.window->applyStartOptions(start);
     QVERIFY(net.bench.connectUnit(5));
-    net.bench.when([&] { return net.bench.pollExchanging(); }, [&] { net.server.kill(); });
+    QElapsedTimer sinceKilled;
+    qint64 boxAfterMs = -1;
+    net.bench.watcher.onBox = [&](const ModalWatcher::Box &) {
+        boxAfterMs = sinceKilled.elapsed();
+    };
+    net.bench.when([&] { return net.bench.pollExchanging(); },
+                   [&] {
+                       net.server.kill();
+                       sinceKilled.start();
+                   });
     QVERIFY(net.bench.watcher.waitForBoxes(1, 10000));
     QCOMPARE(net.bench.watcher.texts(), QStringList{workflow::exchangeFailedText});
+    qInfo("the box %lld ms after the server was killed", boxAfterMs);
+    QVERIFY2(boxAfterMs >= 0 && boxAfterMs < 1000, qPrintable(QString::number(boxAfterMs)));
     QVERIFY(UnitBench::waitUntil([&] { return looksIdle(net.bench); }));
     QCOMPARE(net.bench.window->primaryWorker(), nullptr);
 
