@@ -199,22 +199,30 @@ start_display() {
     export DISPLAY=":$(head -1 "$work/display")"
 }
 
-# The simulator on a pseudo-terminal, its console a FIFO (a holder keeps it open, so that
-# each writer may come and go), its line reachable through a link that follows a replug.
-start_simulator() {
+# A simulator on a pseudo-terminal, its console the FIFO $work/$1console (a holder keeps it
+# open, so that each writer may come and go), its line reachable through the link
+# $work/$1line that follows a replug, its output in $work/$1sim.log; $2...: its options.
+start_unit() {
+    local name="$1"
+    shift
     [ -x "$sim" ] || fail "no simulator at $sim (run scripts/build.sh first)"
-    rm -f "$work/console" "$work/line"
-    mkfifo "$work/console"
-    "$sim" --address 1 --speed 19200 --boards 0x29 --firmware 1.5 --link "$work/line" \
-        <"$work/console" >"$work/sim.log" 2>&1 &
+    rm -f "$work/${name}console" "$work/${name}line"
+    mkfifo "$work/${name}console"
+    "$sim" --address 1 --speed 19200 "$@" --link "$work/${name}line" \
+        <"$work/${name}console" >"$work/${name}sim.log" 2>&1 &
     pids+=($!)
-    sleep 1000000 >"$work/console" &
+    sleep 1000000 >"$work/${name}console" &
     pids+=($!)
     for _ in $(seq 100); do
-        [ -L "$work/line" ] && break
+        [ -L "$work/${name}line" ] && return
         sleep 0.1
     done
-    [ -L "$work/line" ] || fail "the simulator made no line"
+    fail "the simulator made no line"
+}
+
+# The unit the Windows programs reach on $com.
+start_simulator() {
+    start_unit "" --boards 0x29 --firmware 1.5
 }
 
 tell_unit() {
@@ -337,17 +345,7 @@ wine_tests() {
 # listens on is exit 3 with the reason.
 network_tests() {
     command -v ser2net >/dev/null || bash "$root/scripts/install-deps.sh" ser2net
-    rm -f "$work/netline" "$work/netconsole"
-    mkfifo "$work/netconsole"
-    "$sim" --address 1 --speed 19200 --link "$work/netline" <"$work/netconsole" \
-        >"$work/netsim.log" 2>&1 &
-    pids+=($!)
-    sleep 1000000 >"$work/netconsole" &
-    pids+=($!)
-    for _ in $(seq 100); do
-        [ -L "$work/netline" ] && break
-        sleep 0.1
-    done
+    start_unit net
     local port closed
     port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
     closed="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
