@@ -5,28 +5,40 @@
 //   VERTAL_TEST_USB_ID  the adapter's USB vendor:product (0403:6001) the port list must show
 //                       where udev runs (its database is what Qt reads the facts from)
 //   VERTAL_TEST_UNPLUG  a shell command that pulls the adapter out (QEMU's device_del) and
-//   VERTAL_TEST_REPLUG  one that puts it back; without them the unplug case is skipped
+//   VERTAL_TEST_REPLUG  one that puts it back; without them the unplug cases are skipped
+//   VERTAL_TEST_ASK_UNIT  a shell command that, followed by a console line ("case open",
+//                       "value 1 4660", "log"), hands that line to the simulator at the line's
+//                       far end and prints what it answered; without it the cases that change
+//                       the unit or read its frame log are skipped
 //
-// The unit is found by searching from 4800 baud with address 0 (the unit's is 1, firmware
-// 1.5). Figures go out as "key=value" lines of qInfo for the script to check.
+// The unit (address 1, firmware 1.5, boards 0x29: input board 1, relay boards 2 and 3) is
+// found by searching from 4800 baud with address 0. The window lists the system's ports, as
+// on a desktop, and the line is chosen in it. Figures go out as "key=value" lines of qInfo
+// for the script to check.
 #include "mainwindow.h"
 #include "modalwatcher.h"
 #include "portlist.h"
 #include "processclock.h"
 #include "windowchecks.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +64,20 @@ double kernelLogTime(const QByteArray &text)
     return at;
 }
 
+// The payloads of the well-formed frames in the simulator's "log" answer, oldest first
+// ("01 04 01": address, command, data).
+QStringList payloadsIn(const QString &log)
+{
+    static const QRegularExpression frame(QStringLiteral(" payload ([0-9A-F ]+) check ok "));
+    QStringList payloads;
+    for (auto it = frame.globalMatch(log); it.hasNext();)
+        payloads << it.next().captured(1);
+    return payloads;
+}
+
+const char *const noAsk = "VERTAL_TEST_ASK_UNIT names no way to the line's simulator";
+const char *const noUnplug = "no way to pull the adapter out";
+
 } // namespace
 
 class TestRealLine : public QObject
@@ -63,19 +89,49 @@ private slots:
     void cleanup();
     void portListDescribesTheLine();
     void searchFindsTheUnit();
+    void caseOpenedAndClosed();
+    void relayWriteCarriesTheForm();
+    void valueDialogShowsTheUnitsValue();
     void unplugDuringStatusTick();
+    void unplugDuringValueDialog();
 
 private:
     template <class T> T *control(const char *name) const
     {
         return window->findChild<T *>(QLatin1String(name));
     }
-    // "Старт" with address 0; true once connected and polling.
+    // The line chosen in the port list, "Старт" with address 0; true once connected and
+    // polling.
     bool connectUnit();
-    // Runs `command` (a shell line) to its end while the window processes events.
-    static bool runCommand(const QString &command);
+    // True when the window is connected: left so by the case before, or by a search now.
+    bool connected();
+    // Runs `command` (a shell line) to its end while the window processes events; what it
+    // printed into `output` when given.
+    static bool runCommand(const QString &command, QString *output = nullptr);
+    // What the line's simulator answered to the console line `line` ("" when not asked).
+    QString askUnit(const QString &line) const;
+    // Runs `action` with the value dialog once "Текущее значение" has opened it; returns when
+    // the dialog has closed and the button's handler has returned.
+    void whileValueDialogOpen(const std::function<void(QDialog *)> &action);
+    // Pulls the adapter out; true once the window has shown a box. Gives out the time from
+    // the kernel's own word that the adapter has gone (its log is stamped on the monotonic
+    // clock) to the box.
+    bool pullOutAndTime();
+    // After the unplug: idle ("Старт", no poll), the port given back.
+    bool idleAndReleased() const;
+    // Gives out the share of a core the window uses once idle after the unplug.
+    void checkNoSpinning();
+    // Opens the port list as the operator does (a press reads the system's ports afresh)
+    // and closes it; true when the line is in it.
+    bool lineListed() const;
+    // The line gone from the port list; the adapter put back; true once the list shows the
+    // line again (when udev has told the system of it).
+    bool putBackAndListed();
 
     QString port;
+    QString askCommand;
+    QString unplugCommand;
+    QString replugCommand;
     std::unique_ptr<ModalWatcher> watcher;
     std::unique_ptr<MainWindow> window;
 };
@@ -85,44 +141,151 @@ void TestRealLine::initTestCase()
     port = qEnvironmentVariable("VERTAL_TEST_PORT");
     if (port.isEmpty())
         QSKIP("VERTAL_TEST_PORT names no line");
+    askCommand = qEnvironmentVariable("VERTAL_TEST_ASK_UNIT");
+    unplugCommand = qEnvironmentVariable("VERTAL_TEST_UNPLUG");
+    replugCommand = qEnvironmentVariable("VERTAL_TEST_REPLUG");
+    if (replugCommand.isEmpty())
+        unplugCommand.clear();
 }
 
+// A window the case before left connected is used on (a search spends seconds at the two
+// slow speeds); otherwise a new one.
 void TestRealLine::init()
 {
-    watcher = std::make_unique<ModalWatcher>();
-    window = std::make_unique<MainWindow>(nullptr, [this] { return QStringList{port}; });
-    window->show();
+    if (!window) {
+        watcher = std::make_unique<ModalWatcher>();
+        window = std::make_unique<MainWindow>(); // the system's ports
+        window->show();
+    }
+    watcher->clear();
 }
 
 void TestRealLine::cleanup()
 {
-    window.reset();
-    watcher.reset();
+    if (QTest::currentTestFailed() || !window->isPolling()) {
+        window.reset();
+        watcher.reset();
+    }
+}
+
+bool TestRealLine::connected()
+{
+    return window->isPolling() || connectUnit();
 }
 
 bool TestRealLine::connectUnit()
 {
+    auto *ports = control<QComboBox>("com_port");
+    // Listed by its name; a line named in VERTAL_EXTRA_PORTS by its path.
+    int index = ports->findText(QFileInfo(port).fileName());
+    if (index < 0)
+        index = ports->findText(port);
+    if (index < 0)
+        return false;
+    ports->setCurrentIndex(index);
     control<QSpinBox>("addr")->setValue(0);
     QTest::mouseClick(control<QPushButton>("start"), Qt::LeftButton);
     return control<QPushButton>("start")->text() == QStringLiteral("Стоп") && window->isPolling();
 }
 
-bool TestRealLine::runCommand(const QString &command)
+bool TestRealLine::runCommand(const QString &command, QString *output)
 {
     QProcess shell;
-    shell.setProcessChannelMode(QProcess::ForwardedChannels);
+    shell.setProcessChannelMode(output ? QProcess::ForwardedErrorChannel
+                                       : QProcess::ForwardedChannels);
     shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
     const bool ended =
         QTest::qWaitFor([&] { return shell.state() == QProcess::NotRunning; }, 20000);
+    if (output)
+        *output = QString::fromUtf8(shell.readAllStandardOutput());
     return ended && shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0;
+}
+
+QString TestRealLine::askUnit(const QString &line) const
+{
+    QString answer;
+    if (!runCommand(askCommand + QLatin1Char(' ') + line, &answer))
+        qWarning("the simulator was not asked: %s", qPrintable(line));
+    return answer;
+}
+
+void TestRealLine::whileValueDialogOpen(const std::function<void(QDialog *)> &action)
+{
+    // Looked for from the dialog's own event loop (the button's handler processes events
+    // before it opens the dialog, too).
+    QTimer look;
+    look.callOnTimeout([&] {
+        QDialog *dialog = openValueDialog();
+        if (!dialog)
+            return;
+        look.stop();
+        action(dialog);
+        if (!QTest::qWaitFor([] { return openValueDialog() == nullptr; }, 5000))
+            qWarning("the value dialog stayed open");
+    });
+    look.start(5);
+    QTest::mouseClick(control<QPushButton>("current_value"), Qt::LeftButton);
+}
+
+bool TestRealLine::pullOutAndTime()
+{
+    double boxAt = 0;
+    watcher->onBox = [&](const ModalWatcher::Box &) {
+        if (boxAt == 0)
+            boxAt = monotonicSeconds();
+    };
+    const bool boxed = runCommand(unplugCommand) && watcher->waitForBoxes(1, 10000);
+    watcher->onBox = nullptr;
+    const double disconnectedAt = kernelLogTime("USB disconnect");
+    if (!boxed || disconnectedAt <= 0)
+        return false;
+    qInfo("unplug-to-box-ms=%d", int((boxAt - disconnectedAt) * 1000));
+    return true;
+}
+
+bool TestRealLine::idleAndReleased() const
+{
+    return !window->isPolling() &&
+           control<QPushButton>("start")->text() == QStringLiteral("Старт") &&
+           openDescriptorsOn(port) == 0;
+}
+
+void TestRealLine::checkNoSpinning()
+{
+    // From a moment after the end of the connection (its workers wound up), over long
+    // enough for the guest's coarse CPU accounting: a spin would go on.
+    QTest::qWait(500);
+    const double cpuBefore = selfCpuSeconds();
+    QTest::qWait(3000);
+    qInfo("cpu-after-unplug-percent=%.1f", (selfCpuSeconds() - cpuBefore) * 100 / 3);
+}
+
+bool TestRealLine::lineListed() const
+{
+    auto *ports = control<QComboBox>("com_port");
+    QTest::mouseClick(ports, Qt::LeftButton);
+    ports->hidePopup();
+    return ports->findText(QFileInfo(port).fileName()) >= 0;
+}
+
+bool TestRealLine::putBackAndListed()
+{
+    const auto listedWithin = [this](bool listed, int tries) {
+        for (int i = 0; i < tries; ++i) {
+            if (lineListed() == listed)
+                return true;
+            QTest::qWait(200);
+        }
+        return false;
+    };
+    return listedWithin(false, 25) && runCommand(replugCommand) && listedWithin(true, 50);
 }
 
 // The window's own list (the system's ports, as the operator opens it) holds the line, and
 // its tooltip says what the system knows of the device.
 void TestRealLine::portListDescribesTheLine()
 {
-    MainWindow system;
-    auto *ports = system.findChild<QComboBox *>(QStringLiteral("com_port"));
+    auto *ports = control<QComboBox>("com_port");
     const QString name = QFileInfo(port).fileName();
     const int index = ports->findText(name);
     QVERIFY2(index >= 0, qPrintable(itemsOf(ports).join(' ')));
@@ -174,35 +337,146 @@ void TestRealLine::searchFindsTheUnit()
         QCOMPARE(latency(), latencyBefore);
 }
 
+// The unit's case opened while the window polls: "Норма" painted on, nothing re-read. Closed
+// again: the tick that sees it waits for the unit to settle, blanking the status, then
+// re-reads the unit (boards, address as the search asked it, version, board 1's relay) and
+// polls on, without a box.
+void TestRealLine::caseOpenedAndClosed()
+{
+    if (askCommand.isEmpty())
+        QSKIP(noAsk);
+    QVERIFY(connected());
+    auto *state = control<QLabel>("state");
+    QCOMPARE(askUnit("case open"), QStringLiteral("case open\n"));
+    askUnit("log clear");
+    QTest::qWait(1500); // a few ticks with the tamper bit set
+    QCOMPARE(state->text(), QStringLiteral("Норма"));
+    QStringList frames = payloadsIn(askUnit("log"));
+    QVERIFY2(frames.contains("01 04 01") && !frames.contains("01 05"), qPrintable(frames.join(',')));
+
+    // The status texts in the order they are painted from here on.
+    QStringList painted{state->text()};
+    QTimer look;
+    look.callOnTimeout([&] {
+        if (painted.last() != state->text())
+            painted << state->text();
+    });
+    look.start(5);
+    askUnit("log clear");
+    QCOMPARE(askUnit("case close"), QStringLiteral("case closed\n"));
+    QVERIFY(QTest::qWaitFor([&] { return painted.size() >= 3 && window->isPolling(); }, 10000));
+    QCOMPARE(painted, (QStringList{"Норма", "  ", "Норма"}));
+    frames = payloadsIn(askUnit("log"));
+    const qsizetype reread = frames.indexOf("01 05");
+    QVERIFY2(reread > 0, qPrintable(frames.join(',')));
+    QCOMPARE(frames.mid(reread, 4), (QStringList{"01 05", "00 20", "01 26", "01 0B 01"}));
+    QCOMPARE(control<QLabel>("version")->text(), QStringLiteral("Версия прошивки : 1.5"));
+    QCOMPARE(itemsOf(control<QComboBox>("output")), (QStringList{"Не задано", "2", "3"}));
+    QVERIFY2(watcher->boxes().isEmpty(), qPrintable(watcher->texts().join(' ')));
+}
+
+// The operator sets board 1's alarm relay: relay 3, on for 45 s every 20 s, typed into the
+// form, then "Установить". The unit receives one write carrying exactly that (times 16-bit,
+// low byte first); the window polls on.
+void TestRealLine::relayWriteCarriesTheForm()
+{
+    if (askCommand.isEmpty())
+        QSKIP(noAsk);
+    QVERIFY(connected());
+    auto *output = control<QComboBox>("output");
+    output->setCurrentIndex(output->findText("3"));
+    for (const auto &[name, typed] : {std::pair{"a_time", "45"}, std::pair{"a_period", "20"}}) {
+        auto *spin = control<QSpinBox>(name);
+        QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(spin, typed);
+    }
+    QCOMPARE(control<QSpinBox>("a_time")->value(), 45);
+    QCOMPARE(control<QSpinBox>("a_period")->value(), 20);
+    askUnit("log clear");
+    QVERIFY(control<QPushButton>("set_rele")->isEnabled());
+    QTest::mouseClick(control<QPushButton>("set_rele"), Qt::LeftButton);
+    QVERIFY2(watcher->boxes().isEmpty(), qPrintable(watcher->texts().join(' ')));
+
+    const QString log = askUnit("log");
+    const QStringList writes = payloadsIn(log).filter(QRegularExpression("^01 2D "));
+    QVERIFY2(writes == QStringList{"01 2D 01 03 2D 00 14 00"}, qPrintable(log));
+    QVERIFY(window->isPolling());
+    QCOMPARE(output->currentText(), QStringLiteral("3"));
+}
+
+// "Текущее значение" on the line: the dialog shows board 1's value as the unit has it, and
+// follows it when it changes; closed, the window polls on.
+void TestRealLine::valueDialogShowsTheUnitsValue()
+{
+    if (askCommand.isEmpty())
+        QSKIP(noAsk);
+    QCOMPARE(askUnit("value 1 4660"), QStringLiteral("board 1 value 4660\n"));
+    QVERIFY(connected());
+    QStringList shown; // the value once the unit's has come, then after it changed
+    whileValueDialogOpen([&](QDialog *dialog) {
+        const auto shows = [dialog](const char *value) {
+            return QTest::qWaitFor([&] { return shownValue(dialog) == QLatin1String(value); },
+                                   3000);
+        };
+        shows("4660");
+        shown << shownValue(dialog);
+        askUnit("value 1 65535");
+        shows("65535");
+        shown << shownValue(dialog);
+        dialog->findChild<QAbstractButton *>(QStringLiteral("done"))->click();
+    });
+    QCOMPARE(shown, (QStringList{"4660", "65535"}));
+    QVERIFY(openValueDialog() == nullptr);
+    QVERIFY(window->isPolling());
+    QVERIFY2(watcher->boxes().isEmpty(), qPrintable(watcher->texts().join(' ')));
+    askUnit("value 1 0");
+}
+
 // The adapter pulled out while the window polls: "Ошибка обмена !", the port given back, no
-// spinning afterwards; put back, the next search connects.
+// spinning afterwards; put back, the port list shows it again and the next search connects.
 void TestRealLine::unplugDuringStatusTick()
 {
-    const QString unplug = qEnvironmentVariable("VERTAL_TEST_UNPLUG");
-    const QString replug = qEnvironmentVariable("VERTAL_TEST_REPLUG");
-    if (unplug.isEmpty() || replug.isEmpty())
-        QSKIP("no way to pull the adapter out");
-    QVERIFY(connectUnit());
+    if (unplugCommand.isEmpty())
+        QSKIP(noUnplug);
+    QVERIFY(connected());
     QTest::qWait(500);
-    // Timed from the kernel's own word that the adapter has gone (its log is stamped on the
-    // monotonic clock) to the box.
-    double boxAt = 0;
-    watcher->onBox = [&](const ModalWatcher::Box &) { boxAt = monotonicSeconds(); };
-    QVERIFY(runCommand(unplug));
-    QVERIFY(watcher->waitForBoxes(1, 10000));
-    const double disconnectedAt = kernelLogTime("USB disconnect");
-    QVERIFY(disconnectedAt > 0);
-    qInfo("unplug-to-box-ms=%d", int((boxAt - disconnectedAt) * 1000));
+    QVERIFY(pullOutAndTime());
     QCOMPARE(watcher->texts(), QStringList{"Ошибка обмена !"});
-    QVERIFY(QTest::qWaitFor([&] { return !window->isPolling(); }, 5000));
-    QCOMPARE(control<QPushButton>("start")->text(), QStringLiteral("Старт"));
-    QCOMPARE(openDescriptorsOn(port), 0);
-    const double cpuBefore = selfCpuSeconds();
-    QTest::qWait(2000);
-    qInfo("cpu-after-unplug-percent=%.1f", (selfCpuSeconds() - cpuBefore) * 100 / 2);
+    QVERIFY(QTest::qWaitFor([&] { return idleAndReleased(); }, 5000));
+    checkNoSpinning();
 
-    QVERIFY(runCommand(replug));
-    QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(port); }, 10000));
+    QVERIFY(putBackAndListed());
+    watcher->clear();
+    QVERIFY(connectUnit());
+    QVERIFY(watcher->boxes().isEmpty());
+}
+
+// The adapter pulled out while the value dialog polls: "Ошибка обмена !", the dialog
+// closed, the window idle with the port given back, no spinning; put back, the port list
+// shows it again and the next search connects.
+void TestRealLine::unplugDuringValueDialog()
+{
+    if (unplugCommand.isEmpty())
+        QSKIP(noUnplug);
+    QVERIFY(connected());
+    bool pulled = false;
+    const QWidget *dialogShown = nullptr;
+    whileValueDialogOpen([&](QDialog *dialog) {
+        dialogShown = dialog;
+        QTest::qWait(700); // a value poll or two
+        pulled = pullOutAndTime();
+    });
+    QVERIFY(pulled);
+    QVERIFY(openValueDialog() == nullptr);
+    // The dialog's box, then the window's own: its poll, resumed once the dialog has
+    // closed, finds the port gone.
+    QVERIFY(watcher->waitForBoxes(2, 5000));
+    QCOMPARE(watcher->texts(), (QStringList{"Ошибка обмена !", "Ошибка обмена !"}));
+    QVERIFY(watcher->boxes().first().parent == dialogShown);
+    QVERIFY(QTest::qWaitFor([&] { return idleAndReleased(); }, 5000));
+    checkNoSpinning();
+
+    QVERIFY(putBackAndListed());
     watcher->clear();
     QVERIFY(connectUnit());
     QVERIFY(watcher->boxes().isEmpty());
