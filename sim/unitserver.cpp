@@ -291,13 +291,18 @@ void UnitServer::handleFrame(const RequestAssembler::Piece &piece, Clock::time_p
     entry.payload = request.payload;
     const QList<QByteArray> answers =
         entry.checkOk ? answersAt(entry.lineSpeed, request.payload) : QList<QByteArray>();
+    Fault fault;
     if (!answers.isEmpty()) {
-        const Fault fault = takeFault(request.payload);
+        fault = takeFault(request.payload);
         entry.fault = fault.kind;
         entry.collided = answers.size() > 1;
-        entry.answered = respond(collideFrames(answers), fault, now);
+        entry.answered = fault.kind != FaultKind::NoAnswer && fault.kind != FaultKind::Unplug;
     }
+    // Logged before the reply or the hang-up goes out: whoever has seen the line answer
+    // finds the request in the log.
     record(entry);
+    if (!answers.isEmpty())
+        respond(collideFrames(answers), fault, now);
 }
 
 // The reply frames of the units that listen at `lineSpeed` and answer `request`.
@@ -313,32 +318,32 @@ QList<QByteArray> UnitServer::answersAt(int lineSpeed, const QByteArray &request
     return frames;
 }
 
-// Sends `frame` as `fault` shapes it; false when nothing goes out.
-bool UnitServer::respond(QByteArray frame, const Fault &fault, Clock::time_point now)
+// Sends `frame` as `fault` shapes it (nothing for NoAnswer, a hang-up for Unplug).
+void UnitServer::respond(QByteArray frame, const Fault &fault, Clock::time_point now)
 {
     switch (fault.kind) {
     case FaultKind::NoAnswer:
-        return false;
+        return;
     case FaultKind::Unplug:
         doUnplug();
-        return false;
+        return;
     case FaultKind::Babble:
         output.startBabble(fault.babbleBytes, now);
-        return true;
+        return;
     case FaultKind::Delay:
         output.schedule(frame, now + std::chrono::milliseconds(fault.delayMs));
-        return true;
+        return;
     case FaultKind::Chunked: {
         const int size = std::max(fault.chunkBytes, 1);
         for (qsizetype at = 0, i = 0; at < frame.size(); at += size, ++i)
             output.schedule(frame.mid(at, size),
                             now + i * std::chrono::milliseconds(fault.pauseMs));
-        return true;
+        return;
     }
     case FaultKind::Hostile:
         for (const HostilePiece &piece : hostileReply(frame, fault.seed + quint32(++hostileCount)))
             output.schedule(piece.bytes, now + std::chrono::milliseconds(piece.afterMs));
-        return true;
+        return;
     case FaultKind::Garbage:
         frame.prepend(fault.garbage);
         break;
@@ -355,7 +360,6 @@ bool UnitServer::respond(QByteArray frame, const Fault &fault, Clock::time_point
         break;
     }
     output.schedule(frame, now);
-    return true;
 }
 
 Fault UnitServer::takeFault(const QByteArray &request)

@@ -93,7 +93,7 @@ private:
     void readLine(short revents);
     void handleFrame(const RequestAssembler::Piece &piece, Clock::time_point now);
     QList<QByteArray> answersAt(int lineSpeed, const QByteArray &request);
-    bool respond(QByteArray frame, const Fault &fault, Clock::time_point now);
+    void respond(QByteArray frame, const Fault &fault, Clock::time_point now);
     Fault takeFault(const QByteArray &request);
     void record(const ReceivedFrame &frame);
 
