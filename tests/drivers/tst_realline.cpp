@@ -121,6 +121,7 @@ private:
     bool idleAndReleased() const;
     // Gives out the share of a core the window uses once idle after the unplug.
     void checkNoSpinning();
+    void recoversFromUnplug();
     // Opens the port list as the operator does (a press reads the system's ports afresh)
     // and closes it; true when the line is in it.
     bool lineListed() const;
@@ -442,13 +443,7 @@ void TestRealLine::unplugDuringStatusTick()
     QTest::qWait(500);
     QVERIFY(pullOutAndTime());
     QCOMPARE(watcher->texts(), QStringList{"Ошибка обмена !"});
-    QVERIFY(QTest::qWaitFor([&] { return idleAndReleased(); }, 5000));
-    checkNoSpinning();
-
-    QVERIFY(putBackAndListed());
-    watcher->clear();
-    QVERIFY(connectUnit());
-    QVERIFY(watcher->boxes().isEmpty());
+    recoversFromUnplug();
 }
 
 // The adapter pulled out while the value dialog polls: "Ошибка обмена !", the dialog
@@ -473,9 +468,15 @@ void TestRealLine::unplugDuringValueDialog()
     QVERIFY(watcher->waitForBoxes(2, 5000));
     QCOMPARE(watcher->texts(), (QStringList{"Ошибка обмена !", "Ошибка обмена !"}));
     QVERIFY(watcher->boxes().first().parent == dialogShown);
+    recoversFromUnplug();
+}
+
+// After an unplug: the window idle with the port given back, no spinning; the adapter put
+// back, the port list shows it again and the next search connects.
+void TestRealLine::recoversFromUnplug()
+{
     QVERIFY(QTest::qWaitFor([&] { return idleAndReleased(); }, 5000));
     checkNoSpinning();
-
     QVERIFY(putBackAndListed());
     watcher->clear();
     QVERIFY(connectUnit());
