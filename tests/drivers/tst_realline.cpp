@@ -38,8 +38,8 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -353,7 +353,8 @@ void TestRealLine::caseOpenedAndClosed()
     QTest::qWait(1500); // a few ticks with the tamper bit set
     QCOMPARE(state->text(), QStringLiteral("Норма"));
     QStringList frames = payloadsIn(askUnit("log"));
-    QVERIFY2(frames.contains("01 04 01") && !frames.contains("01 05"), qPrintable(frames.join(',')));
+    QVERIFY2(frames.contains("01 04 01") && !frames.contains("01 05"),
+             qPrintable(frames.join(',')));
 
     // The status texts in the order they are painted from here on.
     QStringList painted{state->text()};
