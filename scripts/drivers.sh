@@ -336,10 +336,11 @@ check_search() {
     gsay "$dev: found at 19200, address 1 learnt, version 1.5; the host end saw 9 sends at 4800, 9 at 9600, then 19200"
 }
 
-# Starts "vertal-cli status --watch" on $1; waits for its first reading.
 # The watch's error output stays in the guest (its /tmp), so that the file's time is the
 # guest's clock; check_unplug_watch copies it to the results.
 watch_err=/tmp/watch.err
+
+# Starts "vertal-cli status --watch" on $1; waits for its first reading.
 start_watch() {
     rm -f "$out/watch.out" "$watch_err"
     "$cli" status --port "$1" --watch --interval 200 >"$out/watch.out" 2>"$watch_err" &
@@ -370,8 +371,6 @@ check_latency() {
     gsay "ttyS1 (8250): flags $flags left alone"
 }
 
-# The adapter pulled out under a watch (QEMU's device_del): vertal-cli says the port went
-# away; put back (device_add), the next search finds the unit.
 # Milliseconds from the kernel's own word that the adapter has gone (its log is stamped on
 # the clock /proc/uptime reads) to vertal-cli's last word (its error output's time, on the
 # wall clock, brought onto the kernel's by reading both clocks together).
@@ -385,6 +384,8 @@ watch_end_after_disconnect() {
         'BEGIN { printf "%d", (said - wall + up - gone) * 1000 }'
 }
 
+# The adapter pulled out under a watch (QEMU's device_del): vertal-cli says the port went
+# away within a second; put back (device_add), the next search finds the unit.
 check_unplug_watch() {
     local pulled code took since_kernel
     start_watch /dev/ttyUSB0

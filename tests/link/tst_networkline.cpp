@@ -39,9 +39,10 @@ const QStringList ownNetwork = {
     "unshare", "-n", "--",
     "sh",      "-c", "ip link set lo up && ip addr add 10.200.0.1/32 dev lo && exec \"$0\" \"$@\""};
 
-bool takeNetworkDown()
+// The child's network taken down (every packet lost from then on) or brought back.
+bool setNetwork(bool up)
 {
-    return QProcess::execute("ip", {"link", "set", "lo", "down"}) == 0;
+    return QProcess::execute("ip", {"link", "set", "lo", up ? "up" : "down"}) == 0;
 }
 
 } // namespace
@@ -342,7 +343,7 @@ void tst_NetworkLine::networkVanishedIsTheLineGone()
 
     auto polling = connectedWorker();
     QVERIFY(polling);
-    QVERIFY(takeNetworkDown());
+    QVERIFY(setNetwork(false));
     QElapsedTimer sinceDown;
     sinceDown.start();
     int exchanges = 0;
@@ -358,12 +359,12 @@ void tst_NetworkLine::networkVanishedIsTheLineGone()
     polling.reset();
 
     // A quiet line: nothing sent after the network went, until the next exchange.
-    QVERIFY(QProcess::execute("ip", {"link", "set", "lo", "up"}) == 0);
+    QVERIFY(setNetwork(true));
     server.kill(); // it still holds the line for the client that went silent
     QVERIFY2(server.restart(), qPrintable(server.errorString()));
     auto quiet = connectedWorker();
     QVERIFY(quiet);
-    QVERIFY(takeNetworkDown());
+    QVERIFY(setNetwork(false));
     QTest::qWait(12000);
     QElapsedTimer exchange;
     exchange.start();
