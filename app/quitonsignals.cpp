@@ -4,6 +4,7 @@
 
 #ifdef Q_OS_UNIX
 
+#include "networkline.h"
 #include "signalpipe.h"
 
 #include <csignal>
@@ -12,6 +13,8 @@ namespace {
 
 void endProgram()
 {
+    // A connection being made to a serial server (its name, its answers) ends at once.
+    NetworkLine::abortAttempts();
     // Modal boxes and dialogs first, then the main window: its connection ends as when
     // the operator closes it, and the application leaves its event loops.
     QApplication::closeAllWindows();

@@ -151,12 +151,13 @@ void cComPort::setPollsPerAttempt(int count)
     polls = std::max(count, 1);
 }
 
-void cComPort::setBaudRate(int baud)
+bool cComPort::setBaudRate(int baud)
 {
     if (!serial)
-        return;
-    serial->setBaudRate(baud);
+        return false;
+    const bool set = serial->setBaudRate(baud);
     strayReplies::speedChanged(*serial);
+    return set;
 }
 
 void cComPort::waitProcessingEvents(int ms)
@@ -179,7 +180,10 @@ void cComPort::run()
     // A line its last exchange left clean costs one look at the input queue.
     strayReplies::discardBefore(*serial, stopped);
     tally = LineTally{};
+    floodBytes = 0;
     *resultSlot = talk(frame);
+    if (floodBytes > 0)
+        logNote(QStringLiteral("%1 bytes of noise not shown").arg(floodBytes));
     tally.cutShort = stopped.load();
     strayReplies::noteAfter(*serial, tally, *resultSlot == Ok);
 }
@@ -238,7 +242,7 @@ cComPort::Heard cComPort::collectReply(QByteArray &reply)
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(windowEnd - Clock::now());
         if (left.count() > 0 && serial->waitForReadyRead(int(left.count()))) {
             const QByteArray chunk = serial->readAll();
-            logFrame("in", chunk);
+            logHeard(chunk);
             tally.heard(chunk);
             if (!takeReplyBytes(reply, chunk))
                 continue;
@@ -264,6 +268,16 @@ cComPort::Heard cComPort::collectReply(QByteArray &reply)
         windowEnd = Clock::now() + pollInterval;
     }
     return Heard::Nothing;
+}
+
+// A piece of bytes goes to the trace as it is, unless it is more noise than any reply can be
+// (a server sending without end): that is counted, and noted once at the exchange's end.
+void cComPort::logHeard(const QByteArray &chunk)
+{
+    if (chunk.size() > maxReplySize && !chunk.contains(frameByte::replyStart))
+        floodBytes += chunk.size();
+    else
+        logFrame("in", chunk);
 }
 
 // Adds what `chunk` holds of the reply to `reply`: from its first '!' while the reply has

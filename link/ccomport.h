@@ -75,7 +75,9 @@ public:
     void stopExchanges() { stopped = true; }
     bool exchangesStopped() const { return stopped.load(); }
 
-    void setBaudRate(int baud);
+    // Sets the line's speed; false when the port cannot (a server that keeps its line at
+    // another speed: serialPort()->baudRate() is then that speed).
+    bool setBaudRate(int baud);
     SerialPort *serialPort() const { return serial; }
 
     // Processes events for `ms` milliseconds without spinning.
@@ -97,6 +99,7 @@ private:
     void send(const QByteArray &frame);
     Heard collectReply(QByteArray &reply);
     bool takeReplyBytes(QByteArray &reply, const QByteArray &chunk);
+    void logHeard(const QByteArray &chunk);
 
     SerialPort *serial = nullptr;
     bool ownsPort = false;
@@ -109,7 +112,8 @@ private:
     QString openFailure;
     QString path;
     std::atomic<bool> stopped{false};
-    LineTally tally; // what the exchange in flight has done on the line (worker thread)
+    LineTally tally;       // what the exchange in flight has done on the line (worker thread)
+    qint64 floodBytes = 0; // noise of the exchange in flight not written to the trace
     static inline int startedCount = 0;
     static inline int refusedCount = 0;
 };

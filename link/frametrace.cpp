@@ -54,6 +54,11 @@ void FrameTrace::record(const char *direction, const QByteArray &bytes)
         QStringLiteral("%1 %2 %3").arg(traceStamp(), QLatin1String(direction), escaped(bytes)));
 }
 
+void FrameTrace::note(const QString &text)
+{
+    writeLine(QStringLiteral("%1 note %2").arg(traceStamp(), text));
+}
+
 void FrameTrace::install(FrameTrace *trace)
 {
     current.store(trace);

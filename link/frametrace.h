@@ -18,6 +18,11 @@
 // received ("in"), stamped with the date and the time to the millisecond. Bytes are
 // written as text: printable ASCII as is, '\r' '\n' '\\' escaped, others as \xHH.
 //
+// What happened on the line that is no frame is a "note" line, in words, e.g. a flood told
+// as a count of bytes:
+//
+//   2026-12-07 14:50:02.003 note 183040 bytes from the server dropped: more than a reply ...
+//
 // The stamp's format (QDateTime) also stamps vertal-cli's readings.
 inline const QString traceStampFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz");
 // The local date and time now, as trace lines and readings are stamped.
@@ -47,6 +52,8 @@ public:
     void connection(const QString &program, const QString &port, int speed, int address);
     // Writes one line for `bytes` going "out" or coming "in".
     void record(const char *direction, const QByteArray &bytes);
+    // Writes a note line.
+    void note(const QString &text);
 
     // Makes `trace` the process's trace (nullptr: none). The caller keeps it alive until
     // it installs nullptr again.

@@ -13,3 +13,11 @@ void logFrame(const char *direction, const QByteArray &bytes)
     qCDebug(lcLink).noquote() << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"))
                               << direction << bytes.toHex(' ');
 }
+
+void logNote(const QString &text)
+{
+    if (FrameTrace *trace = FrameTrace::installed())
+        trace->note(text);
+    qCDebug(lcLink).noquote() << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"))
+                              << "note" << text;
+}

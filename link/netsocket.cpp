@@ -1,17 +1,20 @@
 // What the network line's sockets share on every platform.
 #include "netsocket.h"
 
+#include "nameresolution.h"
+
 namespace netsocket {
 
-Handle connectTo(const QString &host, quint16 port, Clock::time_point deadline, Outcome &outcome)
+Handle connectTo(const QString &host, quint16 port, Clock::time_point deadline,
+                 const std::function<bool()> &cancelled, Outcome &outcome)
 {
-    addrinfo *found = resolve(host, port, outcome);
+    addrinfo *found = resolveWithin(host, port, deadline, cancelled, outcome);
     if (!found)
         return none;
     Handle connected = none;
     for (const addrinfo *a = found; a && connected == none; a = nextAddress(a)) {
-        connected = connectOne(*a, deadline, outcome);
-        if (millisecondsLeft(deadline) == 0)
+        connected = connectOne(*a, deadline, cancelled, outcome);
+        if (millisecondsLeft(deadline) == 0 || outcome.failure == Failure::Cancelled)
             break;
     }
     release(found);

@@ -1,6 +1,7 @@
 // POSIX part of the network line's sockets.
 #include "netsocket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -39,10 +40,11 @@ Failure failureOf(int sysError)
     case EHOSTDOWN:
     case EADDRNOTAVAIL:
         return Failure::Unreachable;
-    case ECONNRESET:
     case EPIPE:
     case ECONNABORTED:
         return Failure::Lost;
+    case ECONNRESET:
+        return Failure::Reset;
     default:
         return Failure::Other;
     }
@@ -86,7 +88,8 @@ int pollFor(Handle socket, short events, int ms, Outcome &outcome)
 // One address of the host: connected (the socket) or -1 with `outcome` set.
 } // namespace
 
-Handle connectOne(const addrinfo &address, Clock::time_point deadline, Outcome &outcome)
+Handle connectOne(const addrinfo &address, Clock::time_point deadline,
+                  const std::function<bool()> &cancelled, Outcome &outcome)
 {
     const int s = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
                            address.ai_protocol);
@@ -102,9 +105,17 @@ Handle connectOne(const addrinfo &address, Clock::time_point deadline, Outcome &
     }
     pollfd p{s, POLLOUT, 0};
     int r = 0;
-    do
-        r = ::poll(&p, 1, millisecondsLeft(deadline));
-    while (r < 0 && errno == EINTR);
+    while (!cancelled()) {
+        const int left = millisecondsLeft(deadline);
+        r = ::poll(&p, 1, std::min(left, int(cancelCheck.count())));
+        if (r > 0 || (r < 0 && errno != EINTR) || left == 0)
+            break;
+    }
+    if (r <= 0 && cancelled()) {
+        outcome = Outcome{Failure::Cancelled, QStringLiteral("the attempt was ended")};
+        ::close(s);
+        return none;
+    }
     int sysError = r < 0 ? errno : ETIMEDOUT;
     if (r > 0) {
         socklen_t length = sizeof sysError;
@@ -127,7 +138,11 @@ addrinfo *resolve(const QString &host, quint16 port, Outcome &outcome)
     const int r = ::getaddrinfo(host.toUtf8().constData(), QByteArray::number(port).constData(),
                                 &hints, &found);
     if (r != 0) {
-        outcome.failure = r == EAI_SYSTEM ? failureOf(errno) : Failure::NameNotFound;
+        // EAI_AGAIN: no answer for the name, which may well exist; EAI_NONAME: the name
+        // is known to be nobody's.
+        outcome.failure = r == EAI_SYSTEM  ? failureOf(errno)
+                          : r == EAI_AGAIN ? Failure::ResolverSilent
+                                           : Failure::NameNotFound;
         outcome.text = QString::fromLocal8Bit(::gai_strerror(r));
         return nullptr;
     }
@@ -171,7 +186,8 @@ qint64 send(Handle socket, const char *data, qint64 size, Outcome &outcome)
     if (errno == EAGAIN || errno == EWOULDBLOCK)
         return 0;
     fail(outcome, errno);
-    outcome.failure = Failure::Lost;
+    if (outcome.failure != Failure::Reset)
+        outcome.failure = Failure::Lost;
     return -1;
 }
 
@@ -191,7 +207,8 @@ qint64 receive(Handle socket, char *data, qint64 size, Outcome &outcome)
         return -1;
     }
     fail(outcome, errno);
-    outcome.failure = Failure::Lost;
+    if (outcome.failure != Failure::Reset)
+        outcome.failure = Failure::Lost;
     return -1;
 }
 

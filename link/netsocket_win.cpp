@@ -9,6 +9,8 @@
 
 #include "netsocket.h"
 
+#include <algorithm>
+
 namespace netsocket {
 
 namespace {
@@ -51,10 +53,11 @@ Failure failureOf(int code)
     case WSAEHOSTDOWN:
     case WSAEADDRNOTAVAIL:
         return Failure::Unreachable;
-    case WSAECONNRESET:
     case WSAECONNABORTED:
     case WSAESHUTDOWN:
         return Failure::Lost;
+    case WSAECONNRESET:
+        return Failure::Reset;
     default:
         return Failure::Other;
     }
@@ -93,7 +96,8 @@ int pollFor(Handle socket, short events, int ms, Outcome &outcome)
 
 } // namespace
 
-Handle connectOne(const addrinfo &address, Clock::time_point deadline, Outcome &outcome)
+Handle connectOne(const addrinfo &address, Clock::time_point deadline,
+                  const std::function<bool()> &cancelled, Outcome &outcome)
 {
     const SOCKET s = ::socket(address.ai_family, address.ai_socktype, address.ai_protocol);
     if (s == INVALID_SOCKET) {
@@ -111,13 +115,24 @@ Handle connectOne(const addrinfo &address, Clock::time_point deadline, Outcome &
     }
     // A refused connection shows in the exception set, not as writable.
     fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &writable);
-    FD_SET(s, &failed);
-    const int ms = millisecondsLeft(deadline);
-    timeval wait{ms / 1000, (ms % 1000) * 1000};
-    const int r = ::select(0, nullptr, &writable, &failed, &wait);
+    int r = 0;
+    while (!cancelled()) {
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(s, &writable);
+        FD_SET(s, &failed);
+        const int left = millisecondsLeft(deadline);
+        const int ms = (std::min)(left, int(cancelCheck.count()));
+        timeval wait{ms / 1000, (ms % 1000) * 1000};
+        r = ::select(0, nullptr, &writable, &failed, &wait);
+        if (r != 0 || left == 0)
+            break;
+    }
+    if (r == 0 && cancelled()) {
+        outcome = Outcome{Failure::Cancelled, QStringLiteral("the attempt was ended")};
+        ::closesocket(s);
+        return none;
+    }
     int code = r == 0 ? WSAETIMEDOUT : r < 0 ? ::WSAGetLastError() : 0;
     if (r > 0 && FD_ISSET(s, &failed)) {
         int length = sizeof code;
@@ -147,7 +162,9 @@ addrinfo *resolve(const QString &host, quint16 port, Outcome &outcome)
     const int r = ::getaddrinfo(host.toUtf8().constData(), QByteArray::number(port).constData(),
                                 &hints, &found);
     if (r != 0) {
-        outcome = Outcome{Failure::NameNotFound, errorText(r)};
+        // WSATRY_AGAIN: no answer for the name, which may well exist.
+        outcome = Outcome{r == WSATRY_AGAIN ? Failure::ResolverSilent : Failure::NameNotFound,
+                          errorText(r)};
         return nullptr;
     }
     return found;
@@ -188,7 +205,8 @@ qint64 send(Handle socket, const char *data, qint64 size, Outcome &outcome)
     if (code == WSAEWOULDBLOCK)
         return 0;
     fail(outcome, code);
-    outcome.failure = Failure::Lost;
+    if (outcome.failure != Failure::Reset)
+        outcome.failure = Failure::Lost;
     return -1;
 }
 
@@ -205,7 +223,8 @@ qint64 receive(Handle socket, char *data, qint64 size, Outcome &outcome)
     if (code == WSAEWOULDBLOCK)
         return 0;
     fail(outcome, code);
-    outcome.failure = Failure::Lost;
+    if (outcome.failure != Failure::Reset)
+        outcome.failure = Failure::Lost;
     return -1;
 }
 

@@ -1,9 +1,11 @@
 #include "networkline.h"
 
+#include "exchangetiming.h"
 #include "linespeeds.h"
 #include "linklog.h"
 
 #include <QMutexLocker>
+#include <QThread>
 #include <algorithm>
 
 namespace {
@@ -20,6 +22,19 @@ constexpr auto writeTimeout = 2s;       // a send the connection does not take
 constexpr auto refusalWait = 300ms;
 constexpr int readPiece = 4096;
 constexpr int openingSpeed = 4800;
+// What the line keeps for its reader: a whole reply for each copy of a request, and one more.
+constexpr qsizetype receivedBound = exchangeTiming::maxReplySize * (exchangeTiming::sends + 1);
+// A server that has filled a read in a poll slice, or been read so often in it, is read again
+// in the next slice only (a reply comes in a few pieces).
+constexpr auto slice = exchangeTiming::pollInterval;
+constexpr int readsPerSlice = 16;
+// Option commands a server may send while its line is set up: each option asked at most
+// once each way, and as many again for a change of mind.
+constexpr int optionCommandLimit = 1024;
+// Dropped bytes are noted in the trace at most so often, as a count.
+constexpr auto dropNoteInterval = 1s;
+
+std::atomic<unsigned> abortEpoch{0};
 
 // What the program takes part in: both directions binary, COM-PORT-OPTION, no go-aheads.
 bool wanted(quint8 option)
@@ -33,10 +48,16 @@ SerialPort::Error openError(netsocket::Failure failure)
     switch (failure) {
     case netsocket::Failure::NameNotFound:
         return SerialPort::HostNotFound;
+    case netsocket::Failure::ResolverSilent:
+        return SerialPort::ResolverSilent;
+    case netsocket::Failure::Cancelled:
+        return SerialPort::Cancelled;
     case netsocket::Failure::Refused:
         return SerialPort::Refused;
     case netsocket::Failure::Unreachable:
         return SerialPort::Unreachable;
+    case netsocket::Failure::Reset:
+        return SerialPort::ServerReset;
     case netsocket::Failure::Lost:
         return SerialPort::Busy;
     default:
@@ -46,45 +67,111 @@ SerialPort::Error openError(netsocket::Failure failure)
 
 } // namespace
 
-NetworkLine::NetworkLine(Report reportFailure) : report(std::move(reportFailure)) {}
+NetworkLine::NetworkLine(Report reportFailure) : report(std::move(reportFailure)), options(wanted)
+{
+}
 
 NetworkLine::~NetworkLine()
 {
     close();
 }
 
+void NetworkLine::abortAttempts()
+{
+    abortEpoch.fetch_add(1);
+}
+
+bool NetworkLine::cancelled() const
+{
+    return opening && abortEpoch.load() != openEpoch;
+}
+
 netsocket::Handle NetworkLine::open(const NetworkPortName &name)
 {
     close();
+    openEpoch = abortEpoch.load();
+    opening = true;
     const QString where = QStringLiteral("%1 port %2").arg(name.host).arg(name.port);
     netsocket::Outcome outcome;
-    socket = netsocket::connectTo(name.host, name.port, Clock::now() + connectTimeout, outcome);
-    if (socket == netsocket::none) {
+    const netsocket::Handle connected = netsocket::connectTo(
+        name.host, name.port, Clock::now() + connectTimeout, [this] { return cancelled(); },
+        outcome);
+    if (connected == netsocket::none) {
+        opening = false;
         report(openError(outcome.failure), QStringLiteral("%1: %2").arg(where, outcome.text));
         return netsocket::none;
     }
-    telnetFraming = name.kind == NetworkPortName::Rfc2217;
-    bool ready = false;
-    if (telnetFraming) {
-        ready = negotiate(Clock::now() + negotiateTimeout);
-    } else {
-        waitUntil([] { return false; }, Clock::now() + refusalWait);
-        ready = !ended;
+    return openOn(connected, name.kind, where);
+}
+
+netsocket::Handle NetworkLine::openOn(netsocket::Handle connected, NetworkPortName::Kind kind,
+                                      const QString &where)
+{
+    if (!opening) {
+        close();
+        openEpoch = abortEpoch.load();
+        opening = true;
     }
-    if (!ready) {
-        if (!ended && telnetFraming)
-            report(SerialPort::NotRfc2217,
-                   QStringLiteral("%1 does not set its line by RFC 2217 (Telnet COM-PORT-OPTION)")
-                       .arg(where));
-        else
-            report(SerialPort::Busy,
-                   QStringLiteral("%1 closed the connection at once: it serves another client")
-                       .arg(where));
+    socket = connected;
+    telnetFraming = kind == NetworkPortName::Rfc2217;
+    if (telnetFraming)
+        negotiate(Clock::now() + negotiateTimeout);
+    else
+        waitUntil([] { return false; }, Clock::now() + refusalWait);
+    opening = false;
+    if (!opened(where)) {
         close();
         return netsocket::none;
     }
+    QMutexLocker hold(&lock);
     received.clear(); // what the line said before it was set up is no reply
     return socket;
+}
+
+// Whether the opening ended well, with its failure reported when not.
+bool NetworkLine::opened(const QString &where)
+{
+    if (abortEpoch.load() != openEpoch) {
+        report(SerialPort::Cancelled, QStringLiteral("%1: the attempt was ended").arg(where));
+        return false;
+    }
+    if (stormed) {
+        report(SerialPort::BrokenServer,
+               QStringLiteral("%1 sent more than %2 Telnet option commands while its line was "
+                              "being set up")
+                   .arg(where)
+                   .arg(optionCommandLimit));
+        return false;
+    }
+    // A server that serves another client says so and closes (often with a reset, its
+    // words unread); a reset before any word is the server's own doing.
+    if (ended && loss.failure == netsocket::Failure::Reset && !heardServer) {
+        report(SerialPort::ServerReset,
+               QStringLiteral("%1 reset the connection as soon as it was made (%2)")
+                   .arg(where, loss.text));
+        return false;
+    }
+    if (ended) {
+        report(SerialPort::Busy,
+               QStringLiteral("%1 closed the connection at once: it serves another client")
+                   .arg(where));
+        return false;
+    }
+    if (telnetFraming && !options.enabled(TelnetOptions::Side::Ours, telnet::comPortOption)) {
+        report(SerialPort::NotRfc2217,
+               QStringLiteral("%1 does not set its line by RFC 2217 (Telnet COM-PORT-OPTION)")
+                   .arg(where));
+        return false;
+    }
+    if (telnetFraming && speedAnswered == 0) {
+        report(SerialPort::NotRfc2217,
+               QStringLiteral("%1 agreed to RFC 2217 but did not answer its line speed within "
+                              "%2 s")
+                   .arg(where)
+                   .arg(std::chrono::seconds(negotiateTimeout).count()));
+        return false;
+    }
+    return true;
 }
 
 // Both directions binary, COM-PORT-OPTION agreed, then 4800 8N1 without flow control, and
@@ -93,17 +180,21 @@ netsocket::Handle NetworkLine::open(const NetworkPortName &name)
 // unanswered (it cannot take flow control there).
 bool NetworkLine::negotiate(Clock::time_point deadline)
 {
+    QByteArray asks;
     {
         QMutexLocker hold(&lock);
-        askedOurs[telnet::binary] = askedHis[telnet::binary] = true;
-        askedOurs[telnet::comPortOption] = true;
+        options.ask(TelnetOptions::Side::Ours, telnet::binary, asks);
+        options.ask(TelnetOptions::Side::His, telnet::binary, asks);
+        options.ask(TelnetOptions::Side::Ours, telnet::comPortOption, asks);
     }
-    if (!sendAll(telnet::negotiation(telnet::will, telnet::binary) +
-                 telnet::negotiation(telnet::doOption, telnet::binary) +
-                 telnet::negotiation(telnet::will, telnet::comPortOption)))
+    if (!sendAll(asks))
         return false;
-    if (!waitUntil([this] { return ours[telnet::comPortOption] || comPortRefused; }, deadline) ||
-        comPortRefused)
+    const auto comPortSettled = [this] {
+        return options.enabled(TelnetOptions::Side::Ours, telnet::comPortOption) ||
+               options.refused(TelnetOptions::Side::Ours, telnet::comPortOption);
+    };
+    if (!waitUntil(comPortSettled, deadline) ||
+        !options.enabled(TelnetOptions::Side::Ours, telnet::comPortOption))
         return false;
     {
         QMutexLocker hold(&lock);
@@ -118,8 +209,6 @@ bool NetworkLine::negotiate(Clock::time_point deadline)
     return waitUntil([this] { return speedAsked == 0; }, deadline);
 }
 
-// Reads and obeys the server until `done` (checked under the lock) or `deadline`; false
-// on the deadline or the connection's end.
 bool NetworkLine::waitUntil(const std::function<bool()> &done, Clock::time_point deadline)
 {
     for (;;) {
@@ -128,18 +217,36 @@ bool NetworkLine::waitUntil(const std::function<bool()> &done, Clock::time_point
             if (done())
                 return true;
         }
-        if (ended)
+        if (ended || stormed || cancelled())
             return false;
-        // A deadline already past still takes what the socket holds now.
+        if (sliceBytes >= readPiece || sliceReads >= readsPerSlice) {
+            // Read a whole piece in this slice already: the rest waits for the next one, so
+            // that a server sending without end costs one read per slice, not a core.
+            const auto resume = std::min(sliceEnd, deadline);
+            QThread::usleep(quint64(std::max<qint64>(
+                0, std::chrono::duration_cast<std::chrono::microseconds>(resume - Clock::now())
+                       .count())));
+            if (Clock::now() >= deadline)
+                return false;
+            sliceBytes = sliceReads = 0;
+            continue;
+        }
+        int ms = netsocket::millisecondsLeft(deadline);
+        if (opening)
+            ms = std::min(ms, int(netsocket::cancelCheck.count()));
         netsocket::Outcome outcome;
-        const int r =
-            netsocket::waitReadable(socket, netsocket::millisecondsLeft(deadline), outcome);
+        const int r = netsocket::waitReadable(socket, ms, outcome);
         if (r < 0) {
             lost(outcome);
             return false;
         }
-        if (r == 0 || !receiveWaiting())
+        if (r > 0 && !receiveOnce())
             return false;
+        // A deadline already past still takes what the socket held: one read, then the end.
+        if (Clock::now() >= deadline) {
+            QMutexLocker hold(&lock);
+            return done();
+        }
     }
 }
 
@@ -147,16 +254,20 @@ void NetworkLine::close()
 {
     netsocket::close(socket);
     socket = netsocket::none;
+    noteDropped(true);
     QMutexLocker hold(&lock);
     ended = false;
+    loss = netsocket::Outcome{};
     received.clear();
     decoder = telnet::Decoder{};
-    std::fill(std::begin(his), std::end(his), false);
-    std::fill(std::begin(ours), std::end(ours), false);
-    std::fill(std::begin(askedHis), std::end(askedHis), false);
-    std::fill(std::begin(askedOurs), std::end(askedOurs), false);
-    comPortRefused = false;
-    speedAsked = speedAnswered = 0;
+    options = TelnetOptions(wanted);
+    stormed = false;
+    answersStopped = false;
+    heardServer = false;
+    sliceBytes = sliceReads = 0;
+    speedAsked = 0;
+    speedAnswered = 0;
+    speedAnswersStopped = false;
 }
 
 bool NetworkLine::setBaudRate(int baud)
@@ -170,19 +281,37 @@ bool NetworkLine::setBaudRate(int baud)
         return true;
     {
         QMutexLocker hold(&lock);
-        speedAsked = baud;
+        speedAsked = speedAnswersStopped ? 0 : baud;
     }
-    return sendAll(rfc2217::baudRateRequest(baud));
+    if (!sendAll(rfc2217::baudRateRequest(baud)))
+        return false;
+    if (speedAnswersStopped)
+        return true;
+    if (!waitUntil([this] { return speedAsked == 0; }, Clock::now() + speedAnswerTimeout)) {
+        if (ended)
+            return false;
+        // Taken at its word: the bytes after a request go in the stream's order, and waiting
+        // out every later request too would make each exchange two seconds late.
+        speedAnswersStopped = true;
+        logNote(QStringLiteral("the server did not answer the line speed %1 within %2 s: its "
+                               "answers are not waited for again on this connection")
+                    .arg(baud)
+                    .arg(std::chrono::seconds(speedAnswerTimeout).count()));
+        return true;
+    }
+    if (speedAnswered == baud)
+        return true;
+    report(SerialPort::SpeedNotSet,
+           QStringLiteral("the server keeps its line at %1 baud: %2 cannot be set")
+               .arg(speedAnswered.load())
+               .arg(baud));
+    return false;
 }
 
 qint64 NetworkLine::write(const QByteArray &data)
 {
     if (socket == netsocket::none || ended)
         return 0;
-    // The first copy at a new speed goes once the server has set its line to it.
-    if (telnetFraming &&
-        !waitUntil([this] { return speedAsked == 0; }, Clock::now() + speedAnswerTimeout) && !ended)
-        qCDebug(lcLink) << "no answer to the line speed" << speedAsked << "from the server";
     return sendAll(telnetFraming ? telnet::escaped(data) : data) ? data.size() : 0;
 }
 
@@ -209,45 +338,59 @@ bool NetworkLine::sendAll(const QByteArray &bytes)
     return done == bytes.size();
 }
 
-// Reads what the socket holds now; false when the connection has ended.
-bool NetworkLine::receiveWaiting()
+// Reads one piece of what the socket holds; false when the connection has ended. The
+// Telnet answers it owes go out together, after it.
+bool NetworkLine::receiveOnce()
 {
     char piece[readPiece];
-    for (;;) {
-        netsocket::Outcome outcome;
-        const qint64 n = netsocket::receive(socket, piece, sizeof piece, outcome);
-        if (n < 0) {
-            lost(outcome);
-            return false;
-        }
-        if (n == 0)
-            return true;
+    netsocket::Outcome outcome;
+    const qint64 n = netsocket::receive(socket, piece, sizeof piece, outcome);
+    if (n < 0) {
+        lost(outcome);
+        return false;
+    }
+    const auto now = Clock::now();
+    if (now >= sliceEnd) {
+        sliceEnd = now + slice;
+        sliceBytes = sliceReads = 0;
+    }
+    sliceBytes += n;
+    ++sliceReads;
+    if (n == 0)
+        return true;
+    heardServer = true;
+    QByteArray answers;
+    {
         const QByteArray chunk(piece, int(n));
         QMutexLocker hold(&lock);
         if (!telnetFraming) {
-            received += chunk;
+            keep(chunk);
         } else {
+            QByteArray data;
             QList<telnet::Decoder::Command> commands;
-            decoder.feed(chunk, received, commands);
+            decoder.feed(chunk, data, commands);
+            keep(data);
             for (const auto &command : commands)
-                obey(command);
+                obey(command, answers);
         }
-        if (n < qint64(sizeof piece))
-            return true;
     }
+    return answers.isEmpty() || sendAll(answers);
 }
 
-// The server's Telnet commands: options agreed or refused without ever answering an
-// answer (no loops), the speed answer taken, notifications dropped.
-void NetworkLine::obey(const telnet::Decoder::Command &command)
+// Adds the line's bytes for the reader, up to the bound; the rest is counted.
+void NetworkLine::keep(const QByteArray &bytes)
 {
-    const quint8 option = command.option;
-    const bool hisSide = command.verb == telnet::will || command.verb == telnet::wont;
-    bool &state = hisSide ? his[option] : ours[option];
-    bool &asked = hisSide ? askedHis[option] : askedOurs[option];
-    const bool enable = command.verb == telnet::will || command.verb == telnet::doOption;
+    const qsizetype room = std::max<qsizetype>(0, receivedBound - received.size());
+    received += bytes.left(room);
+    dropped += bytes.size() - std::min(room, bytes.size());
+}
+
+// The server's Telnet commands: options agreed by the Q method, the speed answer taken,
+// notifications dropped. A server past the limit of option commands is answered no more.
+void NetworkLine::obey(const telnet::Decoder::Command &command, QByteArray &answers)
+{
     if (command.verb == telnet::sb) {
-        if (option == telnet::comPortOption) {
+        if (command.option == telnet::comPortOption) {
             if (const int baud = rfc2217::answeredBaudRate(command.payload)) {
                 speedAnswered = baud;
                 speedAsked = 0;
@@ -255,54 +398,60 @@ void NetworkLine::obey(const telnet::Decoder::Command &command)
         }
         return;
     }
-    if (enable && !state) {
-        if (wanted(option)) {
-            state = true;
-            if (!asked)
-                answer(hisSide ? telnet::doOption : telnet::will, option);
-        } else {
-            answer(hisSide ? telnet::dont : telnet::wont, option);
-        }
-    } else if (!enable && (state || asked)) {
-        if (state)
-            answer(hisSide ? telnet::dont : telnet::wont, option);
-        state = false;
-        if (option == telnet::comPortOption)
-            comPortRefused = true;
+    if (options.commandsReceived() >= optionCommandLimit) {
+        if (opening)
+            stormed = true;
+        else if (!answersStopped)
+            logNote(QStringLiteral("the server sent more than %1 Telnet option commands: they "
+                                   "are answered no more")
+                        .arg(optionCommandLimit));
+        answersStopped = true;
+        return;
     }
-    asked = false;
-}
-
-void NetworkLine::answer(quint8 verb, quint8 option)
-{
-    sendAll(telnet::negotiation(verb, option));
+    options.received(command.verb, command.option, answers);
 }
 
 void NetworkLine::lost(const netsocket::Outcome &outcome)
 {
     if (ended)
         return;
+    loss = outcome;
     ended = true;
-    report(SerialPort::Gone, outcome.text);
+    if (!opening)
+        report(SerialPort::Gone, outcome.text);
 }
 
-bool NetworkLine::pump(Clock::time_point deadline)
+// Notes the bytes dropped since the last note in the trace, as a count: at most once a
+// second, or `now`.
+void NetworkLine::noteDropped(bool now)
 {
-    return waitUntil([this] { return !received.isEmpty(); }, deadline) || !ended;
+    const auto stamp = Clock::now();
+    qint64 count = 0;
+    {
+        QMutexLocker hold(&lock);
+        if (dropped == 0 || (!now && stamp - lastDropNote < dropNoteInterval))
+            return;
+        count = dropped;
+        dropped = 0;
+        lastDropNote = stamp;
+    }
+    logNote(QStringLiteral("%1 bytes from the server dropped: more than a reply and its copies")
+                .arg(count));
 }
 
 qint64 NetworkLine::bytesAvailable()
 {
-    if (socket != netsocket::none)
-        pump(Clock::now());
+    if (socket != netsocket::none && !ended)
+        waitUntil([this] { return !received.isEmpty(); }, Clock::now());
     QMutexLocker hold(&lock);
     return received.size();
 }
 
 QByteArray NetworkLine::readAll()
 {
-    if (socket != netsocket::none)
-        pump(Clock::now());
+    if (socket != netsocket::none && !ended)
+        waitUntil([this] { return !received.isEmpty(); }, Clock::now());
+    noteDropped(false);
     QMutexLocker hold(&lock);
     QByteArray bytes;
     bytes.swap(received);

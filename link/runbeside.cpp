@@ -16,6 +16,6 @@ void runBesideEvents(const std::function<void()> &work)
     QEventLoop loop;
     QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
     thread->start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    loop.exec();
     thread->wait();
 }

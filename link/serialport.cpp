@@ -30,7 +30,8 @@ bool SerialPort::open(const QString &path)
     if (opened == -1)
         return false;
     fd = opened;
-    speed = 4800;
+    // A server may keep its line at a speed of its own from the start.
+    speed = network && network->keptSpeed() ? network->keptSpeed() : 4800;
     devicePath = path;
     setError(NoError, 0);
     return true;
@@ -67,10 +68,14 @@ bool SerialPort::setBaudRate(int baud)
 {
     if (!network)
         return setLineSpeed(baud);
-    if (!network->setBaudRate(baud))
-        return false;
-    speed = baud;
-    return true;
+    // The server's answer is waited for beside the window's events.
+    bool set = false;
+    runBesideEvents([&] { set = network->setBaudRate(baud); });
+    if (set)
+        speed = baud;
+    else if (network->keptSpeed())
+        speed = network->keptSpeed();
+    return set;
 }
 
 qint64 SerialPort::write(const QByteArray &data)

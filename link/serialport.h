@@ -40,10 +40,15 @@ public:
         Timeout,     // the line did not take the bytes in time
         OtherError,
         // A line behind a serial server (rfc2217://HOST:PORT, tcp://HOST:PORT):
-        HostNotFound, // the server's name does not resolve
-        Refused,      // nothing listens there
-        Unreachable,  // no route to the server, or no answer in time
-        NotRfc2217,   // the server does not set its line by RFC 2217
+        HostNotFound,   // the server's name does not resolve
+        Refused,        // nothing listens there
+        Unreachable,    // no route to the server, or no answer in time
+        NotRfc2217,     // the server does not set its line by RFC 2217
+        ResolverSilent, // the resolver gave no answer for the server's name in time
+        ServerReset,    // the server reset the connection as soon as it was made
+        BrokenServer,   // the server breaks the Telnet protocol (an option storm, say)
+        Cancelled,      // the operator or a signal ended the connection attempt
+        SpeedNotSet,    // the server keeps its line at another speed (baudRate() tells it)
     };
 
     SerialPort();
@@ -64,7 +69,9 @@ public:
     qintptr handle() const { return fd; }
 
     // Sets the line speed (4800, 9600, 19200, 38400, 57600 or 115200). False if the port is
-    // closed or the speed is not one of these.
+    // closed or the speed is not one of these. A network line waits (bounded, beside the
+    // application's events) for the server's answer: a server that keeps its line at another
+    // speed gives false with SpeedNotSet, and baudRate() is then the speed it keeps.
     bool setBaudRate(int baud);
     // The line speed now set; 0 when closed. May be read from any thread.
     int baudRate() const { return speed.load(); }

@@ -1,10 +1,13 @@
 #include "unitsearch.h"
 
+#include "serialport.h"
+
 #include "boardlist.h"
 #include "ccomport.h"
 #include "commandset.h"
 #include "exchangeresult.h"
 #include "linespeeds.h"
+#include "serialport.h"
 
 namespace unit {
 
@@ -66,7 +69,17 @@ bool scanSpeeds(cComPort &port, const SearchPlan &plan, const SearchHooks &hooks
             unit.outcome = SearchOutcome::Canceled;
             return false;
         }
-        port.setBaudRate(speed);
+        if (!port.setBaudRate(speed) && port.serialPort()->error() == SerialPort::SpeedNotSet) {
+            // A server that keeps its line at a speed of its own: no unit can be heard at
+            // this one, and the speed the server keeps is tried in its turn.
+            unit.serverSpeed = port.serialPort()->baudRate();
+            unit.speedsNotSet.append(speed);
+            if (endedMeanwhile(hooks, unit))
+                return false;
+            continue;
+        }
+        if (endedMeanwhile(hooks, unit))
+            return false;
         const Heard heard = probeBoards(hooks.exchange, unit.address, unit.boardMap);
         if (endedMeanwhile(hooks, unit))
             return false;

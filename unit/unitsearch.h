@@ -57,6 +57,10 @@ struct FoundUnit
     // answered by all of them at once and the replies collide.
     int garbledSpeed = 0;
     bool everyReplyGarbled = false;
+    // The speeds a serial server would not set, keeping its line at `serverSpeed` instead
+    // (none: the line took every speed tried).
+    QList<int> speedsNotSet;
+    int serverSpeed = 0;
 };
 
 // What to ask.

@@ -9,6 +9,8 @@
 #include "commandcodes.h"
 #include "frametrace.h"
 #include "mainwindow.h"
+#include "networkline.h"
+#include "networkportname.h"
 #include "portopenfailure.h"
 #include "serialport.h"
 #include "ui_mainwindow.h"
@@ -44,21 +46,34 @@ void MainWindow::searchUnit()
     const int generation = workers.nextGeneration();
     const QString portName = ui->com_port->currentText();
     releaseWorkers();
-    port = new cComPort(portName);
-    // A port that cannot be opened ends the search here: no unit could have answered, so
-    // "Блок не обнаружен!" would only mislead.
-    cComPort *const searching = port;
-    if (port->openFailed()) {
-        showPortOpenFailure(
-            portOpenAdvice(port->serialPort()->error(), port->devicePath(), port->openError()));
-        dropSearchWorker(searching);
-        return;
-    }
-
     QProgressDialog progress(workflow::searchingText, workflow::stopText, 0, progressMaximum, this);
     progress.setWindowTitle(workflow::messageTitle);
     progress.setAutoClose(false);
     progress.setWindowModality(Qt::WindowModal);
+    // Reaching a serial server takes seconds (its name, the connection, the server's
+    // answers): the dialog and its "Стоп" stand over that too, and "Стоп" ends it at once.
+    const bool networkLine = parseNetworkPortName(portName).isNetwork();
+    if (networkLine) {
+        connect(&progress, &QProgressDialog::canceled, &progress,
+                [] { NetworkLine::abortAttempts(); });
+        progress.show();
+    }
+    port = new cComPort(portName);
+    // A port that cannot be opened ends the search here: no unit could have answered, so
+    // "Блок не обнаружен!" would only mislead. An attempt the operator ended needs no box.
+    cComPort *const searching = port;
+    if (port->openFailed()) {
+        progress.hide();
+        const SerialPort::Error why = port->serialPort()->error();
+        if (why != SerialPort::Cancelled && !connectionEnded(generation))
+            showPortOpenFailure(portOpenAdvice(why, port->devicePath(), port->openError()));
+        dropSearchWorker(searching);
+        return;
+    }
+    if (progress.wasCanceled() || connectionEnded(generation)) {
+        dropSearchWorker(searching);
+        return;
+    }
     progress.show();
 
     unitAddress = ui->addr->value();
