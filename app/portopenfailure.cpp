@@ -72,6 +72,30 @@ QString portOpenAdvice(SerialPort::Error kind, const QString &path, const QStrin
                                            "Порт %1 не найден%2: устройство отключено.\nПодключите "
                                            "адаптер и выберите порт в списке заново.")
             .arg(path, because);
+    case SerialPort::ResolverSilent:
+        return QCoreApplication::translate(
+                   "MainWindow", "Сервер DNS не ответил на запрос адреса сервера порта %1%2.\n"
+                                 "Проверьте DNS-сервер сети или укажите IP-адрес сервера.")
+            .arg(path, because);
+    case SerialPort::ServerReset:
+        return QCoreApplication::translate(
+                   "MainWindow", "Сервер порта %1 сбросил соединение сразу после подключения%2.\n"
+                                 "Проверьте, что сервер принимает подключения с этого компьютера и "
+                                 "что номер порта TCP указан верно.")
+            .arg(path, because);
+    case SerialPort::BrokenServer:
+        return QCoreApplication::translate(
+                   "MainWindow", "Сервер порта %1 нарушает протокол Telnet%2.\nПроверьте, что "
+                                 "это порт линии сервера, или укажите порт как tcp://адрес:порт.")
+            .arg(path, because);
+    case SerialPort::SpeedNotSet:
+        return QCoreApplication::translate(
+                   "MainWindow", "Сервер порта %1 держит линию на другой скорости%2.\nНастройте "
+                                 "скорость линии на сервере или укажите порт как "
+                                 "tcp://адрес:порт.")
+            .arg(path, because);
+    case SerialPort::Cancelled:
+        return QString(); // the operator pressed "Стоп": nothing to tell him
     case SerialPort::HostNotFound:
         return QCoreApplication::translate(
                    "MainWindow", "Сервер порта %1 не найден%2: имя не распознано.\nПроверьте имя "

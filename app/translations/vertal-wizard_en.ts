@@ -274,5 +274,29 @@ Turn on telnet(rfc2217) on the server, or give the port as tcp://host:port and t
         <source>Неверное имя сетевого порта %1%2: нужно rfc2217://адрес:порт или tcp://адрес:порт.</source>
         <translation>Wrong network port name %1%2: it takes rfc2217://host:port or tcp://host:port.</translation>
     </message>
+    <message>
+        <source>Сервер DNS не ответил на запрос адреса сервера порта %1%2.
+Проверьте DNS-сервер сети или укажите IP-адрес сервера.</source>
+        <translation>The DNS server did not answer for the address of the server of port %1%2.
+Check the network&apos;s DNS server, or give the server&apos;s IP address.</translation>
+    </message>
+    <message>
+        <source>Сервер порта %1 сбросил соединение сразу после подключения%2.
+Проверьте, что сервер принимает подключения с этого компьютера и что номер порта TCP указан верно.</source>
+        <translation>The server of port %1 reset the connection as soon as it was made%2.
+Check that the server accepts connections from this computer and that the TCP port number is right.</translation>
+    </message>
+    <message>
+        <source>Сервер порта %1 нарушает протокол Telnet%2.
+Проверьте, что это порт линии сервера, или укажите порт как tcp://адрес:порт.</source>
+        <translation>The server of port %1 breaks the Telnet protocol%2.
+Check that this is the port of one of the server&apos;s lines, or give the port as tcp://host:port.</translation>
+    </message>
+    <message>
+        <source>Сервер порта %1 держит линию на другой скорости%2.
+Настройте скорость линии на сервере или укажите порт как tcp://адрес:порт.</source>
+        <translation>The server of port %1 keeps its line at another speed%2.
+Set the line&apos;s speed on the server, or give the port as tcp://host:port.</translation>
+    </message>
 </context>
 </TS>
