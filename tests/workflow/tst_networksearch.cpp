@@ -1,9 +1,11 @@
 // The window on a line behind a real ser2net in front of the simulated unit: the search
 // over RFC 2217 setting each speed on the server's line, raw TCP at the server's speed,
 // the server dying under the poll and coming back, and the connections that never open.
+#include "childrun.h"
 #include "commandcodes.h"
 #include "serialport.h"
 #include "serialserver.h"
+#include "silentresolver.h"
 #include "startoptions.h"
 #include "unitbench.h"
 #include "windowchecks.h"
@@ -71,6 +73,7 @@ private slots:
     void serverKilledDuringATick();
     void connectionsThatNeverOpen_data();
     void connectionsThatNeverOpen();
+    void silentResolverKeepsTheWindowAlive();
 };
 
 void TestNetworkSearch::searchOverRfc2217()
@@ -231,6 +234,58 @@ void TestNetworkSearch::connectionsThatNeverOpen()
     QVERIFY2(informative.contains(advice), qPrintable(informative));
     QVERIFY(!progressShown);
     QVERIFY(looksIdle(net.bench));
+}
+
+// The server's name goes to a resolver that never answers: while the opening waits out
+// its deadline the window goes on processing events (a 50 ms timer is never more than
+// 200 ms late), then the box says that the resolver did not answer. The window runs in a
+// child with the resolver's namespaces.
+void TestNetworkSearch::silentResolverKeepsTheWindowAlive()
+{
+    if (childMode().isEmpty()) {
+        SilentResolver resolver;
+        if (!resolver.start())
+            QSKIP(qPrintable(resolver.errorString()));
+        const ChildRun run =
+            runSelfAsChild(QStringLiteral("silentResolver"), {QTest::currentTestFunction()}, 60000,
+                           QProcessEnvironment::systemEnvironment(), resolver.wrapper());
+        QVERIFY2(run.endedWith(0), qPrintable(run.out + run.err));
+        qInfo("the box after %s ms; the 50 ms timer at most %s ms late",
+              qPrintable(run.value("boxAfterMs")), qPrintable(run.value("latestMs")));
+        QVERIFY(resolver.queriesRead() > 0);
+        return;
+    }
+    UnitBench bench;
+    QVERIFY(bench.isReady());
+    const QString url = QStringLiteral("rfc2217://%1:2000").arg(SilentResolver::unknownName);
+    bench.window = std::make_unique<MainWindow>(nullptr, [url] { return QStringList{url}; });
+    bench.window->show();
+    constexpr qint64 tickMs = 50;
+    qint64 latestMs = 0;
+    QElapsedTimer sinceTick;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    connect(&ticker, &QTimer::timeout,
+            [&] { latestMs = qMax(latestMs, sinceTick.restart() - tickMs); });
+    QElapsedTimer sinceStart;
+    qint64 boxAfterMs = -1;
+    bench.watcher.onBox = [&](const ModalWatcher::Box &) { boxAfterMs = sinceStart.elapsed(); };
+    sinceStart.start();
+    sinceTick.start();
+    ticker.start(tickMs);
+    QVERIFY(!bench.connectUnit(0));
+    QVERIFY(bench.watcher.waitForBoxes(1, 15000)); // three times the opening's deadline
+    ticker.stop();
+    reportToParent(QStringLiteral("boxAfterMs"), QString::number(boxAfterMs));
+    reportToParent(QStringLiteral("latestMs"), QString::number(latestMs));
+    QVERIFY2(latestMs <= 200, qPrintable(QString::number(latestMs)));
+    QVERIFY2(boxAfterMs >= 0 && boxAfterMs < 15000, qPrintable(QString::number(boxAfterMs)));
+    QCOMPARE(bench.watcher.texts(), QStringList{workflow::portOpenFailedText});
+    const QString informative = bench.watcher.boxes().constFirst().informativeText;
+    QVERIFY2(informative.contains(QLatin1String("DNS")) &&
+                 !informative.contains(QStringLiteral("имя не распознано")),
+             qPrintable(informative));
+    QVERIFY(looksIdle(bench));
 }
 
 QTEST_MAIN(TestNetworkSearch)
