@@ -2,6 +2,7 @@
 
 #include "commandcodes.h"
 #include "linespeeds.h"
+#include "networkportname.h"
 #include "unitaddress.h"
 #include "valuerules.h"
 
@@ -20,8 +21,9 @@ const char description[] =
     "Commands:\n"
     "  ports                                  the serial ports and what the system knows\n"
     "  find --port P [--address A] [--quick] [--listen MS]\n"
-    "                                         find the unit (six line speeds; address 0\n"
-    "                                         asks the unit): speed, address, version, boards\n"
+    "                                         find the unit (six line speeds, once over\n"
+    "                                         tcp://; address 0 asks the unit): speed,\n"
+    "                                         address, version, boards\n"
     "  info --port P                          version, boards, each input board's status\n"
     "                                         and alarm relay\n"
     "  status --port P [--board N] [--watch [--interval MS]]\n"
@@ -47,7 +49,8 @@ const char description[] =
     "                                         the boards that differ and reads them back\n"
     "\n"
     "Every command but ports and scan first finds the unit as find does; --speed keeps\n"
-    "the search to that speed; --listen MS sets the listening time of one attempt\n"
+    "the search to that speed (over tcp:// without it, the search asks once, at the\n"
+    "line speed the server sets); --listen MS sets the listening time of one attempt\n"
     "(rounded to 15 ms polls; default 315 ms, the window's), --quick sends one copy\n"
     "at each speed first and searches as the window does only when nothing answered.\n"
     "A unit heard within a shorter listening time than the window's is confirmed\n"
@@ -56,13 +59,16 @@ const char description[] =
     "\n"
     "Exit codes:\n"
     "  0  done (a --watch stream or a scan ended by Ctrl-C, SIGTERM or SIGHUP\n"
-    "     included; elsewhere Ctrl-C ends the program at once)\n"
-    "  2  usage error (or a configuration file that cannot be read, or is none)\n"
-    "  3  the port cannot be opened (held by another program, or the system's reason)\n"
-    "  4  no unit answered, or only garbled replies came (every one garbled: several\n"
-    "     units answered at once and their replies collided)\n"
+    "     included; elsewhere, while connecting to a server too, the signal ends\n"
+    "     the program at once: a shell sees 128 + its number, 130 for Ctrl-C)\n"
+    "  2  usage error (or a configuration file that cannot be read, is larger than\n"
+    "     1 MiB, or is none)\n"
+    "  3  the port cannot be opened (held by another program), or the server's\n"
+    "     connection cannot be made (its reason and what to check are said)\n"
+    "  4  no unit answered, or only garbled replies came (several units answering\n"
+    "     one address at once, or noise on the line)\n"
     "  5  an exchange failed midway, after the unit had answered, or the port\n"
-    "     went away\n"
+    "     went away (a server's: the server ended the connection)\n"
     "  6  the unit did not store what was written (read back), the values are out\n"
     "     of range, or a configuration document does not fit the unit\n"
     "  7  the results or the trace could not be written (standard output closed, a\n"
@@ -114,7 +120,8 @@ void addOptions(QCommandLineParser &parser)
         {"port",
          "Serial port: a listed name (ttyUSB0), a device path, or a serial server's "
          "rfc2217://HOST:PORT (the line set by RFC 2217) or tcp://HOST:PORT (the server's "
-         "speed: give --speed).",
+         "speed: give --speed); PORT 1..65535, an IPv6 address in brackets "
+         "(rfc2217://[::1]:2000).",
          "P"},
         {"speed", "Line speed: 4800 ... 115200; skips the search.", "B"},
         {"address", "Unit address 0..255 or 0x00..0xFF; 0 asks the unit (default 0).", "A"},
@@ -187,7 +194,12 @@ bool checkCommand(const QStringList &words, CliOptions &o, QString &error)
 
 bool checkRanges(const CliOptions &o, QString &error)
 {
-    if (o.speed != 0 && !isUnitLineSpeed(o.speed))
+    if (parseNetworkPortName(o.port).kind == NetworkPortName::Invalid)
+        error = QStringLiteral("--port %1: a serial server is named rfc2217://HOST:PORT or "
+                               "tcp://HOST:PORT, PORT 1..65535, an IPv6 address in brackets "
+                               "(rfc2217://[::1]:2000)")
+                    .arg(o.port);
+    else if (o.speed != 0 && !isUnitLineSpeed(o.speed))
         error = QStringLiteral("--speed: 4800, 9600, 19200, 38400, 57600 or 115200");
     else if (o.tries > 100)
         error = QStringLiteral("--tries %1: 1..100").arg(o.tries);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 struct CliOptions;
 struct ConfigDocument;
 class Output;
@@ -14,7 +16,12 @@ int runValue(Session &session, const Output &out);
 int runRelay(Session &session, const Output &out);
 int runScan(Session &session, const Output &out);
 int runConfigSave(Session &session, const Output &out);
-int runConfigLoad(Session &session, const Output &out);
+// `wanted`: the document, read before the port was opened (readConfigFile).
+int runConfigLoad(Session &session, const ConfigDocument &wanted, const Output &out);
+
+// The document of config load, from the file at `path` (at most 1 MiB is read). ExitDone, or
+// ExitUsage with the reason told (cannot be read, too large, not a document of ours).
+int readConfigFile(const QString &path, ConfigDocument &document);
 
 // The checks every command that names an input board makes: `board` is a position that
 // holds an input board on the unit found. ExitDone, or ExitRefused with the reason told.

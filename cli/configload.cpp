@@ -1,7 +1,8 @@
-// config load F [--dry-run]: the document is checked against the unit before anything is
-// written (board kinds by position, relays naming relay boards, the window's limits); then
-// board by board, only the boards that differ are written, each read back and compared.
-// A load cut short names what it wrote: loading the same document again completes it.
+// config load F [--dry-run]: the document is read (at most 1 MiB) before the port is opened,
+// and checked against the unit before anything is written (board kinds by position, relays naming
+// relay boards, the window's limits); then board by board, only the boards that differ are written,
+// each read back and compared. A load cut short names what it wrote: loading the same document
+// again completes it.
 #include "clioptions.h"
 #include "commandcodes.h"
 #include "commands.h"
@@ -34,18 +35,30 @@ QString releText(int board, const command::AlarmRele &a)
     return a.relay == 0 ? text : QStringLiteral("relay ") + text;
 }
 
-int readDocument(const QString &path, ConfigDocument &document)
+// A document is a few hundred bytes: a file beyond this is none, whatever it holds.
+constexpr qint64 maxDocumentBytes = 1024 * 1024;
+
+// Reads at most maxDocumentBytes + 1 bytes of `file` (a device without end, /dev/zero, too):
+// false with `error` set when it holds more, or cannot be read.
+bool readBounded(QFile &file, QByteArray &bytes, QString &error)
 {
-    QFile file(path);
-    QString error;
-    if (!file.open(QIODevice::ReadOnly))
-        error = file.errorString();
-    else
-        readConfigDocument(file.readAll(), document, error);
-    if (error.isEmpty())
-        return ExitDone;
-    Output::error(QStringLiteral("cannot load %1: %2").arg(path, error));
-    return ExitUsage;
+    bytes.resize(maxDocumentBytes + 1);
+    qint64 held = 0;
+    while (held < bytes.size()) {
+        const qint64 got = file.read(bytes.data() + held, bytes.size() - held);
+        if (got < 0) {
+            error = file.errorString();
+            return false;
+        }
+        if (got == 0)
+            break;
+        held += got;
+    }
+    bytes.truncate(held);
+    if (held > maxDocumentBytes)
+        error = QStringLiteral("larger than 1 MiB: no configuration document (they are a few "
+                               "hundred bytes)");
+    return error.isEmpty();
 }
 
 // One board's line: what the unit holds, what the document has, and what was done.
@@ -129,11 +142,8 @@ int loadBoards(Session &session, const Output &out, const ConfigDocument &wanted
 
 } // namespace
 
-int runConfigLoad(Session &session, const Output &out)
+int runConfigLoad(Session &session, const ConfigDocument &wanted, const Output &out)
 {
-    ConfigDocument wanted;
-    if (const int code = readDocument(session.options().file, wanted))
-        return code;
     if (const int code = session.connect())
         return code;
     const QStringList misfits = configMisfits(wanted, session.unit().boardMap);
@@ -147,4 +157,19 @@ int runConfigLoad(Session &session, const Output &out)
     if (const int code = readUnitConfig(session, held))
         return code;
     return loadBoards(session, out, wanted, held);
+}
+
+int readConfigFile(const QString &path, ConfigDocument &document)
+{
+    QFile file(path);
+    QString error;
+    QByteArray bytes;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        error = file.errorString();
+    else if (readBounded(file, bytes, error))
+        readConfigDocument(bytes, document, error);
+    if (error.isEmpty())
+        return ExitDone;
+    Output::error(QStringLiteral("cannot load %1: %2").arg(path, error));
+    return ExitUsage;
 }

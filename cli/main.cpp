@@ -3,7 +3,9 @@
 
 #include "clioptions.h"
 #include "commands.h"
+#include "configdocument.h"
 #include "exitcodes.h"
+#include "interrupt.h"
 #include "output.h"
 #include "session.h"
 #include "vertalversion.h"
@@ -12,7 +14,13 @@
 
 namespace {
 
-int runOnUnit(Session &session, const CliOptions &options, const Output &out)
+bool isConfigLoad(const CliOptions &options)
+{
+    return options.command == QLatin1String("config") && options.action == QLatin1String("load");
+}
+
+int runOnUnit(Session &session, const CliOptions &options, const ConfigDocument &document,
+              const Output &out)
 {
     if (options.command == QLatin1String("find"))
         return runFind(session, out);
@@ -24,9 +32,10 @@ int runOnUnit(Session &session, const CliOptions &options, const Output &out)
         return runValue(session, out);
     if (options.command == QLatin1String("relay"))
         return runRelay(session, out);
+    if (isConfigLoad(options))
+        return runConfigLoad(session, document, out);
     if (options.command == QLatin1String("config"))
-        return options.action == QLatin1String("save") ? runConfigSave(session, out)
-                                                       : runConfigLoad(session, out);
+        return runConfigSave(session, out);
     return runScan(session, out);
 }
 
@@ -35,10 +44,17 @@ int runCommand(const CliOptions &options)
     const Output out(options.json);
     if (options.command == QLatin1String("ports"))
         return runPorts(options, out);
+    // A document that is none is told before any port or server is touched.
+    ConfigDocument document;
+    if (isConfigLoad(options))
+        if (const int code = readConfigFile(options.file, document))
+            return code;
+    // Before the port is opened: a signal must end a connection attempt to a silent server.
+    interrupt::install();
     Session session(options);
     if (const int code = session.open())
         return code;
-    const int code = runOnUnit(session, options, out);
+    const int code = runOnUnit(session, options, document, out);
     return code == ExitDone ? session.traceState() : code; // a trace with holes is a failure
 }
 

@@ -20,7 +20,7 @@ int repeat(const Session &session, const std::function<int()> &reading)
 {
     const CliOptions &o = session.options();
     if (o.watch)
-        interrupt::install();
+        interrupt::takeOver();
     do {
         if (const int code = reading())
             return code;

@@ -95,7 +95,7 @@ int runScan(Session &session, const Output &out)
     QStringList answered;
     int probed = 0;
     // Ctrl-C ends the scan with what it has found so far; the probe in flight stops at once.
-    interrupt::install();
+    interrupt::takeOver();
     interrupt::whenRequested([&session] { session.port().stopExchanges(); });
     session.port().setBaudRate(speed);
     const bool listeningShort = session.listening().polls < exchangeTiming::countedPollsPerAttempt;

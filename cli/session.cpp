@@ -4,7 +4,9 @@
 #include "confirmedsearch.h"
 #include "exchangeresult.h"
 #include "exitcodes.h"
+#include "interrupt.h"
 #include "networkportname.h"
+#include "openfailure.h"
 #include "output.h"
 #include "serialport.h"
 
@@ -33,21 +35,21 @@ int Session::open()
         FrameTrace::install(&trace);
     }
     worker = std::make_unique<cComPort>(opts.port);
-    if (worker->openFailed()) {
-        const SerialPort *line = worker->serialPort();
-        // The system's text for a held claim ("Resource temporarily unavailable") would
-        // send the operator looking for the wrong fault.
-        if (line && line->error() == SerialPort::Busy)
-            Output::error(QStringLiteral("cannot open the port %1: it is held by another "
-                                         "program; close that program and try again")
-                              .arg(opts.port));
-        else
-            Output::error(
-                QStringLiteral("cannot open the port %1: %2").arg(opts.port, worker->openError()));
-        return ExitPortFailed;
-    }
+    if (worker->openFailed())
+        return reportOpenFailure();
     worker->setSendsPerExchange(opts.tries);
     return ExitDone;
+}
+
+int Session::reportOpenFailure() const
+{
+    const SerialPort *line = worker->serialPort();
+    const SerialPort::Error kind = line ? line->error() : SerialPort::OtherError;
+    // A signal ended the connection attempt before the event loop heard of it.
+    if (kind == SerialPort::Cancelled && interrupt::requested())
+        interrupt::endBySignal();
+    Output::error(openFailureText(opts.port, kind, worker->openError()));
+    return ExitPortFailed;
 }
 
 void Session::traceConnection(int baud, int address)
@@ -67,12 +69,30 @@ int Session::traceState() const
     return trace.writeFailed() ? ExitWriteFailed : ExitDone;
 }
 
+// A bare socket's line runs at the server's speed, which the program can neither set nor see:
+// without --speed the search asks once, at the line's speed as it is.
+bool Session::atServersSpeed() const
+{
+    return opts.speed == 0 && parseNetworkPortName(opts.port).kind == NetworkPortName::RawTcp;
+}
+
+QString Session::speedWords(int baud) const
+{
+    return atServersSpeed() ? QStringLiteral("at the line speed the server sets")
+                            : QStringLiteral("at %1 baud").arg(baud);
+}
+
 int Session::connect()
 {
     unit::SearchPlan plan;
     plan.address = opts.address;
     plan.askAddress = opts.address == 0;
-    plan.speeds = opts.speed != 0 ? QList<int>{opts.speed} : unit::searchOrder(0);
+    if (opts.speed != 0)
+        plan.speeds = {opts.speed};
+    else if (atServersSpeed())
+        plan.speeds = {worker->serialPort()->baudRate()}; // sets nothing on a bare socket
+    else
+        plan.speeds = unit::searchOrder(0);
     plan.endAtGarbled = true;
     unit::SearchHooks hooks;
     hooks.exchange = askingAgain();
@@ -90,14 +110,13 @@ int Session::connect()
     if (!found.answered)
         return reportSearchFailure();
     if (found.result == Ok) {
-        // A bare socket's line runs at the server's speed: the speed the search was at when the
-        // unit answered says nothing of it.
-        if (opts.speed == 0 && parseNetworkPortName(opts.port).kind == NetworkPortName::RawTcp)
+        // The speed the search was at when the unit answered says nothing of a bare socket's.
+        if (atServersSpeed())
             found.speed = 0;
         return ExitDone;
     }
-    QString text = QStringLiteral("the unit answered at %1 baud, then reading its %2 failed: %3")
-                       .arg(found.speed)
+    QString text = QStringLiteral("the unit answered %1, then reading its %2 failed: %3")
+                       .arg(speedWords(found.speed))
                        .arg(QString::fromLatin1(found.failedStep), describeFailure(found.result));
     if (opts.address == 0 && unit::isGarbled(found.result))
         text += QStringLiteral(" (several units answering address 0? give --address)");
@@ -122,36 +141,51 @@ int Session::reportPortGone(const QString &what) const
     const QString device = worker->devicePath() == opts.port
                                ? opts.port
                                : QStringLiteral("%1 (%2)").arg(opts.port, worker->devicePath());
-    Output::error(QStringLiteral("%1the port %2 went away: unplugged, or its adapter gone?")
-                      .arg(what.isEmpty() ? QString() : what + QStringLiteral(": "), device));
+    Output::error((what.isEmpty() ? QString() : what + QStringLiteral(": ")) +
+                  portGoneText(opts.port, device, line->lastErrorString()));
     return ExitExchangeFailed;
 }
 
+// Why the search found no unit: what was heard, and at which speed.
 int Session::reportSearchFailure() const
 {
+    const QString at = speedWords(found.garbledSpeed);
     if (found.garbledSpeed && found.everyReplyGarbled && opts.address == 0) {
-        Output::error(QStringLiteral("several units answered address 0 at once at %1 baud: their "
+        Output::error(QStringLiteral("several units answered address 0 at once %1: their "
                                      "replies collided on the line. Give the unit's address with "
                                      "--address, or list the units with scan.")
-                          .arg(found.garbledSpeed));
+                          .arg(at));
     } else if (found.garbledSpeed && found.everyReplyGarbled) {
-        Output::error(QStringLiteral("only garbled replies from address %1 (at %2 baud): two "
-                                     "units with one address?")
+        Output::error(QStringLiteral("only garbled replies came from address %1 %2: noise on "
+                                     "the line, or two units answering to one address")
                           .arg(opts.address)
-                          .arg(found.garbledSpeed));
+                          .arg(at));
     } else if (found.garbledSpeed) {
-        Output::error(QStringLiteral("address %1 answered at %2 baud, but only with garbled "
+        Output::error(QStringLiteral("address %1 answered %2, but only with garbled "
                                      "replies and then silence: a noisy line?")
                           .arg(opts.address)
-                          .arg(found.garbledSpeed));
+                          .arg(at));
     } else {
-        Output::error(QStringLiteral("no unit answered on %1 at address %2 (%3)")
+        Output::error(QStringLiteral("no unit answered on %1 at address %2 (%3)%4")
                           .arg(opts.port)
                           .arg(opts.address)
-                          .arg(opts.speed ? QStringLiteral("%1 baud").arg(opts.speed)
-                                          : QStringLiteral("six line speeds tried")));
+                          .arg(opts.speed         ? QStringLiteral("%1 baud").arg(opts.speed)
+                               : atServersSpeed() ? QStringLiteral("at the line speed the server "
+                                                                   "sets; give it with --speed")
+                                                  : QStringLiteral("six line speeds tried"))
+                          .arg(speedNotSetText()));
     }
     return ExitNoUnit;
+}
+
+// "; the server keeps its line at 9600 baud: ..." when a server did not take a speed the
+// search asked for; empty otherwise.
+QString Session::speedNotSetText() const
+{
+    const SerialPort *line = worker->serialPort();
+    if (!line || line->error() != SerialPort::SpeedNotSet)
+        return QString();
+    return QStringLiteral("; %1").arg(line->lastErrorString());
 }
 
 int Session::call(QByteArray &payload, const QString &what, Garbled garbled)

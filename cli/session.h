@@ -23,7 +23,8 @@ public:
     Session &operator=(const Session &) = delete;
 
     // Opens the trace file and the port. ExitDone, ExitUsage (trace file) or ExitPortFailed
-    // (a port held by another program said as such).
+    // (the reason said in the words of a serial port or of a network server). A connection
+    // attempt ended by a signal ends the program by that signal.
     int open();
     // Finds the unit as the window does (or at --speed only): its speed, address, boards
     // and version. ExitDone, ExitNoUnit, ExitExchangeFailed or ExitWriteFailed (trace).
@@ -57,11 +58,17 @@ public:
     // How the search and the exchanges after it listen: --listen and --quick.
     unit::Listening listening() const;
     // ExitExchangeFailed, said with the device named (after `what`, the operation it cut
-    // short), when the port has gone away; ExitDone otherwise.
+    // short), when the port has gone away (a server's line: the server ended the connection,
+    // with the system's reason); ExitDone otherwise.
     int reportPortGone(const QString &what) const;
 
 private:
+    int reportOpenFailure() const;
     int reportSearchFailure() const;
+    QString speedNotSetText() const;
+    bool atServersSpeed() const;
+    // "at 19200 baud", or on a bare socket without --speed "at the line speed the server sets".
+    QString speedWords(int baud) const;
 
     const CliOptions &opts;
     FrameTrace trace;

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -13,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -51,6 +53,8 @@ private slots:
     void statusAndValueReadings();
     void watchEndsOnInterrupt_data();
     void watchEndsOnInterrupt();
+    void interruptEndsTheSearch_data();
+    void interruptEndsTheSearch();
     void relayGetSetSwitch();
     void writeJudgedByWhatTheUnitHolds_data();
     void writeJudgedByWhatTheUnitHolds();
@@ -71,6 +75,8 @@ private slots:
     void configSavedAndLoaded();
     void configThatDoesNotFit_data();
     void configThatDoesNotFit();
+    void configLoadReadsAtMostOneMiB_data();
+    void configLoadReadsAtMostOneMiB();
     void configLoadCutShortByUnplug();
     void portGoneIsNamed();
     void quickFindConfirmsAtFullTiming_data();
@@ -150,6 +156,12 @@ void TestCli::usageErrors_data()
         << QStringList{"config", "load", "--port", "x"} << "file";
     QTest::newRow("listen 0") << QStringList{"find", "--port", "x", "--listen", "0"}
                               << "--listen 0";
+    // A server's name that is no HOST:PORT is a typing error, told with the forms it takes,
+    // before any connection is tried.
+    for (const char *port :
+         {"rfc2217://::1:17050", "tcp://host:0", "tcp://host:99999", "tcp://host:2000/x"})
+        QTest::newRow(port) << QStringList{"find", "--port", port}
+                            << "rfc2217://HOST:PORT or tcp://HOST:PORT";
 }
 
 // Wrong command lines end with 2 before any port is touched, naming what is wrong, with
@@ -313,6 +325,41 @@ void TestCli::watchEndsOnInterrupt()
     QVERIFY(cli.readAllStandardError().isEmpty());
     // The port is free again: a second program gets it.
     QCOMPARE(runCli({"find", "--port", line.path(), "--speed", "4800"}).exitCode, 0);
+}
+
+void TestCli::interruptEndsTheSearch_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("find, Ctrl-C") << QStringList{"find"} << int(SIGINT);
+    // A stream not yet begun: the search before it ends as any other.
+    QTest::newRow("watch, SIGTERM") << QStringList{"status", "--watch"} << int(SIGTERM);
+    QTest::newRow("config save, hang-up") << QStringList{"config", "save"} << int(SIGHUP);
+}
+
+// Outside a stream a signal ends the program at once, by that signal, as it did before the
+// program caught signals (the handlers are there from before the port is opened): here in
+// the search on a line where no unit answers, which would go on for seconds.
+void TestCli::interruptEndsTheSearch()
+{
+    QFETCH(QStringList, command);
+    QFETCH(int, signal);
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    QProcess cli;
+    startCli(cli, command + QStringList{"--port", line.path(), "--address", "9"});
+    QTRY_VERIFY_WITH_TIMEOUT(!line.server->receivedFrames().isEmpty(), 10000);
+    QElapsedTimer stopping;
+    stopping.start();
+    ::kill(pid_t(cli.processId()), signal);
+    QVERIFY(cli.waitForFinished(10000));
+    const qint64 stoppedMs = stopping.elapsed();
+    // Measured: under 1 ms (one attempt of the search alone listens 315 ms).
+    QVERIFY2(stoppedMs < 1000, qPrintable(QString::number(stoppedMs)));
+    QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(cli.exitCode(), signal);
+    QVERIFY(cli.readAllStandardOutput().isEmpty());
+    QVERIFY(cli.readAllStandardError().isEmpty());
 }
 
 void TestCli::relayGetSetSwitch()
@@ -484,7 +531,7 @@ void TestCli::garbledReplyAskedAgain_data()
         << "collided" << 3;
     QTest::newRow("every reply garbled, address 1")
         << find + QStringList{"--address", "1", "--tries", "1"} << int(FaultKind::BadLowDigit)
-        << true << 4 << "two units with one address?" << 3;
+        << true << 4 << "noise on the line, or two units answering to one address" << 3;
 }
 
 // One spoilt frame is asked again before anything is concluded; a speed where a reply came
@@ -848,6 +895,23 @@ void TestCli::configThatDoesNotFit_data()
         << 1 << "relay" << QJsonValue(0) << false << 6 << 1 << "did not store";
     QTest::newRow("not a document")
         << 0 << "document" << QJsonValue("other") << true << 2 << 0 << "not a unit configuration";
+    // Every number beyond its range is said with the range, however far beyond it lies.
+    QTest::newRow("relay beyond an int") << 1 << "relay" << QJsonValue(4294967298.0) << true << 6
+                                         << 0 << "board 1: relay 4294967298 beyond 0..4";
+    QTest::newRow("relay beyond 0..4") << 1 << "relay" << QJsonValue(65566) << true << 6 << 0
+                                       << "board 1: relay 65566 beyond 0..4";
+    QTest::newRow("time below 0") << 3 << "time" << QJsonValue(-5) << true << 6 << 0
+                                  << "board 3: time -5 s beyond 0..300 s";
+    QTest::newRow("period far beyond") << 3 << "period" << QJsonValue(1e300) << true << 6 << 0
+                                       << "board 3: period 1e+300 s beyond 0..120 s";
+    QTest::newRow("address beyond 255") << 0 << "address" << QJsonValue(300) << true << 6 << 0
+                                        << "address 300 is no unit address (0..255)";
+    QTest::newRow("speed no line speed")
+        << 0 << "speed" << QJsonValue(1200) << true << 6 << 0 << "speed 1200 is no line speed";
+    QTest::newRow("position beyond 1..4")
+        << 1 << "position" << QJsonValue(7) << true << 2 << 0 << "board position 7 beyond 1..4";
+    QTest::newRow("format beyond an int")
+        << 0 << "format" << QJsonValue(1e20) << true << 2 << 0 << "format 1e+20 is not known";
 }
 
 // A document that does not fit the unit, or a write the unit does not keep: 6, saying
@@ -881,6 +945,57 @@ void TestCli::configThatDoesNotFit()
     QCOMPARE(run.exitCode, code);
     QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
     QCOMPARE(framesFor(*line.server, CMD_SET_ALARM_RELE), writes);
+}
+
+void TestCli::configLoadReadsAtMostOneMiB_data()
+{
+    QTest::addColumn<QString>("file"); // a device, or empty: a document padded to `bytes`
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<int>("code");
+    const int mebibyte = 1024 * 1024;
+    QTest::newRow("/dev/zero") << "/dev/zero" << 0 << 2;
+    QTest::newRow("a byte beyond 1 MiB") << QString() << mebibyte + 1 << 2;
+    QTest::newRow("1 MiB") << QString() << mebibyte << 0;
+}
+
+// A file of more than 1 MiB is no document: refused with its reason before anything is
+// parsed, before the port is opened, and after reading no more than that (a device without
+// end included). A document of 1 MiB, spaces after it, still loads.
+void TestCli::configLoadReadsAtMostOneMiB()
+{
+    QFETCH(QString, file);
+    QFETCH(int, bytes);
+    QFETCH(int, code);
+    CliLine line({cliUnit()});
+    QVERIFY(line.isReady());
+    const QStringList base{"--port", line.path(), "--speed", "4800", "--address", "1"};
+    QTemporaryDir dir;
+    if (file.isEmpty()) {
+        file = dir.filePath("unit.json");
+        QVERIFY(saveConfig(file, base));
+        QFile padded(file);
+        QVERIFY(padded.open(QIODevice::Append));
+        QVERIFY(padded.write(QByteArray(bytes - int(padded.size()), ' ')) > 0);
+        padded.close();
+        QCOMPARE(QFileInfo(file).size(), bytes);
+        line.server->clearReceivedFrames();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const CliRun run = runCli(QStringList{"config", "load", file} + base);
+    const qint64 tookMs = clock.elapsed();
+    QCOMPARE(run.exitCode, code);
+    if (code == 0)
+        return;
+    QVERIFY2(run.err.contains("cannot load " + file.toUtf8() + ": larger than 1 MiB"),
+             run.err.constData());
+    QCOMPARE(line.server->receivedFrames().size(), 0); // the port was never opened
+    // Measured: 4 to 8 ms, the program's peak 12 MiB (reading /dev/zero without end would
+    // take all the memory there is, or the run's minute).
+    QVERIFY2(tookMs < 3000, qPrintable(QString::number(tookMs)));
+    rusage children{};
+    QCOMPARE(::getrusage(RUSAGE_CHILDREN, &children), 0);
+    QVERIFY2(children.ru_maxrss < 64 * 1024, qPrintable(QString::number(children.ru_maxrss)));
 }
 
 // The line goes away in the middle of a load: what was written and read back is said, and

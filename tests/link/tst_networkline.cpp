@@ -1,13 +1,16 @@
 // A line behind a real ser2net in front of the simulator's pseudo-terminal: RFC 2217 and
 // raw TCP, the Telnet framing on the server's own bytes, and every way the connection
-// fails or ends.
+// fails or ends; and behind servers that misbehave (floods, an option storm, a reset, a
+// speed kept or left unanswered, a close mid-reply).
 #include "ccomport.h"
 #include "childrun.h"
 #include "exchangeresult.h"
 #include "framecodec.h"
+#include "hostileserver.h"
 #include "latespeedrelay.h"
 #include "networkportname.h"
 #include "portnames.h"
+#include "processclock.h"
 #include "serialport.h"
 #include "serialserver.h"
 #include "servedunit.h"
@@ -69,6 +72,12 @@ private slots:
     void secondClientIsRefused();
     void serverKilledIsTheLineGone();
     void networkVanishedIsTheLineGone();
+
+    void floodsStayBounded_data();
+    void floodsStayBounded();
+    void serverKeepsItsOwnSpeed();
+    void unansweredSpeedIsNotWaitedForAgain();
+    void serverClosesMidReply();
 
 private:
     ServedUnit served;
@@ -246,31 +255,63 @@ void tst_NetworkLine::openFailuresSayWhy_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("error");
+    QTest::addColumn<int>("hostile");  // a HostileServer behaviour serving the name, or -1
+    QTest::addColumn<int>("withinMs"); // the opening's bound (0: none checked here)
     const QString closedPort =
         QStringLiteral("rfc2217://127.0.0.1:%1").arg(SerialServer::freePort());
-    QTest::newRow("refused") << closedPort << int(SerialPort::Refused);
-    QTest::newRow("name does not resolve")
-        << QStringLiteral("rfc2217://no-such-host.invalid:2000") << int(SerialPort::HostNotFound);
+    QTest::newRow("refused") << closedPort << int(SerialPort::Refused) << -1 << 0;
+    QTest::newRow("name does not resolve") << QStringLiteral("rfc2217://no-such-host.invalid:2000")
+                                           << int(SerialPort::HostNotFound) << -1 << 0;
     // The IPv6 documentation prefix: no route to it, or silence until the deadline.
     QTest::newRow("unreachable") << QStringLiteral("tcp://[2001:db8::1]:2000")
-                                 << int(SerialPort::Unreachable);
-    QTest::newRow("raw server asked for RFC 2217") << QString() << int(SerialPort::NotRfc2217);
-    QTest::newRow("no port number") << QStringLiteral("tcp://host") << int(SerialPort::NotFound);
+                                 << int(SerialPort::Unreachable) << -1 << 0;
+    QTest::newRow("raw server asked for RFC 2217")
+        << QString() << int(SerialPort::NotRfc2217) << -1 << 0;
+    QTest::newRow("no port number")
+        << QStringLiteral("tcp://host") << int(SerialPort::NotFound) << -1 << 0;
+    // Servers that misbehave from the connection on. Measured: the resets and the storm end
+    // the opening within 10 ms (bound: 1.5 s, a busy machine's slack); the floods wait out
+    // the 3 s negotiation (3012 ms; bound three times that).
+    using H = HostileServer;
+    QTest::newRow("reset at accept (raw TCP)")
+        << "tcp" << int(SerialPort::ServerReset) << int(H::ResetAtAccept) << 1500;
+    QTest::newRow("reset at accept (RFC 2217)")
+        << "rfc2217" << int(SerialPort::ServerReset) << int(H::ResetAtAccept) << 1500;
+    QTest::newRow("option storm") << "rfc2217" << int(SerialPort::BrokenServer)
+                                  << int(H::OptionStorm) << 1500;
+    QTest::newRow("IAC pairs without end")
+        << "rfc2217" << int(SerialPort::NotRfc2217) << int(H::IacPairFlood) << 9100;
+    QTest::newRow("data without end where Telnet was due")
+        << "rfc2217" << int(SerialPort::NotRfc2217) << int(H::Flood) << 9100;
 }
 
 void tst_NetworkLine::openFailuresSayWhy()
 {
     QFETCH(QString, name);
     QFETCH(int, error);
+    QFETCH(int, hostile);
+    QFETCH(int, withinMs);
     if (name.isEmpty()) {
         QVERIFY2(server.start(served.linkPath()), qPrintable(server.errorString()));
         name = server.tcpUrl().replace("tcp://", "rfc2217://");
     }
+    std::unique_ptr<HostileServer> misbehaving;
+    if (hostile >= 0) {
+        misbehaving = std::make_unique<HostileServer>(HostileServer::Behaviour(hostile));
+        QVERIFY(misbehaving->start());
+        name = name == "tcp" ? misbehaving->tcpUrl() : misbehaving->rfc2217Url();
+    }
+    QElapsedTimer opening;
+    opening.start();
     cComPort worker(name);
+    const qint64 openingMs = opening.elapsed();
     QVERIFY(worker.openFailed());
     QCOMPARE(int(worker.serialPort()->error()), error);
     QVERIFY(!worker.openError().isEmpty());
     QVERIFY(!worker.serialPort()->isOpen());
+    if (misbehaving)
+        qInfo("the opening failed after %lld ms: %s", openingMs, qPrintable(worker.openError()));
+    QVERIFY2(withinMs == 0 || openingMs < withinMs, qPrintable(QString::number(openingMs)));
 }
 
 // ser2net gives its line to one client: a second is refused, as a second program on a
@@ -377,6 +418,134 @@ void tst_NetworkLine::networkVanishedIsTheLineGone()
     qInfo("polling: gone %lld ms after the network, %d exchanges; quiet: the next exchange "
           "ended after %lld ms",
           goneAfterMs, exchanges, quietExchangeMs);
+}
+
+void tst_NetworkLine::floodsStayBounded_data()
+{
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<int>("withinMs");
+    // Measured: the exchange ends after 2878 ms on the flood of data and 2859 ms on the NOP
+    // flood (nine copies, 21 polls of 15 ms each: about 3 s), with 0.03 s of CPU; bound at
+    // three times that.
+    QTest::newRow("data without end (raw TCP)") << int(HostileServer::Flood) << 9000;
+    QTest::newRow("IAC NOP without end after a proper negotiation")
+        << int(HostileServer::NopFloodAfterNegotiation) << 9000;
+}
+
+// A server that sends without end: the exchange still ends within its nine copies, the
+// line keeps no more than a reply and its copies could be, the memory stays where it was.
+void tst_NetworkLine::floodsStayBounded()
+{
+    QFETCH(int, behaviour);
+    QFETCH(int, withinMs);
+    HostileServer flood{HostileServer::Behaviour(behaviour)};
+    QVERIFY(flood.start());
+    const long residentBefore = residentKiB();
+    cComPort worker(flood.url());
+    QVERIFY2(!worker.openFailed(), qPrintable(worker.openError()));
+    worker.setBaudRate(ServedUnit::speed);
+    QElapsedTimer exchange;
+    exchange.start();
+    const double cpuBefore = selfCpuSeconds();
+    QByteArray request = ServedUnit::readVersion;
+    const int result = worker.exchange(request, false);
+    const qint64 exchangeMs = exchange.elapsed();
+    const double cpu = selfCpuSeconds() - cpuBefore;
+    QVERIFY(result != Ok);
+    QVERIFY(!worker.serialPort()->isGone());
+    // A reply is a few dozen bytes, and nine copies of it owed well under a kilobyte: what
+    // the line keeps of a flood stays below that (0 bytes kept, 4 KiB grown, as measured).
+    const qint64 kept = worker.serialPort()->bytesAvailable();
+    const long grownKiB = residentKiB() - residentBefore;
+    qInfo("exchange %d after %lld ms, %.2f s CPU; the server sent %lld bytes; the line keeps "
+          "%lld; resident memory grew %ld KiB",
+          result, exchangeMs, cpu, flood.bytesSent(), kept, grownKiB);
+    QVERIFY2(exchangeMs < withinMs, qPrintable(QString::number(exchangeMs)));
+    QVERIFY2(kept <= 1024, qPrintable(QString::number(kept)));
+    QVERIFY2(grownKiB < 8 * 1024, qPrintable(QString::number(grownKiB)));
+}
+
+// A server in front of the unit's line that keeps it at 9600 whatever it is asked: a speed it
+// will not set fails with SpeedNotSet and the speed it keeps; its own speed works.
+void tst_NetworkLine::serverKeepsItsOwnSpeed()
+{
+    UnitState unitAt9600 = ServedUnit::lineTestUnit();
+    unitAt9600.lineSpeed = 9600;
+    served.stop();
+    QVERIFY2(served.serve(unitAt9600), qPrintable(served.errorString()));
+    HostileServer keeper(HostileServer::KeepsOtherSpeed, served.linkPath(), 9600);
+    QVERIFY(keeper.start());
+    cComPort worker(keeper.url());
+    QVERIFY2(!worker.openFailed(), qPrintable(worker.openError()));
+    SerialPort *port = worker.serialPort();
+    QElapsedTimer asking;
+    asking.start();
+    QVERIFY(!port->setBaudRate(19200));
+    const qint64 askingMs = asking.elapsed();
+    QCOMPARE(port->error(), SerialPort::SpeedNotSet);
+    QCOMPARE(port->baudRate(), 9600);
+    QVERIFY(port->setBaudRate(9600));
+    QByteArray request = ServedUnit::readVersion;
+    QCOMPARE(worker.exchange(request, false), int(Ok));
+    QCOMPARE(served.server->receivedFrames().constLast().lineSpeed, 9600);
+    qInfo("the server's refusal of 19200 came after %lld ms", askingMs);
+    // The answer comes at once: nothing is waited out. Measured 4 ms (bound: a busy
+    // machine's slack).
+    QVERIFY2(askingMs < 1000, qPrintable(QString::number(askingMs)));
+}
+
+// A server that answers the opening's SET-BAUDRATE and never another (it sets each speed
+// all the same): the first request left unanswered is waited for, never a later one, and
+// the unit is reached at the speed asked.
+void tst_NetworkLine::unansweredSpeedIsNotWaitedForAgain()
+{
+    HostileServer silent(HostileServer::AnswersFirstSpeedOnly, served.linkPath(), 4800);
+    QVERIFY(silent.start());
+    cComPort worker(silent.url());
+    QVERIFY2(!worker.openFailed(), qPrintable(worker.openError()));
+    QCOMPARE(silent.speedAnswers(), 1);
+    SerialPort *port = worker.serialPort();
+    QElapsedTimer asking;
+    asking.start();
+    QVERIFY(port->setBaudRate(9600));
+    const qint64 firstMs = asking.restart();
+    QVERIFY(port->setBaudRate(ServedUnit::speed));
+    const qint64 secondMs = asking.restart();
+    QByteArray request = ServedUnit::readVersion;
+    QCOMPARE(worker.exchange(request, false), int(Ok));
+    const qint64 exchangeMs = asking.elapsed();
+    QCOMPARE(served.server->receivedFrames().constLast().lineSpeed, ServedUnit::speed);
+    QCOMPARE(silent.speedRequests(), 3);
+    qInfo("the first unanswered speed took %lld ms, the second %lld ms, the exchange %lld ms",
+          firstMs, secondMs, exchangeMs);
+    // Measured: 2002 ms (the 2 s wait for an answer), 0 ms, 4 ms; bound at three times that
+    // and, for the quick ones, a busy machine's slack.
+    QVERIFY2(firstMs < 6100, qPrintable(QString::number(firstMs)));
+    QVERIFY2(secondMs < 300, qPrintable(QString::number(secondMs)));
+    QVERIFY2(exchangeMs < 1000, qPrintable(QString::number(exchangeMs)));
+}
+
+// A raw server that closes the connection after the first bytes of the unit's reply: the
+// exchange ends at once with the line gone and the server's words for it.
+void tst_NetworkLine::serverClosesMidReply()
+{
+    HostileServer closer(HostileServer::CloseMidReply, served.linkPath(), ServedUnit::speed);
+    QVERIFY(closer.start());
+    cComPort worker(closer.url());
+    QVERIFY2(!worker.openFailed(), qPrintable(worker.openError()));
+    QElapsedTimer exchange;
+    exchange.start();
+    QByteArray request = ServedUnit::readVersion;
+    QCOMPARE(worker.exchange(request, false), int(NoReply));
+    const qint64 exchangeMs = exchange.elapsed();
+    QVERIFY(worker.serialPort()->isGone());
+    QCOMPARE(worker.serialPort()->error(), SerialPort::Gone);
+    QVERIFY(!worker.serialPort()->lastErrorString().isEmpty());
+    QCOMPARE(served.server->framesWithPayload(ServedUnit::readVersion), 1);
+    qInfo("gone after %lld ms: %s", exchangeMs, qPrintable(worker.serialPort()->lastErrorString()));
+    // Measured 0 ms (bound: a busy machine's slack); nine copies unanswered would take
+    // about 3 s.
+    QVERIFY2(exchangeMs < 1000, qPrintable(QString::number(exchangeMs)));
 }
 
 QTEST_GUILESS_MAIN(tst_NetworkLine)

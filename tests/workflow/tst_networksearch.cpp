@@ -3,6 +3,7 @@
 // the server dying under the poll and coming back, and the connections that never open.
 #include "childrun.h"
 #include "commandcodes.h"
+#include "hostileserver.h"
 #include "serialport.h"
 #include "serialserver.h"
 #include "silentresolver.h"
@@ -73,6 +74,8 @@ private slots:
     void serverKilledDuringATick();
     void connectionsThatNeverOpen_data();
     void connectionsThatNeverOpen();
+    void hostileServersKeepTheWindowLive_data();
+    void hostileServersKeepTheWindowLive();
     void silentResolverKeepsTheWindowAlive();
 };
 
@@ -286,6 +289,59 @@ void TestNetworkSearch::silentResolverKeepsTheWindowAlive()
                  !informative.contains(QStringLiteral("имя не распознано")),
              qPrintable(informative));
     QVERIFY(looksIdle(bench));
+}
+
+void TestNetworkSearch::hostileServersKeepTheWindowLive_data()
+{
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("box");
+    using H = HostileServer;
+    QTest::newRow("data without end where Telnet was due")
+        << int(H::Flood) << "rfc2217" << QString(workflow::portOpenFailedText);
+    QTest::newRow("option storm") << int(H::OptionStorm) << "rfc2217"
+                                  << QString(workflow::portOpenFailedText);
+    QTest::newRow("data without end (raw TCP)")
+        << int(H::Flood) << "tcp" << QString(workflow::noUnitText);
+}
+
+// A server that floods the connection or storms it with options while the window opens the
+// line and searches: the window's timers keep their time (a 50 ms timer is never more than
+// 200 ms late) and the search ends in the window's box. Measured: the flood at the opening
+// ends it after 3018 ms, the storm after 8 ms, the raw flood's search of six speeds after
+// 17.6 s; the timer's longest gap was 53 ms.
+void TestNetworkSearch::hostileServersKeepTheWindowLive()
+{
+    QFETCH(int, behaviour);
+    QFETCH(QString, scheme);
+    NetworkBench net;
+    QVERIFY(net.bench.isReady());
+    HostileServer server{HostileServer::Behaviour(behaviour)};
+    QVERIFY(server.start());
+    const QString url = scheme == "tcp" ? server.tcpUrl() : server.rfc2217Url();
+    net.bench.window = std::make_unique<MainWindow>(nullptr, [url] { return QStringList{url}; });
+    net.bench.window->show();
+    QElapsedTimer sinceTick;
+    qint64 longestGapMs = 0;
+    QTimer ticker;
+    ticker.setInterval(50);
+    connect(&ticker, &QTimer::timeout,
+            [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
+    QElapsedTimer search;
+    search.start();
+    sinceTick.start();
+    ticker.start();
+    QVERIFY(!net.bench.connectUnit(0));
+    ticker.stop();
+    const qint64 searchMs = search.elapsed();
+    QVERIFY(net.bench.watcher.waitForBoxes(1));
+    qInfo("the search ended after %lld ms; the 50 ms timer's longest gap %lld ms; the server "
+          "sent %lld bytes",
+          searchMs, longestGapMs, server.bytesSent());
+    QFETCH(QString, box);
+    QCOMPARE(net.bench.watcher.texts(), QStringList{box});
+    QVERIFY2(longestGapMs <= 250, qPrintable(QString::number(longestGapMs)));
+    QVERIFY(UnitBench::waitUntil([&] { return looksIdle(net.bench); }));
 }
 
 QTEST_MAIN(TestNetworkSearch)
