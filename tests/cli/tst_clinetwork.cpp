@@ -11,8 +11,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +27,49 @@ UnitState networkUnit()
     UnitState state = cliUnit(1);
     state.lineSpeed = 19200;
     return state;
+}
+
+// A server that takes connections and says nothing: a socket listening on 127.0.0.1 whose
+// queue the system fills (a connection is made there; nothing is accepted or read).
+class SilentListener
+{
+public:
+    SilentListener()
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            ::listen(fd, 4) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        port = ntohs(address.sin_port);
+    }
+    ~SilentListener() { ::close(fd); }
+    SilentListener(const SilentListener &) = delete;
+    SilentListener &operator=(const SilentListener &) = delete;
+
+    quint16 listening() const { return port; } // 0 when it could not listen
+    // A connection waits in the queue.
+    bool connected() const
+    {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) == 1;
+    }
+
+private:
+    int fd = -1;
+    quint16 port = 0;
+};
+
+int boardRequests(UnitServer &server)
+{
+    int count = 0;
+    for (const ReceivedFrame &f : server.receivedFrames())
+        count += f.payload.size() > 1 && quint8(f.payload[1]) == CMD_READ_BOARDS ? 1 : 0;
+    return count;
 }
 
 } // namespace
@@ -34,6 +82,9 @@ private slots:
     void rawTcpWithItsSpeed();
     void connectionsThatCannotBeMade_data();
     void connectionsThatCannotBeMade();
+    void signalEndsTheConnectionAttempt_data();
+    void signalEndsTheConnectionAttempt();
+    void serverGoneMidwayIsNamed();
     void hostileServers_data();
     void hostileServers();
     void serverThatKeepsItsSpeed();
@@ -95,10 +146,22 @@ void TestCliNetwork::rawTcpWithItsSpeed()
              info.out.constData());
     // Without --speed the unit answers the search's first copy at 4800: that says nothing of
     // the server's line.
+    line.server->clearReceivedFrames();
     const CliRun find = runCli({"find", "--port", server.tcpUrl(), "--json"});
     QCOMPARE(find.exitCode, 0);
     QCOMPARE(find.json().size(), 1);
     QVERIFY2(find.json().constFirst().value("speed").isNull(), find.out.constData());
+    // The speed cannot be set on a bare socket: the search asks once, not at six speeds
+    // that are all the server's one, and a search that hears nothing says where it asked.
+    QCOMPARE(boardRequests(*line.server), 1);
+    line.server->clearReceivedFrames();
+    const CliRun none =
+        runCli({"find", "--port", server.tcpUrl(), "--address", "9", "--tries", "2"});
+    QCOMPARE(none.exitCode, 4);
+    QVERIFY2(none.err.contains("at the line speed the server sets") &&
+                 !none.err.contains("six line speeds"),
+             none.err.constData());
+    QCOMPARE(boardRequests(*line.server), 2);
 }
 
 void TestCliNetwork::connectionsThatCannotBeMade_data()
@@ -112,7 +175,7 @@ void TestCliNetwork::connectionsThatCannotBeMade_data()
                                            << "no-such-host.invalid port 2000";
     QTest::newRow("not RFC 2217") << QString() << "RFC 2217";
     QTest::newRow("second client") << "held"
-                                   << "held by another program";
+                                   << "serves another client";
 }
 
 void TestCliNetwork::connectionsThatCannotBeMade()
@@ -139,6 +202,65 @@ void TestCliNetwork::connectionsThatCannotBeMade()
     QCOMPARE(run.exitCode, 3);
     QVERIFY2(run.err.contains(url.toUtf8()) && run.err.contains(said.toUtf8()),
              run.err.constData());
+}
+
+void TestCliNetwork::signalEndsTheConnectionAttempt_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("find, Ctrl-C") << QStringList{"find"} << int(SIGINT);
+    QTest::newRow("watch, SIGTERM")
+        << QStringList{"value", "--board", "1", "--watch"} << int(SIGTERM);
+    QTest::newRow("scan, hang-up")
+        << QStringList{"scan", "--speed", "19200", "--addresses", "1-3"} << int(SIGHUP);
+}
+
+// A server that takes the connection and then says nothing holds the opening for its 3 s
+// of Telnet negotiation: a signal meanwhile ends the attempt and the program at once, by
+// that signal, whatever the command (a stream has not begun yet).
+void TestCliNetwork::signalEndsTheConnectionAttempt()
+{
+    QFETCH(QStringList, command);
+    QFETCH(int, signal);
+    SilentListener silent;
+    QVERIFY(silent.listening());
+    QProcess cli;
+    startCli(cli, command + QStringList{
+                                "--port",
+                                QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.listening())});
+    QTRY_VERIFY_WITH_TIMEOUT(silent.connected(), 10000);
+    QElapsedTimer stopping;
+    stopping.start();
+    ::kill(pid_t(cli.processId()), signal);
+    QVERIFY(cli.waitForFinished(10000));
+    const qint64 stoppedMs = stopping.elapsed();
+    // Measured: under 1 ms; the negotiation alone would have waited 3 s.
+    QVERIFY2(stoppedMs < 1000, qPrintable(QString::number(stoppedMs)));
+    QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(cli.exitCode(), signal);
+    QVERIFY(cli.readAllStandardError().isEmpty());
+}
+
+// The server dies under a watch: the server ended the connection, in the system's words,
+// not an unplugged adapter.
+void TestCliNetwork::serverGoneMidwayIsNamed()
+{
+    CliLine line({networkUnit()});
+    QVERIFY(line.isReady());
+    SerialServer server;
+    QVERIFY2(server.start(line.path()), qPrintable(server.errorString()));
+    const QString url = server.rfc2217Url();
+    QProcess cli;
+    startCli(cli, {"value", "--port", url, "--speed", "19200", "--address", "1", "--board", "1",
+                   "--watch", "--interval", "50"});
+    QVERIFY(cli.waitForReadyRead(10000));
+    server.kill();
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitCode(), 5);
+    const QByteArray err = cli.readAllStandardError();
+    QVERIFY2(err.contains("the server of " + url.toUtf8() + " ended the connection (") &&
+                 !err.contains("unplugged") && !err.contains("no reply"),
+             err.constData());
 }
 
 namespace {
