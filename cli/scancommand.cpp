@@ -42,8 +42,9 @@ int reportProbe(const Output &out, int address, Probe heard, int boardMap)
     if (heard == Probe::Answered)
         text = QStringLiteral("address %1: boards %2").arg(address).arg(boardsText(boardMap));
     else if (heard == Probe::Collided)
-        text =
-            QStringLiteral("address %1: garbled replies (two units at one address?)").arg(address);
+        text = QStringLiteral("address %1: only garbled replies (noise on the line, or two units "
+                              "answering to one address)")
+                   .arg(address);
     else if (heard == Probe::Garbled)
         text = QStringLiteral("address %1: garbled replies, then silence (a noisy line?)")
                    .arg(address);
