@@ -15,6 +15,7 @@
 #include "serialserver.h"
 #include "servedunit.h"
 #include "telnetcodec.h"
+#include "telnetoptions.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -62,6 +63,8 @@ private slots:
     void extraPortsKeepTheirUrls();
     void telnetBytesNeverReachTheLine();
     void iacIsDoubledOnTheWayOut();
+    void optionsAnsweredOncePerChange_data();
+    void optionsAnsweredOncePerChange();
 
     void searchSetsEachSpeedBeforeItsFirstCopy_data();
     void searchSetsEachSpeedBeforeItsFirstCopy();
@@ -166,6 +169,54 @@ void tst_NetworkLine::iacIsDoubledOnTheWayOut()
     QCOMPARE(telnet::escaped(hex("24ff0dff")), hex("24ffff0dffff"));
     QCOMPARE(rfc2217::baudRateRequest(115200), hex("fffa2c010001c200fff0"));
     QCOMPARE(rfc2217::settingRequest(rfc2217::setParity, 0xff), hex("fffa2c03fffffff0"));
+}
+
+void tst_NetworkLine::optionsAnsweredOncePerChange_data()
+{
+    QTest::addColumn<QByteArray>("server"); // the server's commands, in their order
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<bool>("comPortOn"); // what the program does at the end
+    // The program asks WILL BINARY, DO BINARY and WILL COM-PORT-OPTION first, as at open.
+    QTest::newRow("ser2net's greeting: one DO and one WILL for go-aheads, one DONT for echo")
+        << serverGreeting << hex("fffd03fffb03fffe01") << true;
+    QTest::newRow("a refused option asked again and again: refused once")
+        << hex("fffd18fffd18fffd18fffb1ffffb1f") << hex("fffc18fffe1f") << false;
+    QTest::newRow("a wanted option offered twice: agreed once")
+        << hex("fffb03fffb03") << hex("fffd03") << false;
+    QTest::newRow("our request answered: no answer to the answer")
+        << hex("fffd2cfffd2c") << QByteArray() << true;
+    QTest::newRow("our request refused: no answer, and refused it stays")
+        << hex("fffe2cfffe2c") << QByteArray() << false;
+    QTest::newRow("on, off, on: one answer per change of state")
+        << hex("fffb03fffc03fffb03fffc03fffc03") << hex("fffd03fffe03fffd03fffe03") << false;
+    QTest::newRow("off for what was never on: nothing")
+        << hex("fffe05fffc05") << QByteArray() << false;
+}
+
+void tst_NetworkLine::optionsAnsweredOncePerChange()
+{
+    QFETCH(QByteArray, server);
+    QFETCH(QByteArray, answers);
+    QFETCH(bool, comPortOn);
+    TelnetOptions options([](quint8 o) {
+        return o == telnet::binary || o == telnet::comPortOption || o == telnet::suppressGoAhead;
+    });
+    QByteArray asks;
+    options.ask(TelnetOptions::Side::Ours, telnet::binary, asks);
+    options.ask(TelnetOptions::Side::His, telnet::binary, asks);
+    options.ask(TelnetOptions::Side::Ours, telnet::comPortOption, asks);
+    options.ask(TelnetOptions::Side::Ours, telnet::comPortOption, asks); // asked already
+    QCOMPARE(asks, hex("fffb00fffd00fffb2c"));
+    telnet::Decoder decoder;
+    QByteArray data;
+    QList<telnet::Decoder::Command> commands;
+    decoder.feed(server, data, commands);
+    QByteArray said;
+    for (const auto &command : commands)
+        options.received(command.verb, command.option, said);
+    QCOMPARE(said.toHex(), answers.toHex());
+    QCOMPARE(options.enabled(TelnetOptions::Side::Ours, telnet::comPortOption), comPortOn);
+    QCOMPARE(options.commandsReceived(), int(commands.size()));
 }
 
 void tst_NetworkLine::searchSetsEachSpeedBeforeItsFirstCopy_data()
