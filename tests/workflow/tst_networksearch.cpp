@@ -24,6 +24,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 // Input boards at 1 and 3, a relay board at 2, at address 5 and 19200 baud: the search
@@ -77,6 +81,7 @@ private slots:
     void hostileServersKeepTheWindowLive_data();
     void hostileServersKeepTheWindowLive();
     void silentResolverKeepsTheWindowAlive();
+    void stopEndsTheConnectionAttempt();
 };
 
 void TestNetworkSearch::searchOverRfc2217()
@@ -342,6 +347,45 @@ void TestNetworkSearch::hostileServersKeepTheWindowLive()
     QCOMPARE(net.bench.watcher.texts(), QStringList{box});
     QVERIFY2(longestGapMs <= 250, qPrintable(QString::number(longestGapMs)));
     QVERIFY(UnitBench::waitUntil([&] { return looksIdle(net.bench); }));
+}
+
+// "Стоп" in the progress dialog ends a connection attempt at once, whatever it waits for
+// (here a server whose Telnet never comes to an agreement: the opening would wait 3 s for
+// it), closes the connection and shows no box.
+void TestNetworkSearch::stopEndsTheConnectionAttempt()
+{
+    NetworkBench net;
+    QVERIFY(net.bench.isReady());
+    HostileServer server{HostileServer::IacPairFlood};
+    QVERIFY(server.start());
+    const QString url = server.rfc2217Url();
+    net.bench.window = std::make_unique<MainWindow>(nullptr, [url] { return QStringList{url}; });
+    net.bench.window->show();
+    QElapsedTimer sinceStop;
+    net.bench.watcher.otherModal = [&](QWidget *modal) {
+        auto *progress = qobject_cast<QProgressDialog *>(modal);
+        if (!progress || sinceStop.isValid() || server.bytesSent() == 0)
+            return;
+        sinceStop.start();
+        progress->findChild<QPushButton *>()->click();
+    };
+    QVERIFY(!net.bench.connectUnit(0));
+    QVERIFY(sinceStop.isValid());
+    const qint64 stopMs = sinceStop.elapsed();
+    qInfo("the attempt ended %lld ms after Стоп", stopMs);
+    // Measured: 20 ms; the opening's own deadline is 3 s.
+    QVERIFY2(stopMs < 1000, qPrintable(QString::number(stopMs)));
+    QVERIFY(net.bench.watcher.boxes().isEmpty());
+    QVERIFY(looksIdle(net.bench));
+    // The connection is closed: the server, one client at a time, takes the next one.
+    const int next = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(next, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    QTRY_COMPARE(server.connections(), 2);
+    ::close(next);
 }
 
 QTEST_MAIN(TestNetworkSearch)
