@@ -16,9 +16,12 @@
 #include "servedunit.h"
 #include "telnetcodec.h"
 #include "telnetoptions.h"
+#include "tracefile.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -495,11 +498,15 @@ void tst_NetworkLine::floodsStayBounded()
     cComPort worker(flood.url());
     QVERIFY2(!worker.openFailed(), qPrintable(worker.openError()));
     worker.setBaudRate(ServedUnit::speed);
+    QTemporaryDir dir;
+    FrameTrace trace;
+    QVERIFY(installTrace(trace, dir.filePath("flood.trace")));
     QElapsedTimer exchange;
     exchange.start();
     const double cpuBefore = selfCpuSeconds();
     QByteArray request = ServedUnit::readVersion;
     const int result = worker.exchange(request, false);
+    FrameTrace::install(nullptr);
     const qint64 exchangeMs = exchange.elapsed();
     const double cpu = selfCpuSeconds() - cpuBefore;
     QVERIFY(result != Ok);
@@ -514,6 +521,16 @@ void tst_NetworkLine::floodsStayBounded()
     QVERIFY2(exchangeMs < withinMs, qPrintable(QString::number(exchangeMs)));
     QVERIFY2(kept <= 1024, qPrintable(QString::number(kept)));
     QVERIFY2(grownKiB < 8 * 1024, qPrintable(QString::number(grownKiB)));
+    // The trace tells the flood as counts (what the line dropped, a note a second; the noise
+    // the exchange read, once), beside the nine copies: not megabytes.
+    QStringList lines;
+    QVERIFY(readTraceLines(dir.filePath("flood.trace"), lines));
+    const qint64 traceBytes = QFileInfo(dir.filePath("flood.trace")).size();
+    QVERIFY2(traceBytes < 16 * 1024, qPrintable(QString::number(traceBytes)));
+    if (flood.url().startsWith("tcp"))
+        QVERIFY2(lines.filter(" note ").size() <= 5 &&
+                     lines.filter("bytes of noise not shown").size() == 1,
+                 qPrintable(lines.join('\n')));
 }
 
 // A server in front of the unit's line that keeps it at 9600 whatever it is asked: a speed it
@@ -555,6 +572,9 @@ void tst_NetworkLine::unansweredSpeedIsNotWaitedForAgain()
     cComPort worker(silent.url());
     QVERIFY2(!worker.openFailed(), qPrintable(worker.openError()));
     QCOMPARE(silent.speedAnswers(), 1);
+    QTemporaryDir dir;
+    FrameTrace trace;
+    QVERIFY(installTrace(trace, dir.filePath("speed.trace")));
     SerialPort *port = worker.serialPort();
     QElapsedTimer asking;
     asking.start();
@@ -574,6 +594,10 @@ void tst_NetworkLine::unansweredSpeedIsNotWaitedForAgain()
     QVERIFY2(firstMs < 6100, qPrintable(QString::number(firstMs)));
     QVERIFY2(secondMs < 300, qPrintable(QString::number(secondMs)));
     QVERIFY2(exchangeMs < 1000, qPrintable(QString::number(exchangeMs)));
+    FrameTrace::install(nullptr);
+    QStringList lines;
+    QVERIFY(readTraceLines(dir.filePath("speed.trace"), lines));
+    QCOMPARE(lines.filter("did not answer the line speed 9600").size(), 1); // said once
 }
 
 // A raw server that closes the connection after the first bytes of the unit's reply: the
