@@ -78,8 +78,6 @@ bool scanSpeeds(cComPort &port, const SearchPlan &plan, const SearchHooks &hooks
                 return false;
             continue;
         }
-        if (endedMeanwhile(hooks, unit))
-            return false;
         const Heard heard = probeBoards(hooks.exchange, unit.address, unit.boardMap);
         if (endedMeanwhile(hooks, unit))
             return false;
