@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QStringList>
-
 class Output;
 class Session;
 
@@ -19,8 +17,3 @@ enum class Probe
 Probe probe(Session &session, int address, int &boardMap, int *replyAddress);
 // One address's result line (silent addresses in JSON only). ExitDone or ExitWriteFailed.
 int reportProbe(const Output &out, int address, Probe heard, int boardMap);
-
-// The scan with the short attempts of --listen, confirmations at the window's timing, the
-// results reported at the end in address order: the addresses that answered into
-// `answered`, the count of addresses probed into `probed`. An ExitCode.
-int scanListeningShort(Session &session, const Output &out, QStringList &answered, int &probed);

@@ -1,10 +1,11 @@
 // scan with --listen shorter than the window's attempt. A unit slower than the attempt
 // answers while a later address is asked: its reply names its own address, so it is not
 // counted for the address being asked, and the addresses since the one it names are asked
-// again. Every
-// address heard is confirmed with the window's own polls before it counts, and the last
-// address is asked again that way at the end, so that a late reply to the last attempts
-// is heard too. Results come at the end, in address order.
+// again. Every address heard is confirmed with the window's own polls before it counts, and
+// the last address is asked again that way at the end, so that a late reply to the last
+// attempts is heard too. Results come at the end, in address order. Each address is asked
+// through the probe that the streaming scan uses too (scanprobe.cpp).
+#include "shortscan.h"
 #include "ccomport.h"
 #include "clioptions.h"
 #include "exchangetiming.h"
