@@ -5,7 +5,7 @@
 #include "statuslooks.h"
 #include "ui_mainwindow.h"
 #include "vertalversion.h"
-#include "workflowtexts.h"
+#include "windowtexts.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -15,14 +15,14 @@
 
 namespace {
 constexpr std::chrono::milliseconds pollInterval{500};
-using workflow::idleMask;
+using app::idleMask;
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent, PortLister listPorts)
     : QMainWindow(parent), ui(new Ui::MainWindow), unitAddress(0), boardTypes{}, tamperSeen(0)
 {
     ui->setupUi(this);
-    QCoreApplication::setApplicationName(workflow::messageTitle);
+    QCoreApplication::setApplicationName(app::messageTitle);
     setWindowTitle(tr("ВЕРТАЛ-КП Визард v.%1").arg(QStringLiteral(VERTAL_VERSION)));
     showStatus(LookIdle);
     connect(&pollTimer, &QTimer::timeout, this, &MainWindow::_time_out);
@@ -50,7 +50,7 @@ void MainWindow::fillPortList(const PortLister &listPorts)
     portList->refresh();
     if (ui->com_port->count() > 0)
         return;
-    QMessageBox::critical(this, workflow::messageTitle, workflow::noPortText, QMessageBox::Yes);
+    QMessageBox::critical(this, app::messageTitle, app::noPortText, QMessageBox::Yes);
     std::exit(0);
 }
 

@@ -2,28 +2,24 @@
 
 #include "dialogtexts.h"
 #include "operatortext.h"
+#include "windowtexts.h"
 
-// Texts, masks and timings the window and its operations share: the one home of what the
-// operator reads in the window's messages. The box title and the failed exchange are the
-// value dialog's too, so they live below the window, in liveview/dialogtexts.h.
+// Texts, masks and timings the window's operations show: with the texts of the window
+// itself (app/windowtexts.h), named here too, what the operator reads in the window's
+// messages. The box title and the failed exchange are the value dialog's too, so they live
+// below the window, in liveview/dialogtexts.h.
 namespace workflow {
 
-// The window's texts, looked up in its form's context (each marked for lupdate).
-constexpr OperatorText windowText(const char *source)
-{
-    return {"MainWindow", source};
-}
+using app::windowText;
 
 using liveview::messageTitle;
 inline constexpr OperatorText startText = windowText(QT_TRANSLATE_NOOP("MainWindow", "Старт"));
 inline constexpr OperatorText stopText = windowText(QT_TRANSLATE_NOOP("MainWindow", "Стоп"));
 inline constexpr OperatorText noRelayText =
     windowText(QT_TRANSLATE_NOOP("MainWindow", "Не задано"));
+using app::noPortText;
+using app::portOpenFailedText;
 using liveview::exchangeFailedText;
-inline constexpr OperatorText noPortText =
-    windowText(QT_TRANSLATE_NOOP("MainWindow", "COM-порт не обнаружен !\n Конец работы ..."));
-inline constexpr OperatorText portOpenFailedText =
-    windowText(QT_TRANSLATE_NOOP("MainWindow", "Не возможно открыть выбранный порт!"));
 inline constexpr OperatorText searchingText =
     windowText(QT_TRANSLATE_NOOP("MainWindow", "Поиск блока..."));
 inline constexpr OperatorText noUnitText =
@@ -42,7 +38,7 @@ inline constexpr OperatorText noRelayChosenText =
     windowText(QT_TRANSLATE_NOOP("MainWindow", "Установите номер реле!"));
 
 // The control masks the boards allow are the unit's (unit/boardlist.h).
-constexpr int idleMask = 0x1003;
+using app::idleMask;
 constexpr int boardTypeMask = 0x3ff8;
 
 } // namespace workflow
