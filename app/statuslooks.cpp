@@ -13,3 +13,16 @@ const StatusLook statusTable[statusLookCount] = {
     {QT_TRANSLATE_NOOP("MainWindow", "Тревога"), Qt::red, Qt::black,
      QT_TRANSLATE_NOOP("MainWindow", "Тревога")},
 };
+
+Look lookFor(unit::BoardStatus status)
+{
+    switch (status) {
+    case unit::BoardStatus::Alarm:
+        return LookAlarm;
+    case unit::BoardStatus::Fault:
+        return LookFault;
+    case unit::BoardStatus::Normal:
+        break;
+    }
+    return LookNormal;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "boardstatus.h"
+
 #include <Qt>
 
 // One look of the window's status field: its text (UTF-8), background and text colour,
@@ -23,3 +25,6 @@ enum Look
 };
 constexpr int statusLookCount = 4;
 extern const StatusLook statusTable[statusLookCount];
+
+// The look that shows a board's status (the unit's rule of which status wins).
+Look lookFor(unit::BoardStatus status);

@@ -1,5 +1,6 @@
 #include "describe.h"
 
+#include "boardstatus.h"
 #include "commandcodes.h"
 #include "commandset.h"
 #include "unitsearch.h"
@@ -31,11 +32,7 @@ QJsonArray boardsJson(int boardMap)
 
 QString statusName(int statusByte)
 {
-    if (statusByte & StatusAlarm)
-        return QStringLiteral("alarm");
-    if (statusByte & StatusFault)
-        return QStringLiteral("fault");
-    return QStringLiteral("normal");
+    return unit::boardStatusName(unit::boardStatus(statusByte));
 }
 
 QString statusText(int statusByte)

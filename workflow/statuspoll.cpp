@@ -1,6 +1,7 @@
 // One tick of the status poll: the selected input board's status on the `state` field,
 // and a re-read of the unit once its case has been closed again.
 
+#include "boardstatus.h"
 #include "ccomport.h"
 #include "commandcodes.h"
 #include "commandset.h"
@@ -17,15 +18,6 @@ namespace {
 
 // The unit needs this long after its case is closed before it reports its boards anew.
 constexpr std::chrono::milliseconds settleTime{800};
-
-int lookFor(int status)
-{
-    if (status & StatusAlarm)
-        return LookAlarm;
-    if (status & StatusFault)
-        return LookFault;
-    return LookNormal;
-}
 
 } // namespace
 
@@ -52,7 +44,7 @@ void MainWindow::_time_out()
         settleAndReload(generation);
         return;
     }
-    showStatus(lookFor(status));
+    showStatus(lookFor(unit::boardStatus(status)));
 }
 
 // Waits for the unit to settle, processing events, then re-reads it. A connection that
