@@ -1,5 +1,6 @@
 #pragma once
 
+#include "devicegroup.h"
 #include "serialport.h"
 
 #include <QString>
@@ -10,11 +11,11 @@
 void showPortOpenFailure(const QString &advice);
 
 // Why the port at `path` did not open and what to do, in the operator's words: `kind` is
-// the serial layer's error, `reason` the system's text. A permission failure names the
+// the serial layer's error, `reason` the system's text. The cause is the unit library's
+// (unit/openfailurecause.h), which vertal-cli words too. A permission failure names the
 // device's group and how to join it. Empty for Cancelled: the operator ended the connection
 // attempt himself ("Стоп"), and no box is shown.
 QString portOpenAdvice(SerialPort::Error kind, const QString &path, const QString &reason);
 
-// The group that owns the device at `path`, which a user may join to use it; empty when it
-// cannot be told, when it is root's (or on Windows).
-QString deviceGroup(const QString &path);
+// The group of the device that the permission advice names (unit/devicegroup.h).
+using unit::deviceGroup;

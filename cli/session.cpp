@@ -48,7 +48,7 @@ int Session::reportOpenFailure() const
     // A signal ended the connection attempt before the event loop heard of it.
     if (kind == SerialPort::Cancelled && interrupt::requested())
         interrupt::endBySignal();
-    Output::error(openFailureText(opts.port, kind, worker->openError()));
+    Output::error(openFailureText(opts.port, worker->devicePath(), kind, worker->openError()));
     return ExitPortFailed;
 }
 
