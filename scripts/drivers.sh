@@ -110,11 +110,16 @@ for m in $(cat /modules); do insmod /lib/modules/$m || echo "insmod $m failed"; 
 results=$(sed -n "s/.*vertal_results=\([^ ]*\).*/\1/p" /proc/cmdline)
 run=$(sed -n "s/.*vertal_run=\([^ ]*\).*/\1/p" /proc/cmdline)
 [ -n "$run" ] || { echo vertal-guest-idle; poweroff -f; }
+root=$(sed -n "s/.*vertal_root=\([^ ]*\).*/\1/p" /proc/cmdline)
 p9="trans=virtio,version=9p2000.L,msize=262144"
 # The host root is read-only here: its pages may be kept (programs start far quicker).
 mount -t 9p -o "$p9,ro,cache=loose" host /host || echo "no host root"
 for d in proc sys dev; do mount --rbind /$d /host/$d; done
+# The guest writes in a /tmp of its own; a checkout under the host /tmp stays in sight.
+mkdir -p /hostview
+mount --bind /host /hostview
 mount -t tmpfs tmp /host/tmp
+case "$root" in /tmp/*) mkdir -p "/host$root" && mount --bind "/hostview$root" "/host$root" ;; esac
 mount -t 9p -o "$p9" results "/host$results" || echo "no results folder"
 echo "vertal-guest: running $run"
 chroot /host /bin/bash "$run" guest "$results"
@@ -124,7 +129,15 @@ poweroff -f
 '
 
 make_initramfs() {
-    local dir="$work/initramfs" m
+    local dir="$work/initramfs" m stamp
+    # Made again only when what it is made of changes: the first program, the modules of
+    # this kernel, busybox.
+    stamp="$(printf '%s\n' "$guest_init" "$kernel_version" "${guest_modules[*]}" |
+        cat - /bin/busybox | sha1sum | cut -d' ' -f1)"
+    if [ -s "$work/initramfs.gz" ] && [ "$(cat "$work/initramfs.stamp" 2>/dev/null)" = "$stamp" ]; then
+        say "initramfs kept (made of the same first program, kernel and busybox)"
+        return
+    fi
     rm -rf "$dir"
     mkdir -p "$dir/bin" "$dir/lib/modules"
     cp /bin/busybox "$dir/bin/busybox"
@@ -140,6 +153,7 @@ make_initramfs() {
         basename "$m" >>"$dir/modules"
     done
     (cd "$dir" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz"
+    echo "$stamp" >"$work/initramfs.stamp"
     say "initramfs: $(stat -c %s "$work/initramfs.gz") bytes, modules: $(tr '\n' ' ' <"$dir/modules")"
 }
 
@@ -202,7 +216,7 @@ start_guest() {
     rm -f "$work/monitor"
     qemu-system-x86_64 -accel "$accel" $cpu -M pc -m 768 -smp 2 -nodefaults -display none \
         -no-reboot -kernel "$work/vmlinux" -initrd "$work/initramfs.gz" \
-        -append "console=ttyS0 quiet panic=-1 vertal_run=$root/scripts/drivers.sh vertal_results=$results" \
+        -append "console=ttyS0 quiet panic=-1 vertal_root=$root vertal_run=$root/scripts/drivers.sh vertal_results=$results" \
         -serial "file:$results/guest.log" \
         -chardev "serial,id=uart,path=$(readlink "$work/uart-line")" \
         -device isa-serial,chardev=uart,index=1 \

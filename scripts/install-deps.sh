@@ -12,6 +12,7 @@ packages=(
     xvfb xauth
     librsvg2-bin
     ser2net iproute2
+    ccache
 )
 # Packages a script needs beyond these (packaging, validation), named as arguments.
 packages+=("$@")

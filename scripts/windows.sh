@@ -174,7 +174,11 @@ package() {
 
 pids=()
 cleanup() {
+    local status=$?
     [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+    if [ "$status" -eq 0 ] && [ -n "${WINEPREFIX:-}" ]; then
+        prefix_stamp >"$work/prefix.kept"
+    fi
     local pid
     for pid in "${pids[@]}"; do
         kill "$pid" 2>/dev/null || true
@@ -290,8 +294,21 @@ tell_far_end() {
 # megabytes) each time the far end of a pseudo-terminal it holds goes away (the line became
 # its controlling terminal when it opened it), and every Wine program, the wizard too, waits
 # until that is written: on a slow terminal the window would stand still for as long.
+# The prefix is kept from a run that ended well, made with the same Wine and COM port: a run
+# that failed (a wizard left installed, a box left open) leaves none to keep.
+prefix_stamp() {
+    printf '%s %s %s\n' "$(wine64 --version 2>/dev/null)" "$com" "$work/line"
+}
+
 make_prefix() {
     export WINEPREFIX="$work/prefix"
+    local kept="$work/prefix.kept"
+    if [ -L "$WINEPREFIX/dosdevices/${com,,}" ] && [ "$(cat "$kept" 2>/dev/null)" = "$(prefix_stamp)" ]; then
+        rm -f "$kept" # taken back once this run ends well
+        say "Wine prefix kept from the last run: $com -> $(readlink "$work/line")"
+        return
+    fi
+    rm -f "$kept"
     rm -rf "$WINEPREFIX"
     wine64 wineboot -i >"$work/wineboot.log" 2>&1
     wine64 reg add 'HKLM\Software\Wine\Ports' /v "$com" /d "$work/line" /f >/dev/null 2>&1

@@ -1,0 +1,1 @@
+// The translation unit that the precompiled Qt headers are made for.
