@@ -17,5 +17,4 @@ void showPortOpenFailure(const QString &advice);
 // attempt himself ("Стоп"), and no box is shown.
 QString portOpenAdvice(SerialPort::Error kind, const QString &path, const QString &reason);
 
-// The group of the device that the permission advice names (unit/devicegroup.h).
-using unit::deviceGroup;
+// The group of the device that the permission advice names (link/devicegroup.h).

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #endif
 
-namespace unit {
-
 QString deviceGroup(const QString &path)
 {
 #ifdef Q_OS_UNIX
@@ -26,4 +24,3 @@ QString deviceGroup(const QString &path)
     return QString();
 }
 
-} // namespace unit
