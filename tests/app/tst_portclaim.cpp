@@ -160,10 +160,17 @@ void TestPortClaim::secondWizardIsRefused()
     second.start(device);
     QVERIFY2(second.waitFor(QStringLiteral("box"), QString::fromUtf8(openFailureText)),
              qPrintable(second.report()));
-    QTest::qWait(1500); // the first goes on polling through the second's search and after
+    // The first goes on polling through the second's search and after: two more ticks
+    // answered, then one more once the second has ended.
+    const auto ticksSince = [&server](qsizetype logged) {
+        return server.receivedFrames().size() - logged;
+    };
+    const qsizetype atBox = server.receivedFrames().size();
+    QTRY_VERIFY_WITH_TIMEOUT(ticksSince(atBox) >= 2, 15000);
     second.signal(SIGTERM);
     QVERIFY(second.finish());
-    QTest::qWait(600);
+    const qsizetype atEnd = server.receivedFrames().size();
+    QTRY_VERIFY_WITH_TIMEOUT(ticksSince(atEnd) >= 1, 15000);
 
     QVERIFY2(first.boxes().isEmpty(), qPrintable(first.report()));
     const QList<ReceivedFrame> frames = server.receivedFrames().mid(framesBefore);

@@ -15,6 +15,7 @@
 // found by searching from 4800 baud with address 0. The window lists the system's ports, as
 // on a desktop, and the line is chosen in it. Figures go out as "key=value" lines of qInfo
 // for the script to check.
+#include "ccomport.h"
 #include "mainwindow.h"
 #include "modalwatcher.h"
 #include "portlist.h"
@@ -117,6 +118,9 @@ private:
     // the kernel's own word that the adapter has gone (its log is stamped on the monotonic
     // clock) to the box.
     bool pullOutAndTime();
+    // Waits until the window's exchanges (the status ticks, the dialog's value polls: one
+    // after another) have gone `count` further, the last one's reply painted.
+    static bool exchangesPass(int count);
     // After the unplug: idle ("Старт", no poll), the port given back.
     bool idleAndReleased() const;
     // Gives out the share of a core the window uses once idle after the unplug.
@@ -244,6 +248,13 @@ bool TestRealLine::pullOutAndTime()
     return true;
 }
 
+bool TestRealLine::exchangesPass(int count)
+{
+    // The one after the last has started only once the last was painted.
+    const int started = cComPort::exchangesStarted() + count + 1;
+    return QTest::qWaitFor([&] { return cComPort::exchangesStarted() >= started; }, 15000);
+}
+
 bool TestRealLine::idleAndReleased() const
 {
     return !window->isPolling() &&
@@ -253,9 +264,10 @@ bool TestRealLine::idleAndReleased() const
 
 void TestRealLine::checkNoSpinning()
 {
-    // From a moment after the end of the connection (its workers wound up), over long
-    // enough for the guest's coarse CPU accounting: a spin would go on.
-    QTest::qWait(500);
+    // From the end of the connection (its workers wound up), over long enough for the
+    // guest's coarse CPU accounting: a spin would go on. The three seconds are the case.
+    QVERIFY(
+        QTest::qWaitFor([&] { return !window->primaryWorker() && !window->pollWorker(); }, 5000));
     const double cpuBefore = selfCpuSeconds();
     QTest::qWait(3000);
     qInfo("cpu-after-unplug-percent=%.1f", (selfCpuSeconds() - cpuBefore) * 100 / 3);
@@ -330,7 +342,7 @@ void TestRealLine::searchFindsTheUnit()
     QCOMPARE(control<QLabel>("version")->text(), QStringLiteral("Версия прошивки : 1.5"));
     QCOMPARE(itemsOf(control<QComboBox>("input")), QStringList{"1"});
     QVERIFY(watcher->boxes().isEmpty());
-    QTest::qWait(1500); // a few status ticks
+    QVERIFY(exchangesPass(3)); // a few status ticks
     QVERIFY2(watcher->boxes().isEmpty(), qPrintable(watcher->texts().join(' ')));
     QTest::mouseClick(control<QPushButton>("start"), Qt::LeftButton);
     QCOMPARE(openDescriptorsOn(port), 0);
@@ -350,7 +362,7 @@ void TestRealLine::caseOpenedAndClosed()
     auto *state = control<QLabel>("state");
     QCOMPARE(askUnit("case open"), QStringLiteral("case open\n"));
     askUnit("log clear");
-    QTest::qWait(1500); // a few ticks with the tamper bit set
+    QVERIFY(exchangesPass(3)); // a few ticks with the tamper bit set
     QCOMPARE(state->text(), QStringLiteral("Норма"));
     QStringList frames = payloadsIn(askUnit("log"));
     QVERIFY2(frames.contains("01 04 01") && !frames.contains("01 05"),
@@ -441,7 +453,7 @@ void TestRealLine::unplugDuringStatusTick()
     if (unplugCommand.isEmpty())
         QSKIP(noUnplug);
     QVERIFY(connected());
-    QTest::qWait(500);
+    QVERIFY(exchangesPass(1)); // polling
     QVERIFY(pullOutAndTime());
     QCOMPARE(watcher->texts(), QStringList{"Ошибка обмена !"});
     recoversFromUnplug();
@@ -459,8 +471,7 @@ void TestRealLine::unplugDuringValueDialog()
     const QWidget *dialogShown = nullptr;
     whileValueDialogOpen([&](QDialog *dialog) {
         dialogShown = dialog;
-        QTest::qWait(700); // a value poll or two
-        pulled = pullOutAndTime();
+        pulled = exchangesPass(1) && pullOutAndTime(); // after a value poll
     });
     QVERIFY(pulled);
     QVERIFY(openValueDialog() == nullptr);

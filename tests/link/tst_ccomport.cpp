@@ -87,7 +87,7 @@ void TestExchangeWorker::openFailureIsReported()
     cComPort worker(QStringLiteral("/dev/vertal-no-such-port"));
     QVERIFY(worker.openFailed());
     QVERIFY(!worker.openError().isEmpty());
-    QTest::qWait(50);
+    QTest::qWait(50); // the time is the case: no box comes, not even a queued one
     QVERIFY(watcher.boxes().isEmpty());
 
     QVERIFY(worker.serialPort());
@@ -96,6 +96,7 @@ void TestExchangeWorker::openFailureIsReported()
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(worker.exchange(buffer, false), int(NoReply));
+    // Measured 0.2 ms at most (vertal-bench-reactions); nine attempts would take 2.8 s.
     QVERIFY(clock.elapsed() < 2000);
 }
 
@@ -258,7 +259,9 @@ void TestExchangeWorker::nothingOwedIsNotWaitedFor()
     wall.start();
     QCOMPARE(worker.exchange(next, false), int(Ok));
     qInfo("next exchange: %lld ms", wall.elapsed());
-    QVERIFY2(wall.elapsed() < 1200, qPrintable(QString::number(wall.elapsed()))); // not 2.5 s
+    // Measured 424 ms at most, the lost copy's lateness and 100 ms (vertal-bench-reactions);
+    // a whole listening time would be 2.5 s.
+    QVERIFY2(wall.elapsed() < 1300, qPrintable(QString::number(wall.elapsed())));
     QCOMPARE(next, QByteArray::fromHex("0B"));
 }
 
@@ -327,10 +330,8 @@ void TestExchangeWorker::stopEndsTheWaitForLateReplies()
     cComPort next(peer.slavePath());
     QTimer::singleShot(100, [&] { next.stopExchanges(); });
     QByteArray waiting = versionRequest;
-    QElapsedTimer wall;
-    wall.start();
     QCOMPARE(next.exchange(waiting, false), int(NoReply));
-    QVERIFY2(wall.elapsed() < 1500, qPrintable(QString::number(wall.elapsed()))); // not 2 s
+    QCOMPARE(peer.sentCount(), 0); // ended before the late reply went out, 2 s after its request
     QCOMPARE(peer.requests().size(), 1);
 }
 
@@ -369,7 +370,7 @@ void TestExchangeWorker::noAnswerSendsNineCopies()
     QVERIFY(elapsed >= exchangeTiming::quietExchange.count());
     QVERIFY(cpu < elapsed / 2);
     QVERIFY(ticks > elapsed / 100);
-    QVERIFY(longestGap < 500);
+    QVERIFY(longestGap < 500); // measured 13 ms at most (vertal-bench-reactions)
     QVERIFY(!worker.isExchanging());
 }
 
@@ -412,7 +413,7 @@ void TestExchangeWorker::babblerIsCutOff()
     qInfo("babbler cut off after %lld ms, %lld requests", clock.elapsed(),
           qint64(peer.requests().size()));
     QVERIFY(result != Ok);
-    QVERIFY(clock.elapsed() < 30000);
+    QVERIFY(clock.elapsed() < 30000); // measured 30 ms (vertal-bench-reactions): a hang's guard
     QVERIFY(peer.requests().size() <= 9);
     QCOMPARE(linkBusy.load(), 0);
 }
@@ -544,6 +545,8 @@ void TestExchangeWorker::unplugEndsExchange()
     clock.start();
     QCOMPARE(worker.exchange(buffer, false), int(NoReply));
     qInfo("unplugged exchange ended after %lld ms", clock.elapsed());
+    // Measured 51 ms, the far end's pause before it hangs up; the next 0.3 ms; the simulated
+    // unit's 0.5 ms (vertal-bench-reactions).
     QVERIFY(clock.elapsed() < 1500);
     QVERIFY(worker.serialPort()->isGone());
     QCOMPARE(peer.requests().size(), 1);
@@ -585,26 +588,23 @@ void TestExchangeWorker::stoppedWorkerEndsAtOnce()
     cComPort sharer(owner.serialPort());
     QByteArray sharerBuffer = QByteArray::fromHex("020401");
     int sharerResult = -1;
+    // The owner is stopped as soon as the sharer has given up, well within its first attempt.
     QTimer::singleShot(30, [&] {
         QTimer::singleShot(60, [&] { sharer.stopExchanges(); });
         sharerResult = sharer.exchange(sharerBuffer, false);
-    });
-    QTimer::singleShot(200, [&] {
         QCOMPARE(sharerResult, int(NoReply)); // gave up while the owner held the link
         owner.stopExchanges();
     });
     QByteArray buffer = versionRequest;
-    QElapsedTimer wall;
-    wall.start();
     QCOMPARE(owner.exchange(buffer, false), int(NoReply));
-    QVERIFY2(wall.elapsed() < 1500, qPrintable(QString::number(wall.elapsed()))); // not 2.8 s
+    // Ended before its next copy (nine would take 2.8 s).
     QCOMPARE(peer.requests(), QList<QByteArray>{requestFrame(versionRequest)});
     QCOMPARE(linkBusy.load(), 0);
 
     buffer = versionRequest;
     QCOMPARE(owner.exchange(buffer, false), int(NoReply));
     QVERIFY(!owner.isRunning());
-    QTest::qWait(50);
+    QTest::qWait(50); // the time is the case: nothing goes out afterwards either
     QCOMPARE(peer.requests().size(), 1);
 }
 

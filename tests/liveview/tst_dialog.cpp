@@ -81,7 +81,16 @@ void TestDialog::slowUnitNeverGetsTwoRequestsInFlight()
                    bench.unit.modify([](UnitState &s) { s.value[0] = 4321; });
                    bench.server.injectFault(Fault::delay(lateMs, true));
                    bench.clearRequests();
-                   QTest::qWait(3200);
+                   // Two late exchanges, ticks coming during each: the first brings the new
+                   // value, the second starts after it and ends.
+                   bench.waitUntil([&] { return shownValue(dialog) == "4321"; }, 15000);
+                   const qsizetype firstLate = bench.server.receivedFrames().size();
+                   bench.waitUntil(
+                       [&] {
+                           return bench.server.receivedFrames().size() > firstLate &&
+                                  !bench.portExchanging();
+                       },
+                       15000);
                    bench.server.clearFault();
                    stillOpen = dialog->isVisible();
                    shown = shownValue(dialog);
@@ -125,6 +134,7 @@ void TestDialog::failedExchangeShowsOneBoxAndCloses()
                    QMessageBox *box = openMessageBox();
                    boxParent = box->parentWidget();
                    bench.clearRequests();
+                   // The time is the case: two of the dialog's periods pass with the box up.
                    QTest::qWait(1200);
                    requestsWhileShown = bench.requests().size();
                    box->buttons().first()->click();

@@ -288,7 +288,9 @@ void TestUnitServer::slaveClosedAndReopened()
         client.send(ServedUnit::readBoards);
         QCOMPARE(client.readFrame(replyWaitMs), QByteArray("!072930\r"));
         client.close();
-        QTest::qWait(50); // the server sees the line idle for a while
+        // The time is the case: the line stays closed long enough for the server to
+        // see it idle and nap before the next open.
+        QTest::qWait(50);
     }
     QCOMPARE(served.server->receivedFrames().size(), 3);
 }
@@ -299,7 +301,7 @@ void TestUnitServer::idleLineCostsNoCpu()
     open();
     client.close();
     const double before = selfCpuSeconds();
-    QTest::qSleep(1000);
+    QTest::qSleep(1000); // the time is the case: a second of a closed line, measured in CPU
     const double used = selfCpuSeconds() - before;
     QVERIFY2(used < 0.3, qPrintable(QString("%1 s of CPU while idle").arg(used)));
     open();
@@ -316,6 +318,8 @@ void TestUnitServer::replyAfterSlaveClosedDoesNotHurt()
     client.send(ServedUnit::readBoards);
     QVERIFY(served.server->waitForFrames(1, replyWaitMs));
     client.close();
+    // The time is the case: the reply falls due (100 ms after the request) while no slave
+    // is open.
     QTest::qSleep(300);
     open();
     QCOMPARE(client.readFor(silenceMs), QByteArray()); // nothing stale waits on the line

@@ -86,7 +86,7 @@ void ScriptedPeer::hangUpNow()
     }
     hangUpWanted = true;
     while (hangUpWanted && master.load() >= 0)
-        QThread::msleep(1);
+        QThread::msleep(1); // until the serving thread has hung up: a millisecond at most
 }
 
 // The slave side stays open here: only the master goes, and the wizard's port sees a hang-up.
@@ -104,7 +104,7 @@ void ScriptedPeer::serve()
             closeMaster();
         const int fd = master.load();
         if (fd < 0) {
-            QThread::msleep(5);
+            QThread::msleep(5); // a line hung up has nothing to read: nap until stopped
             continue;
         }
         pollfd p{fd, POLLIN, 0};
@@ -137,13 +137,13 @@ void ScriptedPeer::handleRequest(const QByteArray &request)
     }
     const Answer answer = current ? current(index, request) : silence();
     for (const Step &step : answer.steps) {
-        QThread::msleep(step.pauseMs);
+        QThread::msleep(step.pauseMs); // the time is the script's: a unit that answers late
         writeAll(step.bytes);
     }
     if (answer.babble)
         babbling = true;
     if (answer.hangUp) {
-        QThread::msleep(answer.hangUpPauseMs);
+        QThread::msleep(answer.hangUpPauseMs); // the script's time, as above
         hangUpNow();
     }
 }

@@ -110,7 +110,7 @@ bool SerialServer::launch()
                         .arg(QString::fromLocal8Bit(process.readAll()));
             return false;
         }
-        QThread::msleep(10);
+        QThread::msleep(10); // the server's sockets are looked at again, up to the deadline
     }
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -144,10 +145,12 @@ void UnitBench::faultOn(quint8 command, FaultKind kind)
 bool UnitBench::waitForTicks(int count, int timeoutMs)
 {
     const int before = requestsFor(CMD_READ_STATUS).size();
-    // A tick's reply is painted right after it arrives; a few ms more let it land.
+    // The worker's exchange ends on the window's thread, in the tick, right before the tick
+    // paints its reply with no event handled in between: once it has ended, the reply is
+    // painted. What the painting posted (a screen reader's events) is handled after it.
     const bool sent = waitUntil(
         [&] { return requestsFor(CMD_READ_STATUS).size() >= before + count && !pollExchanging(); },
         timeoutMs);
-    QTest::qWait(20);
+    QCoreApplication::processEvents();
     return sent;
 }

@@ -84,7 +84,12 @@ void TestCurrentValue::showsTheBoardsValue()
                    firstShown = shownValue(dialog);
                    bench.waitUntil([&] { return !bench.requestsFor(CMD_READ_VALUE).isEmpty(); });
                    bench.waitUntil([&] { return shownValue(dialog) == shown; }, 2000);
-                   QTest::qWait(600); // a second poll shows the same
+                   // A later poll shows the same: the request after it has gone out only
+                   // once that poll's reply was shown.
+                   const qsizetype polled = bench.requestsFor(CMD_READ_VALUE).size();
+                   bench.waitUntil(
+                       [&] { return bench.requestsFor(CMD_READ_VALUE).size() >= polled + 2; },
+                       10000);
                    lastShown = shownValue(dialog);
                    dialog->findChild<QAbstractButton *>(QStringLiteral("done"))->click();
                });
@@ -148,7 +153,9 @@ void TestCurrentValue::noStatusRequestWhileOpen()
                    QDialog *dialog = openValueDialog();
                    bench.waitUntil([&] { return !bench.requestsFor(CMD_READ_VALUE).isEmpty(); });
                    bench.clearRequests();
-                   QTest::qWait(1600);
+                   // Three value polls: more than two of the status poll's periods.
+                   bench.waitUntil([&] { return bench.requestsFor(CMD_READ_VALUE).size() >= 3; },
+                                   10000);
                    whileOpen = bench.requests();
                    dialog->close();
                });

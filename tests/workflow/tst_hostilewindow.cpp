@@ -97,7 +97,8 @@ void TestHostileWindow::hostileLine()
         QVERIFY(looksIdle(bench));
     }
     // Calm again: the late pieces of the last hostile replies have gone out, the unit is
-    // found as before.
+    // found as before. The time is the case: every piece falls due within 2 s of its
+    // request (the hostile line's longest spread), and goes out while the port is closed.
     bench.server.clearFault();
     QTest::qWait(2500);
     bench.watcher.clear();

@@ -213,6 +213,7 @@ void TestReentrancy::stopDuringTick()
         acted = true;
     });
     QVERIFY(bench.waitUntil([&] { return acted && !bench.pollExchanging(); }));
+    // The time is the case: nothing is painted or reported after the tick has ended.
     QTest::qWait(300);
     QVERIFY(looksIdle(bench));
     QVERIFY(bench.watcher.boxes().isEmpty());
@@ -244,6 +245,7 @@ void TestReentrancy::endDuringSettleWait()
         acted = true;
     }));
     QVERIFY(bench.waitUntil([&] { return acted; }));
+    // The time is the case: past the 800 ms settle wait, nothing is re-read.
     QTest::qWait(1200);
     QVERIFY(bench.requestsFor(CMD_READ_BOARDS).isEmpty());
     QVERIFY(looksIdle(bench));
@@ -265,6 +267,7 @@ void TestReentrancy::tickDuringSettleWait()
     QVERIFY(acted);
     QCOMPARE(bench.requestsFor(CMD_READ_ALARM_RELE).first(), QByteArray::fromHex("010B03"));
     QVERIFY(bench.waitUntil([&] { return bench.window->isPolling(); }));
+    // The time is the case: past the settle wait and two ticks, no second re-read.
     QTest::qWait(1500);
     QCOMPARE(bench.requestsFor(CMD_READ_BOARDS).size(), 1);
     QVERIFY(connected(bench));
@@ -292,6 +295,7 @@ void TestReentrancy::stopDuringSearchExchange()
     QVERIFY(!bench.window->pollWorker());
     QVERIFY(bench.requestsFor(CMD_READ_ALARM_RELE).isEmpty());
     QCOMPARE(bench.requestsFor(CMD_READ_BOARDS).size(), 1);
+    // The time is the case: past the poll's 500 ms period, no tick comes.
     QTest::qWait(700);
     QVERIFY(bench.requestsFor(CMD_READ_STATUS).isEmpty());
     QVERIFY(looksIdle(bench));
@@ -355,6 +359,7 @@ void TestReentrancy::stopDuringRelayWrite()
     QVERIFY(acted);
     QVERIFY(bench.requestsFor(CMD_SET_ALARM_RELE).size() <= 1);
     bench.clearRequests();
+    // The time is the case: past the poll's 500 ms period, no tick comes.
     QTest::qWait(700);
     QVERIFY(bench.requestsFor(CMD_READ_STATUS).isEmpty());
     QVERIFY(looksIdle(bench));
@@ -388,6 +393,7 @@ void TestReentrancy::stopWhilePollStops()
     else
         bench.control<QPushButton>(qPrintable(control))->click();
     QVERIFY(bench.requestsFor(quint8(command)).isEmpty());
+    // The time is the case: past the poll's 500 ms period, no tick comes.
     QTest::qWait(700);
     QVERIFY(bench.requestsFor(CMD_READ_STATUS).isEmpty());
     QVERIFY(looksIdle(bench));
@@ -411,6 +417,7 @@ void TestReentrancy::failureWhileTickInFlight()
         acted = true;
     });
     QVERIFY(bench.waitUntil([&] { return acted && !bench.pollExchanging(); }));
+    // The time is the case: nothing is painted or reported after the tick has ended.
     QTest::qWait(300);
     QCOMPARE(bench.watcher.texts(), QStringList{"Ошибка обмена !"});
     QVERIFY(looksIdle(bench));

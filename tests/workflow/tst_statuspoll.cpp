@@ -214,7 +214,7 @@ void TestStatusPoll::failedTick()
     QVERIFY(!bench.window->primaryWorker());
     QCOMPARE(openDescriptorsOn(bench.server.devicePath()), 0);
     bench.clearRequests();
-    QTest::qWait(700);
+    QTest::qWait(700); // the time is the case: past the poll's 500 ms period, nothing is sent
     QVERIFY(bench.requests().isEmpty());
 }
 

@@ -357,7 +357,7 @@ void TestUnitSearch::exchangeFailure()
     QVERIFY(!bench.window->pollWorker());
     QCOMPARE(openDescriptorsOn(device), 0);
     QCOMPARE(quint8(bench.requests().last().at(1)), quint8(failing));
-    QTest::qWait(700);
+    QTest::qWait(700); // the time is the case: past the poll's 500 ms period, no tick comes
     QVERIFY(bench.requestsFor(CMD_READ_STATUS).isEmpty());
 }
 
