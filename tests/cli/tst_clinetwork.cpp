@@ -8,7 +8,6 @@
 #include "silentresolver.h"
 
 #include <QElapsedTimer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 #include <arpa/inet.h>
@@ -265,68 +264,6 @@ void TestCliNetwork::serverGoneMidwayIsNamed()
 
 namespace {
 
-// vertal-cli started in the namespaces of `resolver`, whose resolver never answers.
-bool startBehind(QProcess &cli, const SilentResolver &resolver, const QStringList &args)
-{
-    const QStringList command = resolver.wrapper() + QStringList{CLI_PROGRAM} + args;
-    cli.start(command.first(), command.mid(1));
-    return cli.waitForStarted();
-}
-
-QString silentUrl()
-{
-    return QStringLiteral("rfc2217://%1:2000").arg(SilentResolver::unknownName);
-}
-
-} // namespace
-
-// A name that only a silent resolver could answer: the opening's 5 s deadline ends the
-// wait, exit 3, and the reason is the resolver's silence, not an unknown name.
-void TestCliNetwork::silentResolverEndsAtTheDeadline()
-{
-    SilentResolver resolver;
-    if (!resolver.start())
-        QSKIP(qPrintable(resolver.errorString()));
-    QProcess cli;
-    QElapsedTimer took;
-    took.start();
-    QVERIFY(startBehind(cli, resolver, {"find", "--port", silentUrl()}));
-    QVERIFY(cli.waitForFinished(15000)); // three times the opening's deadline
-    const qint64 ms = took.elapsed();
-    qInfo("vertal-cli ended %lld ms after its start", ms);
-    const QByteArray err = cli.readAllStandardError();
-    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(cli.exitCode(), 3);
-    QVERIFY2(err.contains(silentUrl().toUtf8()) && err.contains("the resolver did not answer") &&
-                 !err.contains("is not known"),
-             err.constData());
-    QVERIFY(resolver.queriesRead() > 0);
-}
-
-// SIGTERM while the name is being looked up ends the program at once, long before the
-// opening's deadline.
-void TestCliNetwork::signalEndsASilentLookup()
-{
-    SilentResolver resolver;
-    if (!resolver.start())
-        QSKIP(qPrintable(resolver.errorString()));
-    QProcess cli;
-    QVERIFY(startBehind(cli, resolver, {"find", "--port", silentUrl()}));
-    QVERIFY2(!cli.waitForFinished(2000), cli.readAllStandardError().constData());
-    QVERIFY(resolver.queriesRead() > 0); // still waiting for the resolver
-    QElapsedTimer sinceSignal;
-    sinceSignal.start();
-    ::kill(pid_t(cli.processId()), SIGTERM);
-    QVERIFY(cli.waitForFinished(10000));
-    const qint64 ms = sinceSignal.elapsed();
-    qInfo("vertal-cli ended %lld ms after SIGTERM (exit %d)", ms, cli.exitCode());
-    // Measured: 1 ms at most; three times that, and room for a machine under load.
-    constexpr qint64 measuredMs = 1;
-    QVERIFY2(ms < 3 * measuredMs + 500, qPrintable(QString::number(ms)));
-}
-
-namespace {
-
 // One run of vertal-cli against a misbehaving server: its end, how long it took, and its
 // peak resident memory: VmHWM read from /proc while it runs, and at its end the largest of
 // this test's children that have ended (a run that ends within one look leaves no VmHWM to
@@ -517,6 +454,68 @@ void TestCliNetwork::serverThatAnswersOneSpeed()
     QVERIFY2(find.out.contains("speed 19200\n"), find.out.constData());
     // Measured 7756 ms: eighteen unanswered copies at 4800 and 9600, one 2 s wait.
     QVERIFY2(findMs < 24000, qPrintable(QString::number(findMs)));
+}
+
+namespace {
+
+// vertal-cli started in the namespaces of `resolver`, whose resolver never answers.
+bool startBehind(QProcess &cli, const SilentResolver &resolver, const QStringList &args)
+{
+    const QStringList command = resolver.wrapper() + QStringList{CLI_PROGRAM} + args;
+    cli.start(command.first(), command.mid(1));
+    return cli.waitForStarted();
+}
+
+QString silentUrl()
+{
+    return QStringLiteral("rfc2217://%1:2000").arg(SilentResolver::unknownName);
+}
+
+} // namespace
+
+// A name that only a silent resolver could answer: the opening's 5 s deadline ends the
+// wait, exit 3, and the reason is the resolver's silence, not an unknown name.
+void TestCliNetwork::silentResolverEndsAtTheDeadline()
+{
+    SilentResolver resolver;
+    if (!resolver.start())
+        QSKIP(qPrintable(resolver.errorString()));
+    QProcess cli;
+    QElapsedTimer took;
+    took.start();
+    QVERIFY(startBehind(cli, resolver, {"find", "--port", silentUrl()}));
+    QVERIFY(cli.waitForFinished(15000)); // three times the opening's deadline
+    const qint64 ms = took.elapsed();
+    qInfo("vertal-cli ended %lld ms after its start", ms);
+    const QByteArray err = cli.readAllStandardError();
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 3);
+    QVERIFY2(err.contains(silentUrl().toUtf8()) && err.contains("the resolver did not answer") &&
+                 !err.contains("is not known"),
+             err.constData());
+    QVERIFY(resolver.queriesRead() > 0);
+}
+
+// SIGTERM while the name is being looked up ends the program at once, long before the
+// opening's deadline.
+void TestCliNetwork::signalEndsASilentLookup()
+{
+    SilentResolver resolver;
+    if (!resolver.start())
+        QSKIP(qPrintable(resolver.errorString()));
+    QProcess cli;
+    QVERIFY(startBehind(cli, resolver, {"find", "--port", silentUrl()}));
+    QVERIFY2(!cli.waitForFinished(2000), cli.readAllStandardError().constData());
+    QVERIFY(resolver.queriesRead() > 0); // still waiting for the resolver
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    ::kill(pid_t(cli.processId()), SIGTERM);
+    QVERIFY(cli.waitForFinished(10000));
+    const qint64 ms = sinceSignal.elapsed();
+    qInfo("vertal-cli ended %lld ms after SIGTERM (exit %d)", ms, cli.exitCode());
+    // Measured: 1 ms at most; three times that, and room for a machine under load.
+    constexpr qint64 measuredMs = 1;
+    QVERIFY2(ms < 3 * measuredMs + 500, qPrintable(QString::number(ms)));
 }
 
 QTEST_GUILESS_MAIN(TestCliNetwork)
