@@ -146,8 +146,11 @@ void TestHostileWindow::lineFaultsKeepTheSession()
         longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(
                                         frames[i].time - frames[i - 1].time));
     qInfo("longest pause between requests: %lld ms", qint64(longest.count()));
+    // Measured 529 ms here; vertal-bench-losttick's figure for the lost tick to the next
+    // tick, which holds this pause, is 739 ms at most: the bound is three times that, below
+    // a whole exchange's listening time (2835 ms).
     if (fault.kind == FaultKind::NoAnswer)
-        QVERIFY2(longest.count() < 1500, qPrintable(QString::number(longest.count())));
+        QVERIFY2(longest.count() < 2300, qPrintable(QString::number(longest.count())));
 }
 
 QTEST_MAIN(TestHostileWindow)
