@@ -539,7 +539,9 @@ void tst_NetworkLine::floodsStayBounded()
           result, exchangeMs, cpu, flood.bytesSent(), kept, grownKiB);
     QVERIFY2(exchangeMs < withinMs, qPrintable(QString::number(exchangeMs)));
     QVERIFY2(kept <= 1024, qPrintable(QString::number(kept)));
-    QVERIFY2(grownKiB < 8 * 1024, qPrintable(QString::number(grownKiB)));
+    // Resident memory: 0 to 52 KiB grown in the plain build, 8.4 MiB under AddressSanitizer
+    // (freed pieces wait in its quarantine); a line that kept the flood grew by gigabytes.
+    QVERIFY2(grownKiB < 64 * 1024, qPrintable(QString::number(grownKiB)));
     // The trace tells the flood as counts (what the line dropped, a note a second; the noise
     // the exchange read, once), beside the nine copies: not megabytes.
     QStringList lines;
