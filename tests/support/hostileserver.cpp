@@ -1,5 +1,7 @@
 #include "hostileserver.h"
 
+#include "loopbacklistener.h"
+
 #include "termiosspeed.h"
 
 #include <QByteArray>
@@ -87,15 +89,6 @@ QByteArray escaped(const QByteArray &data)
             out += c;
     }
     return out;
-}
-
-sockaddr_in loopback(quint16 port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
 }
 
 // Reads what `fd` holds into `into`; false when the connection or the device has ended.
@@ -323,27 +316,13 @@ HostileServer::HostileServer(Behaviour behaviour_, const QString &devicePath_, i
 
 HostileServer::~HostileServer()
 {
-    if (thread.joinable()) {
-        const char stop = 's';
-        [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], &stop, 1);
-        thread.join();
-    }
-    for (const int fd : {listener, stopPipe[0], stopPipe[1]})
-        if (fd >= 0)
-            ::close(fd);
+    loopbackListener::close(thread, listener, stopPipe);
 }
 
 bool HostileServer::start()
 {
-    listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t size = sizeof address;
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
-        ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) != 0 ||
-        ::pipe2(stopPipe, O_CLOEXEC) != 0)
+    if (!loopbackListener::open(listener, stopPipe, listenPort))
         return false;
-    listenPort = ntohs(address.sin_port);
     thread = std::thread([this] { serve(); });
     return true;
 }

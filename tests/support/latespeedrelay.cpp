@@ -1,5 +1,7 @@
 #include "latespeedrelay.h"
 
+#include "loopbacklistener.h"
+
 #include <QByteArray>
 #include <algorithm>
 #include <arpa/inet.h>
@@ -101,15 +103,6 @@ bool receive(int fd, QByteArray &into)
     return n > 0 || (n < 0 && errno == EINTR);
 }
 
-sockaddr_in loopback(quint16 port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 } // namespace
 
 LateSpeedRelay::LateSpeedRelay(quint16 serverPort_, std::chrono::milliseconds delay_)
@@ -119,27 +112,13 @@ LateSpeedRelay::LateSpeedRelay(quint16 serverPort_, std::chrono::milliseconds de
 
 LateSpeedRelay::~LateSpeedRelay()
 {
-    if (thread.joinable()) {
-        const char stop = 's';
-        [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], &stop, 1);
-        thread.join();
-    }
-    for (const int fd : {listener, stopPipe[0], stopPipe[1]})
-        if (fd >= 0)
-            ::close(fd);
+    loopbackListener::close(thread, listener, stopPipe);
 }
 
 bool LateSpeedRelay::start()
 {
-    listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t size = sizeof address;
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
-        ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) != 0 ||
-        ::pipe2(stopPipe, O_CLOEXEC) != 0)
+    if (!loopbackListener::open(listener, stopPipe, port))
         return false;
-    port = ntohs(address.sin_port);
     thread = std::thread([this] { serve(); });
     return true;
 }
@@ -162,7 +141,7 @@ void LateSpeedRelay::serve()
             continue;
         const int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const sockaddr_in address = loopback(serverPort);
+        const sockaddr_in address = loopbackListener::address(serverPort);
         if (client >= 0 && server >= 0 &&
             ::connect(server, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
             relay(client, server);
