@@ -1,7 +1,9 @@
 #include "clirunner.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QProcessEnvironment>
+#include <csignal>
 
 namespace {
 constexpr int runLimitMs = 60000;
@@ -76,4 +78,12 @@ UnitState cliUnit(int address)
     s.versionMajor = 2;
     s.versionMinor = 15;
     return s;
+}
+
+qint64 signalAndWait(QProcess &process, int signal)
+{
+    QElapsedTimer stopping;
+    stopping.start();
+    ::kill(pid_t(process.processId()), signal);
+    return process.waitForFinished(10000) ? stopping.elapsed() : -1;
 }

@@ -47,6 +47,9 @@ CliRun runCli(const QStringList &args, const QStringList &extraEnvironment = {},
               const QString &standardOutput = {});
 // Starts vertal-cli with `args` without waiting.
 void startCli(QProcess &process, const QStringList &args);
+// Sends `signal` to the running vertal-cli and waits (10 s at most) for its end: the
+// milliseconds it took, -1 when it did not end.
+qint64 signalAndWait(QProcess &process, int signal);
 
 // A unit at `address`, 4800 baud, input boards at 1 and 3, a relay board at 2 (0x19).
 UnitState cliUnit(int address = 1);
