@@ -56,10 +56,10 @@ QString devicePathFor(const QString &portName)
 // A worker told to stop while it waits for the link gives up without taking it.
 struct LinkHold
 {
-    explicit LinkHold(const std::atomic<bool> &stop)
+    LinkHold(std::atomic<int> &lock, const std::atomic<bool> &stop) : busy(lock)
     {
         int expected = 0;
-        while (!linkBusy.compare_exchange_strong(expected, 1)) {
+        while (!busy.compare_exchange_strong(expected, 1)) {
             if (stop.load())
                 return;
             expected = 0;
@@ -70,8 +70,9 @@ struct LinkHold
     ~LinkHold()
     {
         if (held)
-            linkBusy.fetch_sub(1);
+            busy.fetch_sub(1);
     }
+    std::atomic<int> &busy;
     bool held = false;
     LinkHold(const LinkHold &) = delete;
     LinkHold &operator=(const LinkHold &) = delete;
@@ -100,7 +101,7 @@ cComPort::cComPort(SerialPort *sharedPort) : QThread(nullptr), serial(sharedPort
 cComPort::~cComPort()
 {
     // A closed port is no one's any more: nothing to wait for but this worker's own thread.
-    while (serial && serial->isOpen() && linkBusy.load() != 0)
+    while (serial && serial->isOpen() && serial->linkLock().load() != 0)
         QThread::msleep(std::chrono::milliseconds(linkWaitOnDestroy).count());
     wait(); // a running thread must never be destroyed
     if (ownsPort)
@@ -171,7 +172,7 @@ void cComPort::run()
 {
     QByteArray frame = *buffer;
     encodeFrame(frame);
-    LinkHold hold(stopped);
+    LinkHold hold(serial->linkLock(), stopped);
     if (!hold.held) {
         *resultSlot = NoReply;
         return;

@@ -1,18 +1,13 @@
 #pragma once
 
 #include "exchangetiming.h"
+#include "serialport.h"
 #include "strayreplies.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QThread>
 #include <atomic>
-
-class SerialPort;
-
-// The link lock shared by every worker: 0 while the line is free, 1 while a worker's
-// run() holds it. Taking it (test for 0 and increment) is one atomic step.
-extern std::atomic<int> linkBusy;
 
 // Exchange worker: sends one request frame to the unit and collects the reply on a thread
 // of its own, with up to nine send attempts, while the calling (GUI) thread keeps
@@ -49,8 +44,8 @@ public:
     // Process-wide tallies of exchange() calls (GUI thread), for stress tests: calls that
     // started a transfer, and calls refused because that worker's exchange was in flight
     // (always a fault of the caller).
-    static int exchangesStarted() { return startedCount; }
-    static int exchangesRefused() { return refusedCount; }
+    static int exchangesStarted() { return startedCount.load(); }
+    static int exchangesRefused() { return refusedCount.load(); }
 
     // True when the owning constructor could not open the port; openError() is the
     // system's reason (empty when the port opened or is shared).
@@ -114,6 +109,7 @@ private:
     std::atomic<bool> stopped{false};
     LineTally tally;       // what the exchange in flight has done on the line (worker thread)
     qint64 floodBytes = 0; // noise of the exchange in flight not written to the trace
-    static inline int startedCount = 0;
-    static inline int refusedCount = 0;
+    // Atomic: the monitor's lines each run their workers on a thread of their own.
+    static inline std::atomic<int> startedCount{0};
+    static inline std::atomic<int> refusedCount{0};
 };

@@ -25,6 +25,10 @@
 // connection is the line going away.
 class NetworkLine;
 
+// The link lock shared by every worker of the window: 0 while the line is free, 1 while a
+// worker's run() holds it. Taking it (test for 0 and increment) is one atomic step.
+extern std::atomic<int> linkBusy;
+
 class SerialPort
 {
 public:
@@ -98,7 +102,14 @@ public:
     // The system's text for the last failure, for diagnostics.
     QString lastErrorString() const;
 
+    // The link lock the workers on this port take: the process-wide linkBusy unless the
+    // port has a lock of its own (a monitor polls several lines at once, and one line's
+    // exchanges must not wait for another's). Set before any worker uses the port.
+    std::atomic<int> &linkLock() { return ownLock ? *ownLock : linkBusy; }
+    void keepLockOfItsOwn() { ownLock = std::make_unique<std::atomic<int>>(0); }
+
 private:
+    std::unique_ptr<std::atomic<int>> ownLock;
     // The platform's part of open(): opens `path`, claims it and sets it raw at 4800 baud.
     // Returns the handle, or -1 with the error set.
     qintptr openLine(const QString &path);

@@ -13,6 +13,7 @@ packages=(
     librsvg2-bin
     ser2net iproute2
     ccache
+    mosquitto mosquitto-clients libmosquitto-dev libsystemd-dev openssl
 )
 # Packages a script needs beyond these (packaging, validation), named as arguments.
 packages+=("$@")
