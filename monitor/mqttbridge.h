@@ -52,8 +52,9 @@ public:
     bool attempted() const;
     int queuedEvents() const;
 
-    // Called on the network thread.
-    std::function<void(const QString &topic, const QByteArray &payload)> onMessage;
+    // Called on the network thread. `retained`: a message the broker kept, not one sent now
+    // (a command must never act on it: it would act again at every restart).
+    std::function<void(const QString &topic, const QByteArray &payload, bool retained)> onMessage;
     std::function<void()> onConnected; // after the retained messages went out again
     std::function<void(const QString &reason)> onProblem;
     std::function<void(int dropped)> onDropped; // when the broker is back after drops
