@@ -47,6 +47,10 @@ const char description[] =
     "  config load F --port P [--dry-run]     checks document F against the unit, tells\n"
     "                                         board by board what changes, writes only\n"
     "                                         the boards that differ and reads them back\n"
+    "  monitor --config F                     watches the units of every line in F and\n"
+    "                                         publishes them to an MQTT broker until\n"
+    "                                         SIGTERM or Ctrl-C; SIGHUP reads F again\n"
+    "                                         (Linux)\n"
     "\n"
     "Every command but ports and scan first finds the unit as find does; --speed keeps\n"
     "the search to that speed (over tcp:// without it, the search asks once, at the\n"
@@ -138,6 +142,7 @@ void addOptions(QCommandLineParser &parser)
         {"interval", "Milliseconds between readings with --watch (default 500).", "MS"},
         {"addresses", "Addresses to scan: 1-32, 1,3,5-7.", "LIST"},
         {"file", "config save: write the document to FILE.", "FILE"},
+        {"config", "monitor: the monitor's configuration (JSON).", "FILE"},
         {"dry-run", "config load: check and tell what would change; write nothing."},
         {"listen", "Listening time of one attempt, rounded to 15 ms polls (default 315).", "MS"},
         {"quick", "Search with one copy at each speed first (find)."},
@@ -147,6 +152,8 @@ void addOptions(QCommandLineParser &parser)
 // The options each command cannot do without.
 QString missingOption(const CliOptions &o)
 {
+    if (o.command == QLatin1String("monitor"))
+        return o.file.isEmpty() ? QStringLiteral("monitor needs --config") : QString();
     const bool needsPort = o.command != QLatin1String("ports");
     if (needsPort && o.port.isEmpty())
         return QStringLiteral("--port is needed");
@@ -167,8 +174,8 @@ QString missingOption(const CliOptions &o)
 
 bool checkCommand(const QStringList &words, CliOptions &o, QString &error)
 {
-    static const QStringList commands{"ports", "find",  "info", "status",
-                                      "value", "relay", "scan", "config"};
+    static const QStringList commands{"ports", "find", "info",   "status", "value",
+                                      "relay", "scan", "config", "monitor"};
     static const QStringList actions{"get", "set", "switch"};
     o.command = words.value(0);
     o.action = words.value(1);
@@ -239,7 +246,7 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &o, QString &erro
     parser.addVersionOption();
     addOptions(parser);
     parser.addPositionalArgument("command",
-                                 "ports, find, info, status, value, relay, scan, config");
+                                 "ports, find, info, status, value, relay, scan, config, monitor");
     parser.addPositionalArgument("action", "relay: get, set or switch; config: save or load F",
                                  "[action]");
     if (!parser.parse(arguments)) {
@@ -260,6 +267,8 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &o, QString &erro
     o.quick = parser.isSet(QStringLiteral("quick"));
     if (o.command == QLatin1String("config") && o.action == QLatin1String("save"))
         o.file = parser.value(QStringLiteral("file"));
+    if (o.command == QLatin1String("monitor"))
+        o.file = parser.value(QStringLiteral("config"));
     const Number numbers[] = {{"speed", &o.speed, 1},         {"tries", &o.tries, 1},
                               {"board", &o.board, 1},         {"relay", &o.relay, 0},
                               {"time", &o.onTime, 0},         {"period", &o.period, 0},

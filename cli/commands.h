@@ -19,6 +19,10 @@ int runConfigSave(Session &session, const Output &out);
 // `wanted`: the document, read before the port was opened (readConfigFile).
 int runConfigLoad(Session &session, const ConfigDocument &wanted, const Output &out);
 
+// The monitoring service: watches the lines of the configuration at `configPath` and
+// publishes their units to an MQTT broker until SIGTERM or SIGINT (Linux builds only).
+int runMonitor(const QString &configPath);
+
 // The document of config load, from the file at `path` (at most 1 MiB is read). ExitDone, or
 // ExitUsage with the reason told (cannot be read, too large, not a document of ours).
 int readConfigFile(const QString &path, ConfigDocument &document);

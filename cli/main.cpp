@@ -44,6 +44,8 @@ int runCommand(const CliOptions &options)
     const Output out(options.json);
     if (options.command == QLatin1String("ports"))
         return runPorts(options, out);
+    if (options.command == QLatin1String("monitor"))
+        return runMonitor(options.file);
     // A document that is none is told before any port or server is touched.
     ConfigDocument document;
     if (isConfigLoad(options))
