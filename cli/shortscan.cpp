@@ -8,11 +8,16 @@
 #include "shortscan.h"
 #include "ccomport.h"
 #include "clioptions.h"
+#include "commandset.h"
 #include "exchangetiming.h"
+#include "exchangeresult.h"
 #include "exitcodes.h"
+#include "frameformat.h"
+#include "framecodec.h"
 #include "interrupt.h"
 #include "scanprobe.h"
 #include "session.h"
+#include "strayreplies.h"
 
 #include <QHash>
 #include <QMap>
@@ -44,15 +49,37 @@ struct ShortScan
         Result result;
         int named = address;
         result.heard = probe(session, address, result.boardMap, &named);
+        confirmNamedIn(strayReplies::takeDiscarded(*session.port().serialPort()));
         if (result.heard == Probe::Answered && address != 0 && named != address) {
-            for (auto it = results.lowerBound(named); it != results.cend(); ++it)
-                toConfirm << it.key();
+            confirmFrom(named);
             toConfirm << address;
             result.heard = Probe::Silent; // not this address's answer
         } else if (result.heard != Probe::Silent) {
             toConfirm << address;
         }
         return result;
+    }
+
+    // A late reply that names `named`: that address and every one asked since go on the
+    // list to confirm (their replies may have queued behind it).
+    void confirmFrom(int named)
+    {
+        for (auto it = results.lowerBound(named); it != results.cend(); ++it)
+            toConfirm << it.key();
+    }
+
+    // Late replies that came between two attempts were dropped before the next send; the
+    // addresses they name are confirmed as those heard during an attempt are.
+    void confirmNamedIn(const QByteArray &discarded)
+    {
+        for (const QByteArray &piece : discarded.split(frameByte::end)) {
+            const qsizetype start = piece.lastIndexOf(frameByte::replyStart);
+            if (start < 0)
+                continue;
+            QByteArray frame = piece.mid(start) + frameByte::end;
+            if (decodeFrame(frame) == Ok && !frame.isEmpty())
+                confirmFrom(command::replyByte(frame, 0));
+        }
     }
 
     // Confirms the addresses on the list with the window's own polls.

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <algorithm>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -47,6 +48,7 @@ struct Leftovers
     Clock::time_point lateUntil{};
     Clock::duration replyWindow{};
     int promptRun = 0; // exchanges answered in a row without a sign of lateness
+    QByteArray discarded; // the latest bytes dropped before a send, at most discardedKept
     Clock::time_point lateSignAt = Clock::time_point::min();
 
     bool stillOwed(Clock::time_point now) const { return owed > 0 && now < lateUntil; }
@@ -78,6 +80,19 @@ void noteLateReplies(const SerialPort &port)
 {
     std::lock_guard<std::mutex> hold(lock);
     lines[port.path()].sawLateness(Clock::now());
+}
+
+// Bytes dropped before a send, kept (the latest of them) for takeDiscarded().
+constexpr int discardedKept = 1024;
+void keepDiscarded(const SerialPort &port, const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    std::lock_guard<std::mutex> hold(lock);
+    QByteArray &kept = lines[port.path()].discarded;
+    kept += bytes;
+    if (kept.size() > discardedKept)
+        kept.remove(0, kept.size() - discardedKept);
 }
 
 // Signs in an answered exchange that its unit answers late: it needed more than one copy
@@ -114,6 +129,7 @@ int waitOutOwed(SerialPort &port, int owed, Clock::time_point lateUntil, Clock::
         if (bytes.isEmpty())
             break;
         logFrame("late", bytes);
+        keepDiscarded(port, bytes);
         quietUntil = Clock::now() + settleTime;
         const int ends = int(bytes.count(frameEnd));
         heard += ends;
@@ -196,6 +212,7 @@ void discardBefore(SerialPort &port, const std::atomic<bool> &stop)
     const QByteArray waiting = port.readAll();
     if (!waiting.isEmpty())
         logFrame("late", waiting);
+    keepDiscarded(port, waiting);
     if (lateEnds + waiting.count(frameEnd) > 0)
         noteLateReplies(port);
 }
@@ -217,6 +234,13 @@ void noteAfter(const SerialPort &port, const LineTally &tally, bool answered)
     } else {
         left.owed = 0; // silent, not slow
     }
+}
+
+QByteArray takeDiscarded(const SerialPort &port)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    const auto it = lines.find(port.path());
+    return it == lines.end() ? QByteArray() : std::exchange(it->discarded, QByteArray());
 }
 
 void speedChanged(const SerialPort &port)

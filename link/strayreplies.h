@@ -75,6 +75,10 @@ void opened(const SerialPort &port);
 void discardBefore(SerialPort &port, const std::atomic<bool> &stop);
 // After an exchange on `port`: what it may have left on the line. `answered`: it ended Ok.
 void noteAfter(const SerialPort &port, const LineTally &tally, bool answered);
+// The bytes discarded before the sends on `port`'s line since the last call (the latest
+// 1 KiB of them): a scan that asks address after address learns from them which unit
+// answered late, after its own attempt had ended and before the next one began.
+QByteArray takeDiscarded(const SerialPort &port);
 // The line speed changed: what waits is discarded before the next send. Replies owed to
 // copies sent at another speed are not waited for (they will not arrive as frames).
 void speedChanged(const SerialPort &port);
