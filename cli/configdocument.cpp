@@ -2,7 +2,6 @@
 
 #include "boardlist.h"
 #include "commandcodes.h"
-#include "describe.h"
 #include "linespeeds.h"
 #include "valuerules.h"
 
@@ -50,7 +49,7 @@ bool within(double value, int least, int most)
 int kindByName(const QString &name)
 {
     for (int kind = NoBoard; kind <= UnusedBoardKind; ++kind)
-        if (boardKindName(kind) == name)
+        if (unit::boardKindName(kind) == name)
             return kind;
     return -1;
 }
@@ -143,7 +142,7 @@ QJsonObject ConfigDocument::toJson() const
 {
     QJsonArray boards;
     for (int p = 1; p <= boardPositions; ++p) {
-        QJsonObject board{{"position", p}, {"kind", boardKindName(kinds[p])}};
+        QJsonObject board{{"position", p}, {"kind", unit::boardKindName(kinds[p])}};
         if (kinds[p] == InputBoard) {
             board.insert("relay", assignment[p].relay);
             board.insert("time", assignment[p].onTime);
@@ -213,7 +212,8 @@ QStringList configMisfits(const ConfigDocument &document, int boardMap)
         if (document.kinds[p] != held.kinds[p]) {
             misfits << QStringLiteral("position %1: the document has %2, the unit %3")
                            .arg(p)
-                           .arg(boardKindName(document.kinds[p]), boardKindName(held.kinds[p]));
+                           .arg(unit::boardKindName(document.kinds[p]),
+                                unit::boardKindName(held.kinds[p]));
             continue;
         }
         if (document.kinds[p] != InputBoard)

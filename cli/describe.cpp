@@ -1,5 +1,6 @@
 #include "describe.h"
 
+#include "boardlist.h"
 #include "boardstatus.h"
 #include "commandcodes.h"
 #include "commandset.h"
@@ -7,17 +8,12 @@
 
 #include <QStringList>
 
-QString boardKindName(int kind)
-{
-    static const char *const names[] = {"none", "input", "relay", "unused"};
-    return QLatin1String(names[kind & 3]);
-}
-
 QString boardsText(int boardMap)
 {
     QStringList parts;
     for (int p = 1; p <= boardPositions; ++p)
-        parts << QStringLiteral("%1 %2").arg(p).arg(boardKindName(command::boardKind(boardMap, p)));
+        parts << QStringLiteral("%1 %2").arg(p).arg(
+            unit::boardKindName(command::boardKind(boardMap, p)));
     return parts.join(QLatin1String(", "));
 }
 
@@ -25,8 +21,8 @@ QJsonArray boardsJson(int boardMap)
 {
     QJsonArray boards;
     for (int p = 1; p <= boardPositions; ++p)
-        boards.append(
-            QJsonObject{{"position", p}, {"kind", boardKindName(command::boardKind(boardMap, p))}});
+        boards.append(QJsonObject{{"position", p},
+                                  {"kind", unit::boardKindName(command::boardKind(boardMap, p))}});
     return boards;
 }
 

@@ -10,8 +10,6 @@ struct FoundUnit;
 
 // How results name the unit's things, in text and in JSON.
 
-// "none", "input", "relay" or "unused" for a BoardKind.
-QString boardKindName(int kind);
 // "1 input, 2 relay, 3 relay, 4 none".
 QString boardsText(int boardMap);
 // [{"position":1,"kind":"input"}, ...] for the four positions.

@@ -30,6 +30,12 @@ int firstInputBoard(int boardMap)
     return lists.input.isEmpty() ? 0 : lists.input.first();
 }
 
+QString boardKindName(int kind)
+{
+    static const char *const names[] = {"none", "input", "relay", "unused"};
+    return QLatin1String(names[kind & 3]);
+}
+
 bool isBoardPosition(int position)
 {
     return position >= 1 && position <= boardPositions;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QString>
 
 namespace unit {
 
@@ -21,6 +22,10 @@ BoardLists boardLists(int boardMap);
 
 // Position of the first input board of the map, 0 when it has none.
 int firstInputBoard(int boardMap);
+
+// "none", "input", "relay" or "unused" for a BoardKind: the kind's name in results, saved
+// configurations and published states.
+QString boardKindName(int kind);
 
 // True for a board position, 1..4.
 bool isBoardPosition(int position);
