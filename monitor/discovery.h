@@ -12,7 +12,7 @@ namespace monitor {
 // One retained discovery message.
 struct DiscoveryMessage
 {
-    QString topic;      // DISCOVERY/<component>/<object id>/config
+    QString topic;      // DISCOVERY/<component>/<node id>/<object id>/config
     QByteArray payload; // JSON
 };
 
