@@ -353,7 +353,9 @@ wine_tests() {
     run_test tst_mainwindowform
     run_test tst_comport VERTAL_TEST_COM="$com" VERTAL_TEST_SPEED=19200 VERTAL_TEST_ADDRESS=1 \
         VERTAL_TEST_SIM_CONSOLE="$(dos_path "$work/console")" \
-        VERTAL_TEST_FAR_END="$(dos_path "$work/far-end")"
+        VERTAL_TEST_FAR_END="$(dos_path "$work/far-end")" \
+        VERTAL_TEST_SIM_LOG="$(dos_path "$work/sim.log")" \
+        VERTAL_TEST_FAR_END_LOG="$(dos_path "$work/far-end.log")"
 }
 
 # vertal-cli.exe on a line behind a serial server: a second simulator (19200 baud) behind

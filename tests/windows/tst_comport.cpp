@@ -11,6 +11,9 @@
 //                            "hold" (open it), "stall" (stop its output: the line takes no
 //                            bytes), "drop" (close both sides at once); without it the cases
 //                            of such a far end are skipped
+//   VERTAL_TEST_SIM_LOG, VERTAL_TEST_FAR_END_LOG
+//                            the files where those two answer each line they act on: a
+//                            line told counts once its answer is there
 #include "ccomport.h"
 #include "commandset.h"
 #include "exchangeresult.h"
@@ -19,6 +22,7 @@
 #include "serialport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
 #include <QThread>
 #include <windows.h>
@@ -66,15 +70,17 @@ private slots:
 private:
     QString path() const { return QStringLiteral("\\\\.\\") + portName; }
     // Sends one line to the simulated unit's console; false when there is none.
-    bool tellUnit(const QByteArray &line) { return tell(console, line); }
+    bool tellUnit(const QByteArray &line) { return tell(console, consoleLog, line); }
     // Sends one word to the far end's own hold on the line; false when there is none.
-    bool tellFarEnd(const QByteArray &word) { return tell(farEnd, word); }
-    static bool tell(const QString &file, const QByteArray &line);
+    bool tellFarEnd(const QByteArray &word) { return tell(farEnd, farEndLog, word); }
+    static bool tell(const QString &file, const QString &log, const QByteArray &line);
     int exchangeAt(cComPort &worker, int speed, QByteArray &payload);
 
     QString portName;
     QString console;
     QString farEnd;
+    QString consoleLog;
+    QString farEndLog;
     int unitSpeed = 19200;
     int address = 1;
 };
@@ -84,16 +90,26 @@ void TestComPort::initTestCase()
     portName = qEnvironmentVariable("VERTAL_TEST_COM");
     console = qEnvironmentVariable("VERTAL_TEST_SIM_CONSOLE");
     farEnd = qEnvironmentVariable("VERTAL_TEST_FAR_END");
+    consoleLog = qEnvironmentVariable("VERTAL_TEST_SIM_LOG");
+    farEndLog = qEnvironmentVariable("VERTAL_TEST_FAR_END_LOG");
     unitSpeed = envNumber("VERTAL_TEST_SPEED", 19200);
     address = envNumber("VERTAL_TEST_ADDRESS", 1);
     if (portName.isEmpty())
         QSKIP("VERTAL_TEST_COM names no port");
 }
 
-bool TestComPort::tell(const QString &file, const QByteArray &line)
+// Lines in the answer file `log` so far.
+static int answeredLines(const QString &log)
 {
-    if (file.isEmpty())
+    QFile file(log);
+    return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : -1;
+}
+
+bool TestComPort::tell(const QString &file, const QString &log, const QByteArray &line)
+{
+    if (file.isEmpty() || log.isEmpty())
         return false;
+    const int answered = answeredLines(log);
     const HANDLE h =
         ::CreateFileW(reinterpret_cast<const wchar_t *>(file.utf16()), GENERIC_WRITE,
                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -103,8 +119,9 @@ bool TestComPort::tell(const QString &file, const QByteArray &line)
     DWORD written = 0;
     const bool ok = ::WriteFile(h, text.constData(), DWORD(text.size()), &written, nullptr);
     ::CloseHandle(h);
-    QThread::msleep(300); // the console acts on its own thread; give it the moment it needs
-    return ok && written == DWORD(text.size());
+    // The far end acts on its own time: the line counts once its answer is written.
+    const bool acted = QTest::qWaitFor([&] { return answeredLines(log) > answered; }, 10000);
+    return ok && written == DWORD(text.size()) && acted;
 }
 
 int TestComPort::exchangeAt(cComPort &worker, int speed, QByteArray &payload)
