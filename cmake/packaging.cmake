@@ -35,5 +35,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VERTAL_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-translations-l10n)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The monitoring service's system account is made on install (systemd-sysusers), so that
+# the service can be enabled at once; nothing enables or starts the service.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/data/systemd/postinst)
 
 include(CPack)

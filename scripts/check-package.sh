@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the Debian package the way a technician's machine meets it: its files and their
 # metadata are valid, lintian finds nothing above info and no hardening missing, it
-# installs with apt-get, the installed wizard answers --version and shows its window, and
-# removing it leaves no file behind.
+# installs with apt-get, the installed wizard answers --version and shows its window, the
+# monitoring service's unit passes systemd-analyze verify and is left disabled, and removing
+# it leaves no file behind.
 #   scripts/check-package.sh PACKAGE.deb [BUILD_DIR]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,7 +13,9 @@ id=io.github.vertal.Wizard
 export LC_ALL=C.UTF-8 DEBIAN_FRONTEND=noninteractive
 apt_get=(apt-get -o DPkg::Lock::Timeout=600 -y -qq)
 
-bash "$root/scripts/install-deps.sh" desktop-file-utils appstream lintian x11-utils xvfb xauth
+# systemd-analyze (systemd) and man (man-db, which it runs for the unit's Documentation=).
+bash "$root/scripts/install-deps.sh" desktop-file-utils appstream lintian x11-utils xvfb xauth \
+    systemd man-db
 
 work="$(mktemp -d)"
 cleanup() {
@@ -26,7 +29,7 @@ fail() {
 }
 step() { echo "== $*"; }
 
-step "contents: exactly the programs, the desktop files, the manual pages and the docs"
+step "contents: exactly the programs, the desktop files, the manual pages, the docs and the service"
 expected="$work/expected"
 {
     printf '%s\n' /usr/bin/vertal-wizard /usr/bin/vertal-unit-sim /usr/bin/vertal-cli \
@@ -35,7 +38,9 @@ expected="$work/expected"
         /usr/share/man/man1/vertal-wizard.1.gz /usr/share/man/man1/vertal-unit-sim.1.gz \
         /usr/share/man/man1/vertal-cli.1.gz \
         /usr/share/doc/vertal-wizard/copyright /usr/share/doc/vertal-wizard/changelog.gz \
-        /usr/share/lintian/overrides/vertal-wizard
+        /usr/share/lintian/overrides/vertal-wizard \
+        /lib/systemd/system/vertal-monitor.service /usr/lib/sysusers.d/vertal-monitor.conf \
+        /usr/share/doc/vertal-wizard/examples/monitor.example.json
     for size in 16 24 32 48 64 128 256; do
         echo "/usr/share/icons/hicolor/${size}x${size}/apps/$id.png"
     done
@@ -54,7 +59,7 @@ for program in "$work"/root/usr/bin/*; do
 done
 # Paths of this machine's build: the build folder, and source files named by the compiler.
 leaks=(-e "$build/")
-for dir in app link sim workflow liveview cli; do leaks+=(-e "$root/$dir/"); done
+for dir in app link sim workflow liveview cli unit monitor; do leaks+=(-e "$root/$dir/"); done
 if grep -rlF "${leaks[@]}" "$work/root"; then fail "build or source paths in the files above"; fi
 for size in 16 24 32 48 64 128 256; do
     file "$work/root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" |
@@ -102,6 +107,25 @@ echo "$version"
 cli_version="$(/usr/bin/vertal-cli --version)"
 [ "$cli_version" = "vertal-cli 1.05" ] || fail "vertal-cli --version says '$cli_version'"
 
+step "the monitoring service: its unit verifies, its account exists, nothing enabled it"
+service=/lib/systemd/system/vertal-monitor.service
+# verify exits 0 on a key it does not know and only says so: any word from it fails.
+complaints="$(systemd-analyze verify "$service" 2>&1)" || fail "systemd-analyze verify: $complaints"
+[ -z "$complaints" ] || fail "systemd-analyze verify has remarks: $complaints"
+# The hardening of the unit as systemd rates it (0 best, 10 worst); 1.8 when written.
+systemd-analyze security --offline=true --threshold=25 "$service" | tail -n 1 ||
+    fail "the service's exposure rose above 2.5 (systemd-analyze security)"
+getent passwd vertal-monitor >/dev/null || fail "the postinst made no vertal-monitor account"
+getent group dialout >/dev/null || fail "no dialout group for the service's serial lines"
+state="$(systemctl is-enabled vertal-monitor.service 2>&1 || true)"
+[ "$state" = disabled ] || fail "the service is '$state' after install, not disabled"
+# The example passes the monitor's whole check of a configuration: what stops it is the
+# password file, which is the site's to make.
+example=/usr/share/doc/vertal-wizard/examples/monitor.example.json
+said="$(/usr/bin/vertal-cli monitor --config "$example" 2>&1)" && fail "the example started a monitor"
+echo "$said" | grep -q "mqtt.password_file: /etc/vertal/mqtt-password" ||
+    fail "the example configuration is refused: $said"
+
 step "the installed wizard shows its window"
 mkfifo "$work/sim-in"
 /usr/bin/vertal-unit-sim <"$work/sim-in" >"$work/sim-out" &
@@ -122,11 +146,15 @@ step "remove"
 if dpkg -s vertal-wizard >/dev/null 2>&1; then fail "dpkg still knows the package after removal"; fi
 left=""
 while read -r path; do
-    # Directories such as /usr/share/icons/hicolor/48x48/apps belong to others as well.
-    if [ -d "$path" ] && [ ! -L "$path" ]; then
-        [ "$path" != /usr/share/doc/vertal-wizard ] || left+="$path "
-    elif [ -e "$path" ] || [ -L "$path" ]; then
-        left+="$path "
+    if grep -qxF "$path" "$work/files"; then
+        if [ -e "$path" ] || [ -L "$path" ]; then left+="$path "; fi
+    else
+        # Directories such as /usr/share/icons/hicolor/48x48/apps belong to others as well
+        # (and /lib is /usr/lib's link on a merged /usr); the package's own must go.
+        case "$path" in /usr/share/doc/vertal-wizard | /usr/share/doc/vertal-wizard/*)
+            if [ -e "$path" ]; then left+="$path "; fi
+            ;;
+        esac
     fi
 done <"$work/installed"
 left+="$(ls /var/lib/dpkg/info/vertal-wizard.* 2>/dev/null | tr '\n' ' ' || true)"
