@@ -638,7 +638,13 @@ void LinePoller::start()
     if (d->thread)
         return;
     d->beatNow();
-    d->thread.reset(QThread::create([this] { d->run(); }));
+    d->thread.reset(QThread::create([this] {
+        d->run();
+        // Hands the thread's last writes (the port closed) over through the mutex that
+        // stop() takes after wait(): QThread's own wait synchronises on a futex inside Qt,
+        // where the thread checkers cannot follow it.
+        const std::lock_guard<std::mutex> ended(d->mutex);
+    }));
     d->thread->setObjectName(QStringLiteral("line ") + d->line.name);
     d->thread->start();
 }
@@ -656,6 +662,9 @@ void LinePoller::stop()
     }
     d->wake.notify_all();
     d->thread->wait();
+    {
+        const std::lock_guard<std::mutex> joined(d->mutex);
+    }
     d->thread.reset();
 }
 

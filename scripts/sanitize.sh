@@ -11,8 +11,10 @@ which="${1:-all}"
 jobs="$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 
-# The test programs that exercise threads on the link: two workers sharing one port.
-tsan_targets=(tst_framecodec tst_serialport tst_ccomport tst_hostilelink tst_networkline)
+# The test programs that exercise threads on the link (two workers sharing one port) and in
+# the monitor (a thread per line, the broker connection's own, vertal-cli monitor itself).
+tsan_targets=(tst_framecodec tst_serialport tst_ccomport tst_hostilelink tst_networkline
+    tst_linepoller tst_mqttbridge tst_monitor)
 tsan_regex="^($(IFS='|'; echo "${tsan_targets[*]}"))\$"
 
 run_ctest() { # <build dir> <label> [ctest args...]
@@ -36,6 +38,6 @@ if [[ "$which" == all || "$which" == asan ]]; then
 fi
 
 if [[ "$which" == all || "$which" == tsan ]]; then
-    bash "$root/scripts/build.sh" tsan -- "${tsan_targets[@]}" >/dev/null
+    bash "$root/scripts/build.sh" tsan -- "${tsan_targets[@]}" vertal-cli >/dev/null
     run_ctest "$root/build-tsan" "tsan (link)" -R "$tsan_regex"
 fi
