@@ -659,6 +659,12 @@ cli_under_wine() {
     cli '(unchanged)' config load "$changed" --port "$com" --speed 19200
     cli '(written)' config load "$saved" --port "$com" --speed 19200
     say "vertal-cli under Wine: find, status, config save, load (dry run, written, unchanged)"
+    # The monitoring service is a Linux build's: here the command says so, exit 2.
+    local rc=0 log="$work/cli-monitor.txt"
+    timeout 60 wine64 "$installed/vertal-cli.exe" monitor --config "$saved" >"$log" 2>&1 || rc=$?
+    [ "$rc" -eq 2 ] && grep -q "monitor is not in this build" "$log" ||
+        cli_failed "vertal-cli monitor under Wine: exit $rc, not 2 with its reason" "$log"
+    say "vertal-cli monitor under Wine: not in this build, exit 2"
     cli_watch_interrupted
 }
 
