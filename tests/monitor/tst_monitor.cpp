@@ -137,6 +137,7 @@ private slots:
     void publishesUnitsAndTheirChanges();
     void eventsOutliveTheBroker();
     void killedMonitorReadsOffline();
+    void hangUpReadsTheConfigurationAgain();
     void commands_data();
     void commands();
 };
@@ -294,6 +295,36 @@ void TestMonitor::killedMonitorReadsOffline()
     ::kill(pid_t(site.monitor.processId()), SIGKILL);
     QVERIFY(site.monitor.waitForFinished(10000));
     QVERIFY(subscriber.waitForPayload("vertal/bridge/state", "offline", changeMs));
+}
+
+// SIGHUP: a configuration with a fault is said and the running one kept; one without the
+// annex line leaves that line's unit offline while the hall's are still watched.
+void TestMonitor::hangUpReadsTheConfigurationAgain()
+{
+    Site site;
+    QVERIFY(site.start());
+    MqttWatcher subscriber(site.broker.port(), {"vertal/#"});
+    QVERIFY(subscriber.start());
+    QVERIFY(site.waitAllOnline(subscriber));
+
+    QJsonObject faulty = site.config(false);
+    faulty.insert("poll_ms", 5);
+    QVERIFY(site.writeConfig(faulty));
+    ::kill(pid_t(site.monitor.processId()), SIGHUP);
+    QVERIFY(site.notify.waitFor("RELOADING=1", changeMs));
+    QVERIFY(site.waitPolls(1, 2));
+    QCOMPARE(site.monitor.state(), QProcess::Running);
+
+    QJsonObject hallOnly = site.config(false);
+    hallOnly.insert("lines", QJsonArray{hallOnly.value("lines").toArray().first()});
+    QVERIFY(site.writeConfig(hallOnly));
+    subscriber.clear();
+    ::kill(pid_t(site.monitor.processId()), SIGHUP);
+    QVERIFY(subscriber.waitForPayload("vertal/annex/3/availability", "offline", changeMs));
+    site.hall.unit(0).modify([](UnitState &s) { s.status[2] = StatusFault; });
+    QTRY_COMPARE_WITH_TIMEOUT(boardStatus(lastJson(subscriber, topicOf("hall", 1, "state")), 3),
+                              QString("fault"), startMs);
+    QCOMPARE(site.monitor.state(), QProcess::Running);
 }
 
 void TestMonitor::commands_data()
