@@ -253,8 +253,14 @@ void TestMqttBridge::eventsBeyondTheBoundDropTheOldest()
     MqttWatcher watcher(broker.port(), {events}, watcherUser, watcherPassword);
     QVERIFY(watcher.start());
     QVERIFY(broker.setAllowAnonymous(true));
-    QVERIFY(watcher.waitFor([&](auto &all) { return all.size() >= MqttBridge::eventQueueBound; },
-                            waitMs * 2));
+    QElapsedTimer flush;
+    flush.start();
+    const bool all = watcher.waitFor(
+        [&](auto &arrived) { return arrived.size() >= MqttBridge::eventQueueBound; }, waitMs * 2);
+    QVERIFY2(all, qPrintable(QStringLiteral("%1 arrived in %2 ms, %3 still queued")
+                                 .arg(watcher.messages().size())
+                                 .arg(flush.elapsed())
+                                 .arg(bridge.queuedEvents())));
     QCOMPARE(numbersOn(watcher, events), range(beyond + 1, total));
     QTRY_VERIFY_WITH_TIMEOUT(!log.drops().isEmpty(), waitMs);
     QCOMPARE(log.drops(), QList<int>{beyond});

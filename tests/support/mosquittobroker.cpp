@@ -104,6 +104,9 @@ bool MosquittoBroker::writeConfig()
     out << "per_listener_settings false\n"
         << "allow_anonymous " << (opts.allowAnonymous ? "true" : "false") << "\n"
         << "persistence false\n"
+        // Room for a whole burst of the bridge's queue to a subscriber that reads it slowly
+        // (a sanitizer's build): the broker's default of 1000 would drop the rest.
+        << "max_queued_messages 20000\n"
         << "log_dest stderr\n"
         << "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n"
         << "user " << ownUser() << "\n";
