@@ -85,8 +85,9 @@ bool MonitorService::start(QString &error)
         systemd::journalMessage(
             LOG_WARNING,
             QStringLiteral("%1 events were dropped while the broker was away").arg(dropped));
-        const QJsonObject told{{"dropped", dropped},
-                               {"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)}};
+        const QJsonObject told{
+            {"dropped", dropped},
+            {"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)}};
         p->bridge->publishEvent(p->config.mqtt.baseTopic + QStringLiteral("/bridge/dropped"),
                                 compact(told));
     };
@@ -126,10 +127,10 @@ bool MonitorService::reload(const MonitorConfig &config, const QString &password
             const bool kept = std::any_of(config.lines.cbegin(), config.lines.cend(),
                                           [&](const LineSettings &l) { return l.name == line; });
             if (!kept && it.value() && d->bridge)
-                d->bridge->publishRetained(
-                    unitTopic(d->config.mqtt, line, it.key().section(QLatin1Char('/'), 1).toInt(),
-                              QStringLiteral("availability")),
-                    "offline");
+                d->bridge->publishRetained(unitTopic(d->config.mqtt, line,
+                                                     it.key().section(QLatin1Char('/'), 1).toInt(),
+                                                     QStringLiteral("availability")),
+                                           "offline");
         }
         d->linesTried.clear();
     }
@@ -178,9 +179,9 @@ void MonitorService::unitRead(const UnitSnapshot &unit)
         return;
     if (known) {
         for (const UnitEvent &event : eventsBetween(*last, unit)) {
-            d->bridge->publishEvent(unitTopic(d->config.mqtt, unit.line, unit.address,
-                                              QStringLiteral("event")),
-                                    compact(eventJson(event)));
+            d->bridge->publishEvent(
+                unitTopic(d->config.mqtt, unit.line, unit.address, QStringLiteral("event")),
+                compact(eventJson(event)));
             systemd::journalEvent(unit.line, unit.address, event);
         }
     }
@@ -200,9 +201,9 @@ void MonitorService::unitAvailability(const QString &line, int address, bool onl
     if (last != d->availability.cend() && *last == online)
         return;
     d->availability.insert(key, online);
-    d->bridge->publishRetained(unitTopic(d->config.mqtt, line, address,
-                                         QStringLiteral("availability")),
-                               online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"));
+    d->bridge->publishRetained(
+        unitTopic(d->config.mqtt, line, address, QStringLiteral("availability")),
+        online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"));
     systemd::journalMessage(LOG_NOTICE, QStringLiteral("%1 unit %2 %3")
                                             .arg(line)
                                             .arg(address)
@@ -231,8 +232,7 @@ void MonitorService::commandDone(const QString &line, int address, const QString
 void MonitorService::Private::startLines()
 {
     for (const LineSettings &line : config.lines)
-        pollers.push_back(std::make_unique<LinePoller>(line, config.pollMs,
-                                                       sink));
+        pollers.push_back(std::make_unique<LinePoller>(line, config.pollMs, sink));
     for (const auto &poller : pollers)
         poller->start();
 }
@@ -278,14 +278,14 @@ void MonitorService::Private::runCommand(const QString &topic, const QByteArray 
         error = QStringLiteral("no line named %1").arg(command.line);
     }
     // BASE/LINE/ADDR/...: the response goes beside the command, when the topic names a unit.
-    const QStringList levels =
-        topic.mid(config.mqtt.baseTopic.size() + 1).split(QLatin1Char('/'));
+    const QStringList levels = topic.mid(config.mqtt.baseTopic.size() + 1).split(QLatin1Char('/'));
     bool isNumber = false;
     const int address = levels.value(1).toInt(&isNumber);
     if (levels.size() >= 2 && isNumber && address > 0 && address < 256)
         bridge->publishOnce(unitTopic(config.mqtt, levels[0], address, QStringLiteral("response")),
                             responsePayload(topic, false, error));
-    systemd::journalMessage(LOG_WARNING, QStringLiteral("command on %1 refused: %2").arg(topic, error));
+    systemd::journalMessage(LOG_WARNING,
+                            QStringLiteral("command on %1 refused: %2").arg(topic, error));
 }
 
 void MonitorService::Private::sendDiscovery(const UnitSnapshot &unit)
