@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs the benchmarks against the simulated unit, then prints one
 # table of the figures beside their targets (Markdown, as in BENCHMARKS.md).
-#   scripts/bench.sh           the full run (about three minutes)
+#   scripts/bench.sh           the full run (about twenty minutes: the monitoring service's
+#                              own run takes seventeen, ten of them watching its memory)
 #   scripts/bench.sh --quick   fewer exchanges, 10 s idle windows, one busy-CPU-free run
 # The raw figures ("key value unit") are kept in build/bench-results.txt. Both runs end with
 # the guard: the figures made of the protocol's own waits (the scan, the search at 115200,
@@ -43,6 +44,9 @@ run "$bin/vertal-bench-cli" --runs 10
 run "$bin/vertal-bench-network" --count "$((exchanges / 2))"
 # The defaults beside the short listening (a 77 s scan, a 14 s search) in the full run only.
 if [ $quick = 1 ]; then run "$bin/vertal-bench-commission"; else run "$bin/vertal-bench-commission" --full; fi
+# vertal-cli monitor: 10 minutes steady, 5 with the broker away, 100 changes, 60 s of the
+# shell loop beside it. Full run only.
+[ $quick = 1 ] || run "$bin/vertal-bench-monitor"
 
 
 declare -A v
@@ -117,6 +121,16 @@ for n in network network_chardelay; do
 | exchange over RFC 2217 through a real ser2net on the loopback address, unit at 19200, $label, $(get $n.wizard.count) × CMD_READ_STATUS | wizard (\`cComPort\` on rfc2217://): median $(get $n.wizard.median) µs, p95 $(get $n.wizard.p95) µs, p99 $(get $n.wizard.p99) µs | bare socket client through the same ser2net: median $(get $n.bare_client.median) µs, p95 $(get $n.bare_client.p95) µs, p99 $(get $n.bare_client.p99) µs | median within 1000 µs of it: $(get $n.median_difference) µs — $(verdict "$(get $n.median_difference)" "<=" 1000) |
 TABLE
 done
+if [ $quick = 0 ]; then
+    m=monitor
+    cat <<TABLE
+| vertal-cli monitor, $(get $m.units) units on two lines at 9600, poll $(get $m.poll_ms) ms, values off, $(get $m.steady_seconds) s after a 30 s warm-up | $(get $m.cpu_percent) % of a core, $(get $m.cpu_per_update) µs per unit update ($(get $m.steady_published) messages published: nothing changed) | — | under 1 % of a core — $(verdict "$(get $m.cpu_percent)" "<" 1) |
+| its resident memory, same window, every 10 s ($(get $m.rss_samples) samples) | first $(get $m.rss_first) MiB, last $(get $m.rss_last) MiB, most $(get $m.rss_max) MiB | most − least: $(get $m.rss_spread) MiB | flat within 0.5 MiB — $(verdict "$(get $m.rss_spread)" "<=" 0.5) |
+| the broker away for $(get $m.outage.seconds) s, one unit's alarm toggled every 2 s ($(get $m.outage.toggles) events queued) | memory at the start $(get $m.outage.rss_start) MiB, at the end $(get $m.outage.rss_end) MiB, most $(get $m.outage.rss_max) MiB | the broker back: every queued event at the subscriber after $(get $m.outage.redelivery) ms ($(get $m.outage.reconnect) ms until the monitor reconnected, its backoff; then $(get $m.outage.queue_delivery) ms); $(get $m.outage.events_delivered) delivered | bounded (at most $(get $m.outage.toggles) of 10000 queued); every event once and in order — $(verdict 1 "<=" "$(get $m.outage.in_order)") |
+| a change typed at the simulator to its event at a subscriber ($(get $m.latency.count) changes) | median $(get $m.latency.median) ms, p99 $(get $m.latency.p99) ms, max $(get $m.latency.max) ms | one poll cycle: $(get $m.poll_ms) ms | p99 within $(get $m.latency.goal) ms — $(verdict "$(get $m.latency.p99)" "<=" "$(get $m.latency.goal)") |
+| CPU per unit update: a shell loop of \`vertal-cli status --json \| mosquitto_pub\` every 500 ms for the same 8 units, $(get $m.shell.seconds) s | shell $(get $m.shell.cpu_per_update) µs ($(get $m.shell.cpu) s for $(get $m.shell.published) publishes, $(get $m.shell.updates_per_second) a second) | monitor $(get $m.cpu_per_update) µs per update (16 a second); $(get $m.cpu_per_published_message) µs per message it published while a unit changed | at least 20× less: $(get $m.shell_ratio)× — $(verdict 20 "<=" "$(get $m.shell_ratio)") |
+TABLE
+fi
 cat <<TABLE
 | start-up to the main window shown, offscreen (median of $(get startup.runs)) | $(get startup.median) ms (min $(get startup.min), max $(get startup.max)); before main(): $(get startup.before_main_median) ms | — | — |
 TABLE
