@@ -439,10 +439,15 @@ check_window() {
         while read -r line; do gsay "    $line"; done
     # Every unplug (under a status tick, under the value dialog): its box and the CPU after.
     for box in $(sed -n 's/.*unplug-to-box-ms=//p' "$log"); do
-        [ "$box" -ge 0 ] && [ "$box" -le 1000 ] || gfail "\"Ошибка обмена !\" came $box ms after the unplug"
+        # 234 ms on a quiet host, 773 ms beside the sanitizers' run (the guest is emulated):
+        # the bound stays below a silent line's whole exchange (2835 ms), which a window that
+        # missed the unplug would wait out.
+        [ "$box" -ge 0 ] && [ "$box" -le 2000 ] || gfail "\"Ошибка обмена !\" came $box ms after the unplug"
     done
     for cpu in $(sed -n 's/.*cpu-after-unplug-percent=//p' "$log"); do
-        awk -v c="$cpu" 'BEGIN { exit !(c < 10) }' || gfail "the window spun after the unplug: $cpu %"
+        # 5.5 % on a quiet host, 10.6 % beside the sanitizers' run; a window spinning on the
+        # gone line would take a whole core (100 %).
+        awk -v c="$cpu" 'BEGIN { exit !(c < 30) }' || gfail "the window spun after the unplug: $cpu %"
     done
 }
 
