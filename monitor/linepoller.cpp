@@ -48,14 +48,6 @@ std::chrono::milliseconds reopenDelay(int failures)
     return reopenDelays[std::min(failures, last)];
 }
 
-// The case is open: the tamper bit in any input board's status.
-bool caseOpenIn(const UnitSnapshot &unit)
-{
-    return std::any_of(unit.boards.begin(), unit.boards.end(), [](const BoardSnapshot &b) {
-        return b.kind == InputBoard && (b.statusByte & StatusTamper);
-    });
-}
-
 QString failureWords(int result)
 {
     return result == NoReply ? QStringLiteral("no reply") : QStringLiteral("garbled reply");
@@ -88,7 +80,6 @@ struct LinePoller::Private
         bool online = false;
         int reported = -1;    // availability last reported: -1 none, 0 offline, 1 online
         qint64 nextProbe = 0; // steady ms: when an offline unit is asked again
-        bool caseOpen = false;
 
         int address() const { return snapshot.address; }
         bool watched() const { return listed || answered; }
@@ -467,7 +458,6 @@ bool LinePoller::Private::readWhole(Unit &u, int sends)
     if (!findBoards(s, sends) || !readAssignments(s) || !readStatus(s))
         return false;
     u.snapshot = s;
-    u.caseOpen = caseOpenIn(s);
     u.answered = true;
     sink.unitRead(s);
     setOnline(u);
@@ -480,10 +470,8 @@ bool LinePoller::Private::pollUnit(Unit &u)
     UnitSnapshot s = u.snapshot;
     if (!readStatus(s))
         return false;
-    const bool open = caseOpenIn(s);
-    if (u.caseOpen && !open)
+    if (u.snapshot.caseOpen() && !s.caseOpen())
         return readWhole(u, exchangeTiming::sends);
-    u.caseOpen = open;
     u.snapshot = s;
     sink.unitRead(s);
     return true;
