@@ -84,9 +84,10 @@ private slots:
 
 void TestPortOpenFailure::unpluggedPort()
 {
-    UnitBench bench;
+    const LineName name;
+    UnitBench bench(UnitBench::defaultUnit(), name.path());
     QVERIFY(bench.isReady());
-    const QString path = bench.server.devicePath();
+    const QString path = name.path();
     bench.server.unplug();
     const Outcome outcome = pressStart(bench);
     checkEndedAtOnce(bench, outcome);
@@ -105,9 +106,10 @@ void TestPortOpenFailure::unpluggedDuringSearch()
 {
     UnitState state = UnitBench::defaultUnit();
     state.lineSpeed = 115200;
-    UnitBench bench(state);
+    const LineName name;
+    UnitBench bench(state, name.path());
     QVERIFY(bench.isReady());
-    const QString path = bench.server.devicePath();
+    const QString path = name.path();
     bench.when([&bench] { return !bench.requests().isEmpty(); },
                [&bench] { bench.server.unplug(); });
     QVERIFY(!bench.connectUnit(1));

@@ -244,7 +244,8 @@ void TestUnitSearch::noUnit()
 // at once and the search reports that no unit answered.
 void TestUnitSearch::openFailure()
 {
-    UnitBench bench;
+    const LineName name;
+    UnitBench bench(UnitBench::defaultUnit(), name.path());
     QVERIFY(bench.isReady());
     bench.server.unplug();
     QVERIFY(!bench.connectUnit(1));
