@@ -35,6 +35,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
@@ -44,9 +45,9 @@
 
 namespace {
 
-// When the kernel last logged a message containing `text`, in seconds on the monotonic
-// clock (the stamp of its log); 0 when it did not.
-double kernelLogTime(const QByteArray &text)
+// When the kernel last logged a message containing every one of `texts`, in seconds on the
+// monotonic clock (the stamp of its log); 0 when it did not.
+double kernelLogTime(const QByteArrayList &texts)
 {
     const int fd = ::open("/dev/kmsg", O_RDONLY | O_NONBLOCK);
     if (fd < 0)
@@ -58,7 +59,8 @@ double kernelLogTime(const QByteArray &text)
             continue; // records overwritten while we read
         const QByteArray line(record, int(n));
         // "priority,sequence,microseconds,flags;message"
-        if (line.contains(text))
+        if (std::all_of(texts.cbegin(), texts.cend(),
+                        [&line](const QByteArray &text) { return line.contains(text); }))
             at = line.split(',').value(2).toDouble() / 1e6;
     }
     ::close(fd);
@@ -241,7 +243,11 @@ bool TestRealLine::pullOutAndTime()
     };
     const bool boxed = runCommand(unplugCommand) && watcher->waitForBoxes(1, 10000);
     watcher->onBox = nullptr;
-    const double disconnectedAt = kernelLogTime("USB disconnect");
+    // When the pull came while the driver was asking the adapter something, the kernel hangs
+    // the line up only once that request times out (-110, after USB's 5 s): the window's
+    // time counts from there, the wait before it being the kernel's.
+    const double disconnectedAt = std::max(kernelLogTime({"USB disconnect"}),
+                                           kernelLogTime({"ftdi_sio", ": -110"}));
     if (!boxed || disconnectedAt <= 0)
         return false;
     qInfo("unplug-to-box-ms=%d", int((boxAt - disconnectedAt) * 1000));
