@@ -9,16 +9,6 @@ namespace {
 constexpr int runLimitMs = 60000;
 }
 
-CliLine::CliLine(const QList<UnitState> &states)
-{
-    for (const UnitState &state : states)
-        units.emplace_back(state);
-    server = std::make_unique<UnitServer>(units.front());
-    for (std::size_t i = 1; i < units.size(); ++i)
-        server->addUnit(units[i]);
-    ready = server->start();
-}
-
 QList<QByteArray> CliRun::lines() const
 {
     QList<QByteArray> result = out.split('\n');

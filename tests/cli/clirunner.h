@@ -1,32 +1,12 @@
 #pragma once
 
-#include "simunit.h"
-#include "unitserver.h"
+#include "simulatedline.h"
 
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
 #include <QStringList>
-#include <deque>
-#include <memory>
-
-// Units on one simulated line (a real pseudo-terminal served by UnitServer), for running
-// vertal-cli against them.
-class CliLine
-{
-public:
-    explicit CliLine(const QList<UnitState> &states);
-    bool isReady() const { return ready; }
-    QString path() const { return server->devicePath(); }
-    SimUnit &unit(int index = 0) { return units[std::size_t(index)]; }
-
-    std::deque<SimUnit> units;
-    std::unique_ptr<UnitServer> server;
-
-private:
-    bool ready = false;
-};
 
 // One finished run of vertal-cli.
 struct CliRun

@@ -184,7 +184,7 @@ void TestCli::usageErrors()
 
 void TestCli::portsListsTheLine()
 {
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     const QStringList env{"VERTAL_EXTRA_PORTS=" + line.path()};
     const CliRun human = runCli({"ports"}, env);
@@ -203,7 +203,7 @@ void TestCli::portsListsTheLine()
 // Address 0 asks the unit: the unit's own address comes back with its version and boards.
 void TestCli::findReportsTheUnit()
 {
-    CliLine line({cliUnit(7)});
+    SimulatedLine line({cliUnit(7)});
     QVERIFY(line.isReady());
     const CliRun human = runCli({"find", "--port", line.path()});
     QCOMPARE(human.exitCode, 0);
@@ -229,7 +229,7 @@ void TestCli::findTriesTheSpeedsInTurn()
 {
     UnitState state = cliUnit();
     state.lineSpeed = 19200;
-    CliLine line({state});
+    SimulatedLine line({state});
     QVERIFY(line.isReady());
     const CliRun run = runCli({"find", "--port", line.path(), "--tries", "2", "--json"});
     QCOMPARE(run.exitCode, 0);
@@ -247,7 +247,7 @@ void TestCli::infoShowsInputBoards()
     state.status = {0x01, 0, 0x02, 0};
     state.caseOpen = true;
     state.alarmRelay[0] = {2, 300, 60};
-    CliLine line({state});
+    SimulatedLine line({state});
     QVERIFY(line.isReady());
     const CliRun json = runCli({"info", "--port", line.path(), "--address", "1", "--json"});
     QCOMPARE(json.exitCode, 0);
@@ -273,7 +273,7 @@ void TestCli::statusAndValueReadings()
     UnitState state = cliUnit();
     state.status = {0, 0, 0x03, 0};
     state.value = {1234, 0, 65535, 0};
-    CliLine line({state});
+    SimulatedLine line({state});
     QVERIFY(line.isReady());
     const QString port = line.path();
     const CliRun all = runCli({"status", "--port", port, "--speed", "4800", "--address", "1"});
@@ -306,7 +306,7 @@ void TestCli::watchEndsOnInterrupt_data()
 void TestCli::watchEndsOnInterrupt()
 {
     QFETCH(int, signal);
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     QProcess cli;
     startCli(cli, {"value", "--port", line.path(), "--board", "1", "--watch", "--interval", "50",
@@ -348,7 +348,7 @@ void TestCli::interruptEndsTheSearch()
 {
     QFETCH(QStringList, command);
     QFETCH(int, signal);
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     QProcess cli;
     startCli(cli, command + QStringList{"--port", line.path(), "--address", "9"});
@@ -366,7 +366,7 @@ void TestCli::interruptEndsTheSearch()
 
 void TestCli::relayGetSetSwitch()
 {
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     const QStringList base{"--port", line.path(), "--speed", "4800", "--address", "1"};
     const CliRun set = runCli(QStringList{"relay", "set", "--board", "3", "--relay", "2", "--time",
@@ -414,7 +414,7 @@ void TestCli::writeJudgedByWhatTheUnitHolds()
     UnitState state = cliUnit();
     state.shortWriteReplies = shortReplies;
     state.storesAlarmRelay = stores;
-    CliLine line({state});
+    SimulatedLine line({state});
     QVERIFY(line.isReady());
     const QStringList base{"--port", line.path(), "--speed", "4800", "--address", "1"};
     const CliRun set = runCli(QStringList{"relay", "set", "--board", "1", "--relay", "2", "--time",
@@ -465,7 +465,7 @@ void TestCli::refusedOrOutOfRange()
 {
     QFETCH(QStringList, args);
     QFETCH(int, requests);
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     const CliRun run = runCli(args + QStringList{"--port", line.path(), "--address", "1"});
     QCOMPARE(run.exitCode, 6);
@@ -571,7 +571,7 @@ void TestCli::portCannotBeOpened()
         QSKIP("needs root, to run vertal-cli as the unprivileged user nobody (runuser)");
     if (asNobody && QStandardPaths::findExecutable("runuser").isEmpty())
         QSKIP("runuser is not installed");
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     QProcess holder;
     QTemporaryFile file;
@@ -582,8 +582,9 @@ void TestCli::portCannotBeOpened()
         QVERIFY(file.open());
         port = file.fileName();
     } else if (asNobody) {
-        QVERIFY(makeGroupDevice(line.path(),
-                                refusal == int(Refusal::DialoutDevice) ? "dialout" : "root"));
+        // The device itself: the line's own name lies in a folder only its owner may enter.
+        port = line.server->devicePath();
+        QVERIFY(makeGroupDevice(port, refusal == int(Refusal::DialoutDevice) ? "dialout" : "root"));
     }
     if (port.isEmpty())
         port = line.path();
@@ -608,7 +609,7 @@ void TestCli::portCannotBeOpened()
 
 void TestCli::noUnitAnswers()
 {
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     const CliRun run =
         runCli(QStringList{"status", "--port", line.path(), "--address", "9"} + fast);
@@ -652,7 +653,7 @@ void TestCli::garbledReplyAskedAgain()
     QFETCH(int, code);
     QFETCH(QString, said);
     QFETCH(int, probes);
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     line.server->injectFault(Fault::of(FaultKind(fault), sticky));
     const CliRun run = runCli(args + QStringList{"--port", line.path()});
@@ -673,7 +674,7 @@ void TestCli::garbledReplyAskedAgain()
 // The unit answered, then fell silent: 5, with the readings before it on standard output.
 void TestCli::exchangeFailsMidway()
 {
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     QProcess cli;
     startCli(cli, {"status", "--port", line.path(), "--board", "1", "--watch", "--interval", "50",
@@ -689,7 +690,7 @@ void TestCli::exchangeFailsMidway()
 // The line hung up under a watch (an adapter pulled out): said as such, not as silence.
 void TestCli::portGoesAwayMidway()
 {
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     QProcess cli;
     startCli(cli, {"status", "--port", line.path(), "--board", "1", "--watch", "--interval", "50"});
@@ -706,7 +707,7 @@ void TestCli::scanFindsThreeUnitsAndTwoGaps()
 {
     UnitState third = cliUnit(5);
     third.boardMap = 0x01;
-    CliLine line({cliUnit(1), cliUnit(3), third});
+    SimulatedLine line({cliUnit(1), cliUnit(3), third});
     QVERIFY(line.isReady());
     const QStringList args{"scan", "--port", line.path(), "--addresses", "1-5"};
     // Addresses as --address takes them, decimal or 0x-hexadecimal.
@@ -736,7 +737,7 @@ void TestCli::scanFindsThreeUnitsAndTwoGaps()
 // Ctrl-C ends a scan between two addresses, with what it has found so far.
 void TestCli::scanStopsOnInterrupt()
 {
-    CliLine line({cliUnit(1)});
+    SimulatedLine line({cliUnit(1)});
     QVERIFY(line.isReady());
     QProcess cli;
     startCli(cli, QStringList{"scan", "--port", line.path(), "--addresses", "1-32"} + fast);
@@ -818,7 +819,7 @@ void TestCli::findOnASharedLine()
 
 void TestCli::traceRecordsTheFrames()
 {
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     QTemporaryDir dir;
     const QString tracePath = dir.filePath("trace.txt");
@@ -867,7 +868,7 @@ void TestCli::unwritableOutputEndsTheProgram()
     QFETCH(QStringList, args);
     QFETCH(QString, output);
     QFETCH(QString, said);
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     const QStringList all = args + QStringList{"--port", line.path()};
     CliRun run;
@@ -949,7 +950,7 @@ void TestCli::configSavedAndLoaded()
     UnitState state = cliUnit();
     state.alarmRelay[0] = {2, 30, 10};
     state.alarmRelay[2] = {0, 0, 0};
-    CliLine line({state});
+    SimulatedLine line({state});
     QVERIFY(line.isReady());
     QTemporaryDir dir;
     const QString file = dir.filePath("unit.json");
@@ -1043,7 +1044,7 @@ void TestCli::configThatDoesNotFit()
     QFETCH(QString, said);
     UnitState state = cliUnit();
     state.alarmRelay[0] = {2, 30, 10};
-    CliLine line({state});
+    SimulatedLine line({state});
     QVERIFY(line.isReady());
     QTemporaryDir dir;
     const QString file = dir.filePath("unit.json");
@@ -1082,7 +1083,7 @@ void TestCli::configLoadReadsAtMostOneMiB()
     QFETCH(QString, file);
     QFETCH(int, bytes);
     QFETCH(int, code);
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     const QStringList base{"--port", line.path(), "--speed", "4800", "--address", "1"};
     QTemporaryDir dir;
@@ -1120,7 +1121,7 @@ void TestCli::configLoadCutShortByUnplug()
 {
     UnitState state = cliUnit();
     state.boardMap = 0x95; // inputs at 1, 2 and 3, a relay board at 4
-    CliLine line({state});
+    SimulatedLine line({state});
     QVERIFY(line.isReady());
     QTemporaryDir dir;
     const QString file = dir.filePath("unit.json");
@@ -1168,7 +1169,7 @@ void TestCli::configLoadCutShortByUnplug()
 // The line goes away under a command: the device is named, and it is not "no reply".
 void TestCli::portGoneIsNamed()
 {
-    CliLine line({cliUnit()});
+    SimulatedLine line({cliUnit()});
     QVERIFY(line.isReady());
     const QString path = line.path();
     QProcess cli;
@@ -1210,7 +1211,7 @@ void TestCli::quickFindConfirmsAtFullTiming()
     QFETCH(QList<int>, probes);
     UnitState state = cliUnit(5);
     state.lineSpeed = speed;
-    CliLine line({state});
+    SimulatedLine line({state});
     QVERIFY(line.isReady());
     if (delayMs)
         line.server->injectFault(Fault::delay(delayMs, true));
@@ -1234,7 +1235,7 @@ void TestCli::shortScanCountsNoLateReply_data()
 void TestCli::shortScanCountsNoLateReply()
 {
     QFETCH(bool, sticky);
-    CliLine line({cliUnit(2), cliUnit(4), cliUnit(9)});
+    SimulatedLine line({cliUnit(2), cliUnit(4), cliUnit(9)});
     QVERIFY(line.isReady());
     line.server->injectFault(Fault::delay(100, sticky));
     const CliRun run = runCli({"scan", "--port", line.path(), "--speed", "4800", "--addresses",

@@ -94,7 +94,7 @@ private slots:
 
 void TestCliNetwork::commandsOverRfc2217()
 {
-    CliLine line({networkUnit(), cliUnit(3)});
+    SimulatedLine line({networkUnit(), cliUnit(3)});
     QVERIFY(line.isReady());
     line.unit(1).modify([](UnitState &s) { s.lineSpeed = 19200; });
     SerialServer server;
@@ -133,7 +133,7 @@ void TestCliNetwork::commandsOverRfc2217()
 
 void TestCliNetwork::rawTcpWithItsSpeed()
 {
-    CliLine line({networkUnit()});
+    SimulatedLine line({networkUnit()});
     QVERIFY(line.isReady());
     SerialServer server;
     SerialServer::Options options;
@@ -181,7 +181,7 @@ void TestCliNetwork::connectionsThatCannotBeMade()
 {
     QFETCH(QString, url);
     QFETCH(QString, said);
-    CliLine line({networkUnit()});
+    SimulatedLine line({networkUnit()});
     QVERIFY(line.isReady());
     SerialServer server;
     QVERIFY2(server.start(line.path()), qPrintable(server.errorString()));
@@ -241,7 +241,7 @@ void TestCliNetwork::signalEndsTheConnectionAttempt()
 // not an unplugged adapter.
 void TestCliNetwork::serverGoneMidwayIsNamed()
 {
-    CliLine line({networkUnit()});
+    SimulatedLine line({networkUnit()});
     QVERIFY(line.isReady());
     SerialServer server;
     QVERIFY2(server.start(line.path()), qPrintable(server.errorString()));
@@ -371,7 +371,7 @@ void TestCliNetwork::hostileServers()
     QFETCH(QString, scheme);
     QFETCH(int, serverSpeed);
     QFETCH(QStringList, args);
-    CliLine line({networkUnit()});
+    SimulatedLine line({networkUnit()});
     QVERIFY(line.isReady());
     HostileServer server(HostileServer::Behaviour(behaviour), line.path(), serverSpeed);
     QVERIFY(server.start());
@@ -397,7 +397,7 @@ void TestCliNetwork::serverThatKeepsItsSpeed()
 {
     UnitState unit = networkUnit();
     unit.lineSpeed = 9600;
-    CliLine line({unit});
+    SimulatedLine line({unit});
     QVERIFY(line.isReady());
     HostileServer server(HostileServer::KeepsOtherSpeed, line.path(), 9600);
     QVERIFY(server.start());
@@ -415,7 +415,7 @@ void TestCliNetwork::serverThatKeepsItsSpeed()
 // every copy took 2.2 s per reading and 48 s for the search.
 void TestCliNetwork::serverThatAnswersOneSpeed()
 {
-    CliLine line({networkUnit()});
+    SimulatedLine line({networkUnit()});
     QVERIFY(line.isReady());
     HostileServer server(HostileServer::AnswersFirstSpeedOnly, line.path(), 4800);
     QVERIFY(server.start());

@@ -4,14 +4,11 @@
 #include "commandset.h"
 #include "linepoller.h"
 #include "serialport.h"
-#include "simunit.h"
-#include "unitserver.h"
+#include "simulatedline.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTest>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,35 +50,6 @@ monitor::LineSettings lineOf(const QString &name, const QString &port, const QLi
     line.speed = speed;
     return line;
 }
-
-// Units on one multi-drop line behind a fixed link path (kept across unplug and replug).
-struct SimLine
-{
-    explicit SimLine(const QList<UnitState> &states)
-    {
-        for (const UnitState &state : states)
-            units.emplace_back(state);
-        server = std::make_unique<UnitServer>(units.front());
-        for (std::size_t i = 1; i < units.size(); ++i)
-            server->addUnit(units[i]);
-        ready = server->start(path());
-    }
-    QString path() const { return dir.filePath(QStringLiteral("line")); }
-    // Well-formed frames to `address` with command `code`.
-    int frames(int address, int code) const
-    {
-        int count = 0;
-        for (const ReceivedFrame &f : server->receivedFrames())
-            count += f.payload.size() >= 2 && quint8(f.payload[0]) == address &&
-                     quint8(f.payload[1]) == code;
-        return count;
-    }
-
-    QTemporaryDir dir;
-    std::deque<SimUnit> units;
-    std::unique_ptr<UnitServer> server;
-    bool ready = false;
-};
 
 // What the poller reported, with when (steady ms). Not on the serial path.
 class Recorder : public monitor::MonitorSink
@@ -220,8 +188,8 @@ private slots:
 
 void TestLinePoller::firstRoundReadsEveryUnit()
 {
-    SimLine sim({unitAt(1), unitAt(2), unitAt(3)});
-    QVERIFY(sim.ready);
+    SimulatedLine sim({unitAt(1), unitAt(2), unitAt(3)});
+    QVERIFY(sim.isReady());
     sim.units[0].modify([](UnitState &s) {
         s.alarmRelay[0] = {2, 30, 5};
         s.value[2] = 1234;
@@ -252,8 +220,8 @@ void TestLinePoller::firstRoundReadsEveryUnit()
 
 void TestLinePoller::alarmShowsInTheNextSnapshot()
 {
-    SimLine sim({unitAt(1), unitAt(2)});
-    QVERIFY(sim.ready);
+    SimulatedLine sim({unitAt(1), unitAt(2)});
+    QVERIFY(sim.isReady());
     Recorder rec;
     LinePoller poller(lineOf("hall", sim.path(), {1, 2}), pollMs, rec);
     poller.start();
@@ -266,8 +234,8 @@ void TestLinePoller::alarmShowsInTheNextSnapshot()
 
 void TestLinePoller::silentUnitGoesOfflineOthersKeepCadence()
 {
-    SimLine sim({unitAt(1), unitAt(2), unitAt(3)});
-    QVERIFY(sim.ready);
+    SimulatedLine sim({unitAt(1), unitAt(2), unitAt(3)});
+    QVERIFY(sim.isReady());
     Recorder rec;
     LinePoller poller(lineOf("hall", sim.path(), {1, 2, 3}), pollMs, rec);
     poller.start();
@@ -295,8 +263,8 @@ void TestLinePoller::silentUnitGoesOfflineOthersKeepCadence()
 
 void TestLinePoller::unplugAndReplug()
 {
-    SimLine sim({unitAt(1), unitAt(2)});
-    QVERIFY(sim.ready);
+    SimulatedLine sim({unitAt(1), unitAt(2)});
+    QVERIFY(sim.isReady());
     Recorder rec;
     LinePoller poller(lineOf("hall", sim.path(), {1, 2}, 0), pollMs, rec);
     poller.start();
@@ -315,8 +283,8 @@ void TestLinePoller::unplugAndReplug()
 
 void TestLinePoller::caseClosedReadsTheUnitAgain()
 {
-    SimLine sim({unitAt(1)});
-    QVERIFY(sim.ready);
+    SimulatedLine sim({unitAt(1)});
+    QVERIFY(sim.isReady());
     Recorder rec;
     LinePoller poller(lineOf("hall", sim.path(), {1}), pollMs, rec);
     poller.start();
@@ -366,8 +334,8 @@ void TestLinePoller::commands()
     QFETCH(bool, keeps);
     QFETCH(QString, error);
     QFETCH(int, sent);
-    SimLine sim({unitAt(1)});
-    QVERIFY(sim.ready);
+    SimulatedLine sim({unitAt(1)});
+    QVERIFY(sim.isReady());
     sim.units[0].modify([keeps](UnitState &s) { s.storesAlarmRelay = keeps; });
     Recorder rec;
     LinePoller poller(lineOf("hall", sim.path(), {1}), pollMs, rec);
@@ -421,8 +389,8 @@ void TestLinePoller::commandQueueIsBounded()
 
 void TestLinePoller::rangeFindsItsUnits()
 {
-    SimLine sim({unitAt(1), unitAt(3)});
-    QVERIFY(sim.ready);
+    SimulatedLine sim({unitAt(1), unitAt(3)});
+    QVERIFY(sim.isReady());
     Recorder rec;
     monitor::LineSettings line = lineOf("annex", sim.path(), {1, 2, 3, 4}, 0);
     line.unitRange = true;
@@ -451,9 +419,9 @@ void TestLinePoller::portThatDoesNotOpen()
 
 void TestLinePoller::linesDoNotWaitForEachOther()
 {
-    SimLine a({unitAt(1), unitAt(2)});
-    SimLine b({unitAt(1)});
-    QVERIFY(a.ready && b.ready);
+    SimulatedLine a({unitAt(1), unitAt(2)});
+    SimulatedLine b({unitAt(1)});
+    QVERIFY(a.isReady() && b.isReady());
     Recorder rec;
     LinePoller pa(lineOf("a", a.path(), {1, 2}), pollMs, rec);
     LinePoller pb(lineOf("b", b.path(), {1}), pollMs, rec);
@@ -474,8 +442,8 @@ void TestLinePoller::linesDoNotWaitForEachOther()
 
 void TestLinePoller::stopEndsAnExchangeInFlight()
 {
-    SimLine sim({unitAt(9)}); // nothing answers address 1
-    QVERIFY(sim.ready);
+    SimulatedLine sim({unitAt(9)}); // nothing answers address 1
+    QVERIFY(sim.isReady());
     Recorder rec;
     LinePoller poller(lineOf("hall", sim.path(), {1}), pollMs, rec);
     poller.start();

@@ -47,8 +47,8 @@ QString boardStatus(const QJsonObject &state, int position)
 // Two lines with the monitor in front of them and a broker behind it.
 struct Site
 {
-    CliLine hall{{cliUnit(1), cliUnit(2), cliUnit(5)}};
-    CliLine annex{{cliUnit(3)}};
+    SimulatedLine hall{{cliUnit(1), cliUnit(2), cliUnit(5)}};
+    SimulatedLine annex{{cliUnit(3)}};
     MosquittoBroker broker;
     QTemporaryDir dir;
     NotifySocket notify;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linename.h"
 #include "mainwindow.h"
 #include "modalwatcher.h"
 #include "simunit.h"
@@ -8,25 +9,12 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
 #include <list>
 #include <memory>
 
 class QAbstractButton;
-
-// A name for a unit's line in a folder of its own. Once a bare pseudo-terminal is unplugged,
-// its number goes to the next one any test opens, so a test that opens the line again after
-// an unplug (and must fail) names the line with this instead.
-class LineName
-{
-public:
-    QString path() const { return dir.filePath(QStringLiteral("line")); }
-
-private:
-    QTemporaryDir dir;
-};
 
 // A "connected window" bench for workflow tests: a simulated unit served on a real
 // pseudo-terminal, a MainWindow whose only port is that terminal, and a ModalWatcher that
