@@ -35,7 +35,6 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
@@ -45,9 +44,9 @@
 
 namespace {
 
-// When the kernel last logged a message containing every one of `texts`, in seconds on the
-// monotonic clock (the stamp of its log); 0 when it did not.
-double kernelLogTime(const QByteArrayList &texts)
+// When the kernel last logged a message that `pattern` matches, in seconds on the monotonic
+// clock (the stamp of its log); 0 when it did not.
+double kernelLogTime(const QRegularExpression &pattern)
 {
     const int fd = ::open("/dev/kmsg", O_RDONLY | O_NONBLOCK);
     if (fd < 0)
@@ -57,11 +56,11 @@ double kernelLogTime(const QByteArrayList &texts)
     for (ssize_t n; (n = ::read(fd, record, sizeof record - 1)) > 0 || (n < 0 && errno == EPIPE);) {
         if (n < 0)
             continue; // records overwritten while we read
-        const QByteArray line(record, int(n));
-        // "priority,sequence,microseconds,flags;message"
-        if (std::all_of(texts.cbegin(), texts.cend(),
-                        [&line](const QByteArray &text) { return line.contains(text); }))
-            at = line.split(',').value(2).toDouble() / 1e6;
+        // "priority,sequence,microseconds,flags;message", then the record's key=value lines
+        const QByteArray entry(record, int(n));
+        const QString message = QString::fromUtf8(entry.mid(entry.indexOf(';') + 1));
+        if (pattern.match(message.section(QLatin1Char('\n'), 0, 0)).hasMatch())
+            at = entry.split(',').value(2).toDouble() / 1e6;
     }
     ::close(fd);
     return at;
@@ -246,8 +245,9 @@ bool TestRealLine::pullOutAndTime()
     // When the pull came while the driver was asking the adapter something, the kernel hangs
     // the line up only once that request times out (-110, after USB's 5 s): the window's
     // time counts from there, the wait before it being the kernel's.
-    const double disconnectedAt = std::max(kernelLogTime({"USB disconnect"}),
-                                           kernelLogTime({"ftdi_sio", ": -110"}));
+    static const QRegularExpression lettingGo(
+        QStringLiteral("USB disconnect|ftdi_sio .*: -110$"));
+    const double disconnectedAt = kernelLogTime(lettingGo);
     if (!boxed || disconnectedAt <= 0)
         return false;
     qInfo("unplug-to-box-ms=%d", int((boxAt - disconnectedAt) * 1000));

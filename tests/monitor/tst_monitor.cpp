@@ -18,6 +18,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
